@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+#include <QVariant>
+
+#include <optional>
+
+namespace orva {
+
+// The application's user defaults: a string-keyed store of strings, Booleans and
+// numbers that survives restarts and is shared by every window.
+class SettingsStore {
+public:
+    virtual ~SettingsStore() = default;
+    // Absent when the key was never written.
+    virtual std::optional<QVariant> value(const QString &key) const = 0;
+    virtual void setValue(const QString &key, const QVariant &value) = 0;
+};
+
+} // namespace orva

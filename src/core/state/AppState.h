@@ -1,0 +1,195 @@
+#pragma once
+
+#include "core/model/DecodedImage.h"
+#include "core/model/Enums.h"
+#include "core/model/MetadataEntry.h"
+#include "core/runtime/Scheduler.h"
+#include "core/runtime/TaskRuntime.h"
+#include "core/settings/Settings.h"
+#include "core/state/AppServices.h"
+
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QPointF>
+#include <QPointer>
+#include <QRectF>
+#include <QStringList>
+#include <QUrl>
+#include <QWindow>
+
+#include <limits>
+#include <optional>
+
+namespace orva {
+
+// The observable record of one viewer window: what it shows, how, and the background
+// work serving it. Main thread only. Every observed field has a change signal that fires
+// only when a write stores a different value.
+class AppState : public QObject {
+    Q_OBJECT
+
+public:
+    explicit AppState(const AppServices &services, QObject *parent = nullptr);
+    ~AppState() override;
+
+    // --- observed fields ---
+    const std::optional<QUrl> &currentURL() const { return currentURL_; }
+    void setCurrentURL(const std::optional<QUrl> &url);
+    const std::optional<DecodedImage> &currentImage() const { return currentImage_; }
+    void setCurrentImage(const std::optional<DecodedImage> &image);
+    bool loadFailed() const { return loadFailed_; }
+    void setLoadFailed(bool failed);
+    const QList<QUrl> &imageFiles() const { return imageFiles_; }
+    void setImageFiles(const QList<QUrl> &files);
+    int currentIndex() const { return currentIndex_; }
+    void setCurrentIndex(int index);
+    const QList<MetadataEntry> &metadata() const { return metadata_; }
+    void setMetadata(const QList<MetadataEntry> &rows);
+
+    // Persisted: every set writes the setting, equal or not.
+    DisplayMode displayMode() const { return displayMode_; }
+    void setDisplayMode(DisplayMode mode);
+    OverlayMode overlayMode() const { return overlayMode_; }
+    void setOverlayMode(OverlayMode mode);
+    bool showThumbnailBar() const { return showThumbnailBar_; }
+    void setShowThumbnailBar(bool show);
+
+    const std::optional<ZoomAction> &zoomAction() const { return zoomAction_; }
+    void setZoomAction(const std::optional<ZoomAction> &action);
+    double magnification() const { return magnification_; }
+    void setMagnification(double magnification);
+    QRectF visibleRect() const { return visibleRect_; }
+    void setVisibleRect(const QRectF &rect);
+    const std::optional<QPointF> &scrollTarget() const { return scrollTarget_; }
+    void setScrollTarget(const std::optional<QPointF> &target);
+    bool isNavigatorDragging() const { return isNavigatorDragging_; }
+    void setNavigatorDragging(bool dragging);
+    bool isSlideshowRunning() const { return isSlideshowRunning_; }
+    void setSlideshowRunning(bool running);
+    const QStringList &currentTags() const { return currentTags_; }
+    void setCurrentTags(const QStringList &tags);
+    int animationFrameCount() const { return animationFrameCount_; }
+    void setAnimationFrameCount(int count);
+    bool isAnimationPaused() const { return isAnimationPaused_; }
+    void setAnimationPaused(bool paused);
+    int animationFrame() const { return animationFrame_; }
+    void setAnimationFrame(int frame);
+    bool showRenamePrompt() const { return showRenamePrompt_; }
+    void setShowRenamePrompt(bool show);
+    const QString &renameText() const { return renameText_; }
+    void setRenameText(const QString &text);
+    bool showDeleteConfirmation() const { return showDeleteConfirmation_; }
+    void setShowDeleteConfirmation(bool show);
+    bool deleteIsPermanent() const { return deleteIsPermanent_; }
+    void setDeleteIsPermanent(bool permanent);
+    const std::optional<QString> &errorMessage() const { return errorMessage_; }
+    void setErrorMessage(const std::optional<QString> &message);
+    bool showStatusBar() const { return showStatusBar_; }
+    void setShowStatusBar(bool show);
+    const ScheduledAction &hideStatusBarTask() const { return hideStatusBarTask_; }
+    void setHideStatusBarTask(ScheduledAction task);
+    double hideStatusBarDeadline() const { return hideStatusBarDeadline_; }
+    void setHideStatusBarDeadline(double deadline);
+
+    // --- plain storage (never notifies) ---
+    QWindow *window() const { return window_; }
+    void setWindow(QWindow *window) { window_ = window; }
+    bool slideshowEnteredFullScreen() const { return slideshowEnteredFullScreen_; }
+    int loadGeneration() const { return loadGeneration_; }
+    const std::optional<DecodedImage> &sourceImage() const { return sourceImage_; }
+    int rotationSteps() const { return rotationSteps_; }
+    int navigationDirection() const { return navigationDirection_; }
+
+    // --- operations ---
+    // Sets and persists the mode, then requests the zoom that goes with it.
+    void applyDisplayMode(DisplayMode mode);
+    // For a newly opened file: request the zoom of the display mode, if not pending.
+    void resetZoomRequest();
+    QString windowTitle() const;
+
+    const AppServices &services() const { return services_; }
+    Settings settings() const { return Settings(services_.settings); }
+
+signals:
+    void currentURLChanged();
+    void currentImageChanged();
+    void loadFailedChanged();
+    void imageFilesChanged();
+    void currentIndexChanged();
+    void metadataChanged();
+    void displayModeChanged();
+    void overlayModeChanged();
+    void showThumbnailBarChanged();
+    void zoomActionChanged();
+    void magnificationChanged();
+    void visibleRectChanged();
+    void scrollTargetChanged();
+    void isNavigatorDraggingChanged();
+    void isSlideshowRunningChanged();
+    void currentTagsChanged();
+    void animationFrameCountChanged();
+    void isAnimationPausedChanged();
+    void animationFrameChanged();
+    void showRenamePromptChanged();
+    void renameTextChanged();
+    void showDeleteConfirmationChanged();
+    void deleteIsPermanentChanged();
+    void errorMessageChanged();
+    void showStatusBarChanged();
+    void hideStatusBarTaskChanged();
+    void hideStatusBarDeadlineChanged();
+
+private:
+    template <class T, class U> bool assign(T &field, U &&value, void (AppState::*changed)())
+    {
+        if (field == value)
+            return false;
+        field = std::forward<U>(value);
+        emit(this->*changed)();
+        return true;
+    }
+
+    AppServices services_;
+
+    std::optional<QUrl> currentURL_;
+    std::optional<DecodedImage> currentImage_;
+    bool loadFailed_ = false;
+    QList<QUrl> imageFiles_;
+    int currentIndex_ = 0;
+    QList<MetadataEntry> metadata_;
+    DisplayMode displayMode_ = DisplayMode::fitToWindow;
+    OverlayMode overlayMode_ = OverlayMode::none;
+    bool showThumbnailBar_ = false;
+    QPointer<QWindow> window_;
+    std::optional<ZoomAction> zoomAction_;
+    double magnification_ = 1.0;
+    QRectF visibleRect_{0, 0, 1, 1};
+    std::optional<QPointF> scrollTarget_;
+    bool isNavigatorDragging_ = false;
+    bool isSlideshowRunning_ = false;
+    ScheduledAction slideshowTask_;
+    bool slideshowEnteredFullScreen_ = false;
+    QStringList currentTags_;
+    int animationFrameCount_ = 0;
+    bool isAnimationPaused_ = false;
+    int animationFrame_ = 0;
+    bool showRenamePrompt_ = false;
+    QString renameText_;
+    bool showDeleteConfirmation_ = false;
+    bool deleteIsPermanent_ = false;
+    std::optional<QString> errorMessage_;
+    bool showStatusBar_ = true;
+    ScheduledAction hideStatusBarTask_;
+    double hideStatusBarDeadline_ = -std::numeric_limits<double>::infinity();
+    QHash<QUrl, Task<DecodedImage>> loadTasks_;
+    Task<DecodedImage> fullResolutionTask_;
+    ScheduledAction fullResolutionCheck_;
+    int loadGeneration_ = 0;
+    std::optional<DecodedImage> sourceImage_;
+    int rotationSteps_ = 0;
+    int navigationDirection_ = +1;
+    ScheduledAction rescanTask_;
+};
+
+} // namespace orva

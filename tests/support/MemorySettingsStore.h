@@ -1,0 +1,29 @@
+#pragma once
+
+#include "core/settings/SettingsStore.h"
+
+#include <QHash>
+
+namespace orva::test {
+
+// User defaults held in memory; `writes` counts every setValue.
+class MemorySettingsStore final : public SettingsStore {
+public:
+    std::optional<QVariant> value(const QString &key) const override
+    {
+        auto it = values.constFind(key);
+        if (it == values.constEnd())
+            return std::nullopt;
+        return *it;
+    }
+    void setValue(const QString &key, const QVariant &value) override
+    {
+        values.insert(key, value);
+        ++writes;
+    }
+
+    QHash<QString, QVariant> values;
+    int writes = 0;
+};
+
+} // namespace orva::test

@@ -1,0 +1,30 @@
+#include "support/MemorySettingsStore.h"
+#include "support/VirtualScheduler.h"
+#include "ui/ViewerWindow.h"
+
+#include <QtTest>
+
+using namespace orva;
+
+class TestViewerWindow : public QObject {
+    Q_OBJECT
+
+private slots:
+    void titleFollowsTheState()
+    {
+        test::MemorySettingsStore store;
+        test::VirtualScheduler scheduler;
+        TaskRuntime tasks;
+        ViewerWindow window(AppServices{store, scheduler, tasks});
+        window.setAttribute(Qt::WA_DeleteOnClose, false);
+        QCOMPARE(window.windowTitle(), QStringLiteral("Orva"));
+        window.state().setImageFiles({QUrl::fromLocalFile(QStringLiteral("/p/a.jpg")),
+                                      QUrl::fromLocalFile(QStringLiteral("/p/b.jpg"))});
+        window.state().setCurrentURL(QUrl::fromLocalFile(QStringLiteral("/p/b.jpg")));
+        window.state().setCurrentIndex(1);
+        QCOMPARE(window.windowTitle(), QStringLiteral("b.jpg [2/2]"));
+    }
+};
+
+QTEST_MAIN(TestViewerWindow)
+#include "tst_viewerwindow.moc"
