@@ -1,0 +1,388 @@
+#include "imageio/HeifBoxes.h"
+
+#include <QByteArray>
+#include <QIODevice>
+
+#include <array>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+namespace orva {
+
+namespace {
+
+// Far above anything a camera or encoder writes; they only stop hostile files from making us
+// walk millions of tiny boxes or allocate for an absurd ipma.
+constexpr int kMaxSiblingBoxes = 4096;
+constexpr int kMaxProperties = 0x7fff; // the largest index ipma can express
+constexpr qint64 kMaxIpmaBytes = 16 * 1024 * 1024;
+
+constexpr quint32 fourcc(const char (&s)[5])
+{
+    return quint32(quint8(s[0])) << 24 | quint32(quint8(s[1])) << 16 | quint32(quint8(s[2])) << 8 |
+           quint32(quint8(s[3]));
+}
+
+quint32 be(const unsigned char *p, int n)
+{
+    quint32 v = 0;
+    for (int i = 0; i < n; ++i)
+        v = v << 8 | p[i];
+    return v;
+}
+
+// Random access to the file's bytes; every read is all or nothing.
+class Source {
+public:
+    explicit Source(QByteArrayView data) : m_data(data), m_size(data.size()) {}
+    explicit Source(QIODevice &device) : m_device(&device), m_size(device.size()) {}
+
+    qint64 size() const { return m_size; }
+
+    bool read(qint64 pos, qint64 n, void *out) const
+    {
+        if (pos < 0 || n < 0 || n > m_size - pos)
+            return false;
+        if (n == 0)
+            return true;
+        if (!m_device) {
+            std::memcpy(out, m_data.data() + pos, size_t(n));
+            return true;
+        }
+        return m_device->seek(pos) && m_device->read(static_cast<char *>(out), n) == n;
+    }
+
+private:
+    QByteArrayView m_data;
+    QIODevice *m_device = nullptr;
+    qint64 m_size = 0;
+};
+
+struct Box {
+    quint32 type = 0;
+    qint64 payload = 0; // first byte after the header
+    qint64 end = 0;
+};
+
+// The box starting at pos, which must lie wholly within [pos, parentEnd).
+std::optional<Box> readBox(const Source &src, qint64 pos, qint64 parentEnd)
+{
+    const qint64 room = parentEnd - pos;
+    unsigned char h[16];
+    if (room < 8 || !src.read(pos, 8, h))
+        return std::nullopt;
+    quint64 size = be(h, 4);
+    qint64 header = 8;
+    if (size == 1) {
+        if (room < 16 || !src.read(pos + 8, 8, h + 8))
+            return std::nullopt;
+        size = quint64(be(h + 8, 4)) << 32 | be(h + 12, 4);
+        header = 16;
+    } else if (size == 0) {
+        size = quint64(room); // runs to the end of the file
+    }
+    const quint32 type = be(h + 4, 4);
+    if (type == fourcc("uuid"))
+        header += 16; // extended type, never one of ours
+    if (size < quint64(header) || size > quint64(room))
+        return std::nullopt;
+    return Box{type, pos + header, pos + qint64(size)};
+}
+
+// Calls visit(box) for each child in [begin, end) until it returns false. False when a child
+// is malformed or there are too many of them.
+template <typename Visit>
+bool forEachChild(const Source &src, qint64 begin, qint64 end, int maxChildren, Visit visit)
+{
+    int count = 0;
+    for (qint64 pos = begin; pos < end; ++count) {
+        const std::optional<Box> box = readBox(src, pos, end);
+        if (!box || count >= maxChildren)
+            return false;
+        if (!visit(*box))
+            break;
+        pos = box->end;
+    }
+    return true;
+}
+
+std::optional<QByteArray> readPayload(const Source &src, const Box &box, qint64 limit)
+{
+    const qint64 n = box.end - box.payload;
+    if (n > limit)
+        return std::nullopt;
+    QByteArray bytes(n, Qt::Uninitialized);
+    if (!src.read(box.payload, n, bytes.data()))
+        return std::nullopt;
+    return bytes;
+}
+
+std::optional<quint32> readPrimaryItemId(const Source &src, const Box &pitm)
+{
+    unsigned char b[8];
+    const qint64 n = pitm.end - pitm.payload;
+    if (n < 4 || !src.read(pitm.payload, 4, b))
+        return std::nullopt;
+    const int idSize = b[0] == 0 ? 2 : 4;
+    if (n < 4 + idSize || !src.read(pitm.payload + 4, idSize, b + 4))
+        return std::nullopt;
+    return be(b + 4, idSize);
+}
+
+enum class PropertyKind : qint8 { Other, Rotation, Mirror };
+
+struct Property {
+    PropertyKind kind = PropertyKind::Other;
+    qint8 value = -1; // irot angle or imir bit; -1 when the box has no payload
+};
+
+std::optional<std::vector<Property>> readProperties(const Source &src, const Box &ipco)
+{
+    std::vector<Property> props;
+    bool ok = forEachChild(src, ipco.payload, ipco.end, kMaxProperties, [&](const Box &box) {
+        Property p;
+        if (box.type == fourcc("irot") || box.type == fourcc("imir")) {
+            const bool rotation = box.type == fourcc("irot");
+            p.kind = rotation ? PropertyKind::Rotation : PropertyKind::Mirror;
+            unsigned char v;
+            if (box.end > box.payload && src.read(box.payload, 1, &v))
+                p.value = qint8(v & (rotation ? 3 : 1));
+        }
+        props.push_back(p);
+        return true;
+    });
+    if (!ok)
+        return std::nullopt;
+    return props;
+}
+
+// What ipma boxes tell about the primary item, accumulated over all of them.
+struct Associations {
+    bool seenPrimary = false;
+    std::optional<int> rotation;
+    std::optional<HeifMirror> mirror;
+    bool mirrorFirst = false;
+};
+
+bool readAssociations(const QByteArray &ipma, quint32 primary, const std::vector<Property> &props,
+                      Associations &out)
+{
+    const auto *p = reinterpret_cast<const unsigned char *>(ipma.constData());
+    const qint64 size = ipma.size();
+    qint64 pos = 8;
+    if (size < pos)
+        return false;
+    const int version = p[0];
+    const quint32 flags = be(p + 1, 3);
+    const quint32 entryCount = be(p + 4, 4);
+    const int idSize = version == 0 ? 2 : 4;
+    const int indexSize = (flags & 1) ? 2 : 1;
+    // A lying entry_count ends at the first entry that does not fit.
+    for (quint32 e = 0; e < entryCount; ++e) {
+        if (size - pos < idSize + 1)
+            return false;
+        const quint32 item = be(p + pos, idSize);
+        const int count = p[pos + idSize];
+        pos += idSize + 1;
+        if (size - pos < qint64(count) * indexSize)
+            return false;
+        const unsigned char *assoc = p + pos;
+        pos += qint64(count) * indexSize;
+        if (item != primary)
+            continue;
+        if (out.seenPrimary)
+            return false; // two entries for one item leave the order ambiguous
+        out.seenPrimary = true;
+        for (int i = 0; i < count; ++i) {
+            const quint32 raw = be(assoc + i * indexSize, indexSize);
+            const quint32 index = raw & (indexSize == 2 ? 0x7fff : 0x7f);
+            if (index == 0)
+                continue; // explicitly no property
+            if (index > props.size())
+                return false;
+            const Property &prop = props[index - 1];
+            if (prop.kind == PropertyKind::Other)
+                continue;
+            if (prop.value < 0)
+                return false;
+            if (prop.kind == PropertyKind::Rotation) {
+                if (out.rotation)
+                    return false;
+                out.rotation = prop.value;
+            } else {
+                if (out.mirror)
+                    return false;
+                out.mirror = HeifMirror(prop.value);
+                out.mirrorFirst = !out.rotation;
+            }
+        }
+    }
+    return true; // trailing bytes are harmless padding
+}
+
+std::optional<HeifItemTransform> readTransform(const Source &src)
+{
+    const qint64 fileEnd = src.size();
+
+    // Stops at meta: what follows (a truncated mdat, typically) does not matter. A malformed
+    // box before it leaves meta unfound.
+    std::optional<Box> meta;
+    int index = 0;
+    forEachChild(src, 0, fileEnd, kMaxSiblingBoxes, [&](const Box &box) {
+        if (index++ == 0 && box.type != fourcc("ftyp"))
+            return false;
+        if (box.type == fourcc("meta"))
+            meta = box;
+        return !meta;
+    });
+    if (!meta || meta->end - meta->payload < 4) // meta carries version and flags first
+        return std::nullopt;
+
+    std::optional<quint32> primary;
+    std::optional<Box> iprp;
+    bool duplicate = false;
+    const bool metaOk =
+        forEachChild(src, meta->payload + 4, meta->end, kMaxSiblingBoxes, [&](const Box &box) {
+            if (box.type == fourcc("pitm")) {
+                duplicate = duplicate || primary.has_value();
+                primary = readPrimaryItemId(src, box);
+                return primary.has_value() && !duplicate;
+            }
+            if (box.type == fourcc("iprp")) {
+                duplicate = duplicate || iprp.has_value();
+                iprp = box;
+            }
+            return !duplicate;
+        });
+    if (!metaOk || duplicate || !primary)
+        return std::nullopt;
+    if (!iprp)
+        return HeifItemTransform{};
+
+    // ipco is meant to come first, but nothing is lost by not relying on it.
+    std::optional<Box> ipco;
+    std::vector<Box> ipmas;
+    const bool iprpOk =
+        forEachChild(src, iprp->payload, iprp->end, kMaxSiblingBoxes, [&](const Box &box) {
+            if (box.type == fourcc("ipco")) {
+                duplicate = duplicate || ipco.has_value();
+                ipco = box;
+            } else if (box.type == fourcc("ipma")) {
+                ipmas.push_back(box);
+            }
+            return !duplicate;
+        });
+    if (!iprpOk || duplicate)
+        return std::nullopt;
+
+    std::vector<Property> props;
+    if (ipco) {
+        std::optional<std::vector<Property>> read = readProperties(src, *ipco);
+        if (!read)
+            return std::nullopt;
+        props = std::move(*read);
+    }
+
+    Associations assoc;
+    for (const Box &box : ipmas) {
+        const std::optional<QByteArray> bytes = readPayload(src, box, kMaxIpmaBytes);
+        if (!bytes || !readAssociations(*bytes, *primary, props, assoc))
+            return std::nullopt;
+    }
+
+    HeifItemTransform t;
+    t.rotationCcwQuarterTurns = assoc.rotation.value_or(0);
+    t.mirror = assoc.mirror;
+    t.mirrorFirst = assoc.mirror && assoc.mirrorFirst && assoc.rotation;
+    return t;
+}
+
+// A 2x2 integer matrix acting on (x, y) with y pointing down and the origin at the centre:
+// each EXIF orientation is the map from stored to displayed pixel positions.
+struct Mat {
+    int a, b, c, d;
+    Mat operator*(const Mat &o) const
+    {
+        return {a * o.a + b * o.c, a * o.b + b * o.d, c * o.a + d * o.c, c * o.b + d * o.d};
+    }
+    bool operator==(const Mat &) const = default;
+};
+
+constexpr std::array<Mat, 8> kExifMatrices{{
+    {1, 0, 0, 1},   // 1
+    {-1, 0, 0, 1},  // 2 left-right
+    {-1, 0, 0, -1}, // 3 half turn
+    {1, 0, 0, -1},  // 4 top-bottom
+    {0, 1, 1, 0},   // 5 transpose
+    {0, -1, 1, 0},  // 6 clockwise
+    {0, -1, -1, 0}, // 7 transverse
+    {0, 1, -1, 0},  // 8 counter-clockwise
+}};
+
+Mat rotationMatrix(int ccwQuarterTurns)
+{
+    Mat m = kExifMatrices[0];
+    for (int i = 0; i < (ccwQuarterTurns & 3); ++i)
+        m = kExifMatrices[7] * m;
+    return m;
+}
+
+Mat mirrorMatrix(HeifMirror mirror)
+{
+    return mirror == HeifMirror::LeftRight ? kExifMatrices[1] : kExifMatrices[3];
+}
+
+} // namespace
+
+std::optional<HeifItemTransform> readHeifPrimaryTransform(QIODevice &file)
+{
+    if (!file.isOpen() || !file.isReadable() || file.isSequential())
+        return std::nullopt;
+    const qint64 saved = file.pos();
+    std::optional<HeifItemTransform> t = readTransform(Source(file));
+    file.seek(saved);
+    return t;
+}
+
+std::optional<HeifItemTransform> readHeifPrimaryTransform(QByteArrayView data)
+{
+    return readTransform(Source(data));
+}
+
+int exifOrientation(const HeifItemTransform &t)
+{
+    const Mat rotation = rotationMatrix(t.rotationCcwQuarterTurns);
+    Mat m = rotation;
+    if (t.mirror)
+        m = t.mirrorFirst ? rotation * mirrorMatrix(*t.mirror) : mirrorMatrix(*t.mirror) * rotation;
+    for (size_t i = 0; i < kExifMatrices.size(); ++i) {
+        if (kExifMatrices[i] == m)
+            return int(i) + 1;
+    }
+    return 1; // unreachable: the eight matrices form a closed group
+}
+
+HeifItemTransform heifTransformFor(int exifOrientation)
+{
+    switch (exifOrientation) {
+    case 2:
+        return {0, HeifMirror::LeftRight};
+    case 3:
+        return {2, std::nullopt};
+    case 4:
+        return {0, HeifMirror::TopBottom};
+    case 5:
+        return {1, HeifMirror::TopBottom};
+    case 6:
+        return {3, std::nullopt};
+    case 7:
+        return {3, HeifMirror::TopBottom};
+    case 8:
+        return {1, std::nullopt};
+    default:
+        return {};
+    }
+}
+
+} // namespace orva

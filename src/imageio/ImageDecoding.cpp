@@ -1,0 +1,184 @@
+#include "imageio/ImageDecoding.h"
+
+#include "core/runtime/TaskRuntime.h"
+#include "imageio/Backends.h"
+#include "imageio/DecodeLimits.h"
+
+#include <QColorSpace>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cmath>
+
+namespace orva {
+
+std::optional<ImageSource> openImageSource(const QString &path)
+{
+    initializeImageIO();
+    const QFileInfo info(path);
+    if (!info.isFile() || !info.isReadable())
+        return std::nullopt;
+    const QString mime = imageMimeType(path);
+    switch (decoderKindFor(path)) {
+    case DecoderKind::raw:
+        return rawdecoder::probe(path, mime);
+    case DecoderKind::heif:
+        return heifdecoder::probe(path, mime);
+    case DecoderKind::psd:
+        return psddecoder::probe(path, mime);
+    case DecoderKind::qt:
+        return qtdecoder::probe(path, mime);
+    }
+    return std::nullopt;
+}
+
+std::optional<QSize> orientedPixelSize(const ImageSource &source)
+{
+    const QSize s = source.storedSize;
+    if (s.width() <= 0 || s.height() <= 0)
+        return std::nullopt;
+    return swapsSides(source.orientation) ? s.transposed() : s;
+}
+
+QImage scaledToBound(const QImage &image, int bound)
+{
+    const int longer = std::max(image.width(), image.height());
+    if (bound <= 0 || longer <= bound)
+        return image;
+    const double s = double(bound) / longer;
+    return image.scaled(std::max(1, int(std::lround(image.width() * s))),
+                        std::max(1, int(std::lround(image.height() * s))), Qt::IgnoreAspectRatio,
+                        Qt::SmoothTransformation);
+}
+
+namespace {
+
+std::optional<QImage> decodeStill(const ImageSource &source, int bound)
+{
+    switch (source.kind) {
+    case DecoderKind::raw:
+        return rawdecoder::decode(source, bound);
+    case DecoderKind::heif:
+        return heifdecoder::decode(source, bound);
+    case DecoderKind::psd:
+        return psddecoder::decode(source, bound);
+    case DecoderKind::qt:
+        return qtdecoder::decodeStill(source, bound);
+    }
+    return std::nullopt;
+}
+
+std::optional<DecodedImage> decodeAnimated(const ImageSource &source)
+{
+    auto display = qtdecoder::decodeAnimated(source);
+    if (!display)
+        return std::nullopt;
+    normalizeToPixelSize(*display);
+    std::shared_ptr<const DisplayImage> shared = std::move(display);
+    return DecodedImage{shared, std::nullopt, shared, 1.0};
+}
+
+} // namespace
+
+std::optional<DecodedImage> decodeImage(const QUrl &url, std::optional<int> maxPixelSize)
+{
+    const CancellationToken token = CancellationToken::current();
+    if (token.isCancelled() || !url.isLocalFile())
+        return std::nullopt;
+    const auto source = openImageSource(url.toLocalFile());
+    if (!source)
+        return std::nullopt;
+    if (source->frameCount >= 2 && source->animated)
+        return decodeAnimated(*source);
+    const auto oriented = orientedPixelSize(*source);
+    if (!oriented)
+        return std::nullopt;
+    const int maxDim = std::max(oriented->width(), oriented->height());
+    const int bound = maxPixelSize ? std::clamp(*maxPixelSize, 1, maxDim) : maxDim;
+    if (token.isCancelled())
+        return std::nullopt;
+    const auto bitmap = decodeStill(*source, bound);
+    if (!bitmap || bitmap->isNull() || token.isCancelled())
+        return std::nullopt;
+    const QSizeF pointSize(*oriented);
+    auto image = std::make_shared<DisplayImage>();
+    image->pointSize = pointSize;
+    image->frames.push_back({*bitmap, 0});
+    const double resolution = std::min(double(bitmap->width()) / oriented->width(), 1.0);
+    return DecodedImage{std::move(image), *bitmap, makePreviewImage(*bitmap, pointSize),
+                        resolution};
+}
+
+std::optional<QImage> makeThumbnail(const QUrl &url, int maxPixelSize)
+{
+    if (!url.isLocalFile() || maxPixelSize <= 0)
+        return std::nullopt;
+    const auto source = openImageSource(url.toLocalFile());
+    if (!source)
+        return std::nullopt;
+    // An embedded thumbnail serves when it is at least as large as asked for.
+    std::optional<QImage> embedded;
+    switch (source->kind) {
+    case DecoderKind::raw:
+        embedded = rawdecoder::thumbnail(*source, maxPixelSize);
+        break;
+    case DecoderKind::heif:
+        embedded = heifdecoder::thumbnail(*source, maxPixelSize);
+        break;
+    case DecoderKind::qt:
+        embedded = qtdecoder::embeddedThumbnail(*source, maxPixelSize);
+        break;
+    case DecoderKind::psd:
+        break;
+    }
+    if (embedded && !embedded->isNull())
+        return scaledToBound(*embedded, maxPixelSize);
+    const auto oriented = orientedPixelSize(*source);
+    if (!oriented)
+        return std::nullopt;
+    const int bound = std::min(maxPixelSize, std::max(oriented->width(), oriented->height()));
+    auto bitmap = decodeStill(*source, bound);
+    if (!bitmap || bitmap->isNull())
+        return std::nullopt;
+    return scaledToBound(*bitmap, bound);
+}
+
+std::shared_ptr<DisplayImage> makePreviewImage(const QImage &bitmap, QSizeF size)
+{
+    auto preview = std::make_shared<DisplayImage>();
+    preview->pointSize = size;
+    const int longer = std::max(bitmap.width(), bitmap.height());
+    if (bitmap.isNull() || longer <= 0)
+        return preview;
+    const double s = std::min(double(previewPixelLimit) / longer, 1.0);
+    const int w = std::max(int(s * bitmap.width()), 1);
+    const int h = std::max(int(s * bitmap.height()), 1);
+    // Qt's smooth downscale averages areas in one pass over the source.
+    QImage small = bitmap.scaled(w, h, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                       .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    if (small.isNull())
+        return preview;
+    const QColorSpace srgb(QColorSpace::SRgb);
+    if (small.colorSpace().isValid() && small.colorSpace() != srgb)
+        small.convertToColorSpace(srgb);
+    small.setColorSpace(srgb);
+    preview->frames.push_back({small, 0});
+    return preview;
+}
+
+DisplayImage &normalizeToPixelSize(DisplayImage &image)
+{
+    int maxW = 0;
+    int maxH = 0;
+    for (const ImageFrame &f : image.frames) {
+        if (f.image.width() > 0 && f.image.height() > 0) {
+            maxW = std::max(maxW, f.image.width());
+            maxH = std::max(maxH, f.image.height());
+        }
+    }
+    if (maxW > 0 && maxH > 0)
+        image.pointSize = QSizeF(maxW, maxH);
+    return image;
+}
+
+} // namespace orva

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "core/model/DecodedImage.h"
+#include "imageio/ImageSource.h"
+
+#include <QImage>
+#include <QSizeF>
+#include <QUrl>
+
+#include <memory>
+#include <optional>
+
+namespace orva {
+
+// Decodes frame 0 of a file with its stored orientation applied, or every frame of an
+// animated GIF, PNG or WebP. With `maxPixelSize` the still decode is reduced to about that
+// many pixels on its longer side (never more than the file has); without it, full
+// resolution. Checks the calling task's cancellation before opening the file and before
+// the expensive decode. Absent on any failure. Runs on a background task.
+std::optional<DecodedImage> decodeImage(const QUrl &url, std::optional<int> maxPixelSize = {});
+
+// A bitmap of frame 0 no larger than `maxPixelSize` on its longer side, orientation
+// applied; may come from a thumbnail embedded in the file when that is large enough.
+std::optional<QImage> makeThumbnail(const QUrl &url, int maxPixelSize);
+
+// A copy of `bitmap` at most 256 pixels on its longer side, 8-bit sRGB with premultiplied
+// alpha, standing for an image of point size `size`. Never fails: an image that cannot be
+// drawn gives an empty preview of that point size.
+std::shared_ptr<DisplayImage> makePreviewImage(const QImage &bitmap, QSizeF size);
+
+// Sets the point size of a multi-frame image to its largest frame width and height.
+DisplayImage &normalizeToPixelSize(DisplayImage &image);
+
+inline constexpr int previewPixelLimit = 256;
+
+} // namespace orva

@@ -1,0 +1,167 @@
+#include "imageio/ImageFormats.h"
+
+#include <QFileInfo>
+#include <QImageReader>
+#include <QMimeDatabase>
+
+#include <libheif/heif.h>
+
+#include <initializer_list>
+
+namespace orva {
+
+namespace {
+
+QString s(const char *text) { return QString::fromLatin1(text); }
+
+bool inheritsAny(const QString &mimeType, std::initializer_list<const char *> bases)
+{
+    static const QMimeDatabase db;
+    const QMimeType type = db.mimeTypeForName(mimeType);
+    if (!type.isValid())
+        return false;
+    for (const char *base : bases)
+        if (type.inherits(s(base)))
+            return true;
+    return false;
+}
+
+bool isImageType(const QMimeType &type)
+{
+    if (!type.isValid())
+        return false;
+    if (type.name().startsWith(QLatin1String("image/")))
+        return true;
+    for (const QString &parent : type.allAncestors())
+        if (parent.startsWith(QLatin1String("image/")))
+            return true;
+    return false;
+}
+
+void addSuffixes(QSet<QString> &out, const QMimeType &type)
+{
+    if (!isImageType(type))
+        return;
+    for (const QString &suffix : type.suffixes())
+        out.insert(suffix.toLower());
+}
+
+QSet<QString> buildSupportedExtensions()
+{
+    QMimeDatabase db;
+    QSet<QString> out;
+    // Qt's plugins, by the MIME types they declare and by their format names (which is how
+    // some, such as "cur", are only listed).
+    for (const QByteArray &name : QImageReader::supportedMimeTypes())
+        addSuffixes(out, db.mimeTypeForName(QString::fromLatin1(name)));
+    for (const QByteArray &format : QImageReader::supportedImageFormats()) {
+        const QString ext = QString::fromLatin1(format).toLower();
+        if (isImageType(
+                db.mimeTypeForFile(QStringLiteral("x.") + ext, QMimeDatabase::MatchExtension)))
+            out.insert(ext);
+    }
+    // libheif, for the codecs it was built with.
+    if (heif_have_decoder_for_format(heif_compression_HEVC)) {
+        addSuffixes(out, db.mimeTypeForName(s("image/heif")));
+        addSuffixes(out, db.mimeTypeForName(s("image/heic")));
+    }
+    if (heif_have_decoder_for_format(heif_compression_AV1))
+        addSuffixes(out, db.mimeTypeForName(s("image/avif")));
+    // LibRaw: every camera format the MIME database knows.
+    for (const QMimeType &type : db.allMimeTypes())
+        if (type.inherits(s("image/x-dcraw")))
+            addSuffixes(out, type);
+    // The Photoshop composite reader.
+    addSuffixes(out, db.mimeTypeForName(s("image/vnd.adobe.photoshop")));
+    out.insert(s("psb"));
+    return out;
+}
+
+} // namespace
+
+const std::vector<ImageFormat> &ImageFormat::all()
+{
+    static const std::vector<ImageFormat> table{
+        {s("JPEG"), {s("jpg"), s("jpeg")}},
+        {s("PNG"), {s("png")}},
+        {s("GIF"), {s("gif")}},
+        {s("HEIC"), {s("heic")}},
+        {s("HEIF"), {s("heif")}},
+        {s("WebP"), {s("webp")}},
+        {s("AVIF"), {s("avif")}},
+        {s("TIFF"), {s("tif"), s("tiff")}},
+        {s("BMP"), {s("bmp")}},
+        {s("ICO"), {s("ico")}},
+        {s("Photoshop"), {s("psd")}},
+        {s("Canon RAW"), {s("cr2")}},
+        {s("Nikon RAW"), {s("nef")}},
+        {s("Sony RAW"), {s("arw")}},
+        {s("Adobe DNG"), {s("dng")}},
+        {s("Olympus RAW"), {s("orf")}},
+        {s("Panasonic RAW"), {s("rw2")}},
+    };
+    return table;
+}
+
+const QSet<QString> &supportedImageExtensions()
+{
+    static const QSet<QString> extensions = buildSupportedExtensions(); // thread-safe init
+    return extensions;
+}
+
+bool isSupportedImageFile(const QUrl &url)
+{
+    if (!url.isLocalFile())
+        return false;
+    const QString path = url.toLocalFile();
+    if (path.isEmpty() || path.endsWith(QLatin1Char('/')))
+        return false;
+    if (!supportedImageExtensions().contains(QFileInfo(path).suffix().toLower()))
+        return false;
+    // A path that cannot be examined counts as a file; opening it decides later.
+    const QFileInfo info(path);
+    return !(info.exists() && info.isDir());
+}
+
+QString imageMimeType(const QString &path)
+{
+    static const QMimeDatabase db;
+    const QMimeType byContent = db.mimeTypeForFile(path, QMimeDatabase::MatchContent);
+    if (isImageType(byContent))
+        return byContent.name();
+    return db.mimeTypeForFile(path, QMimeDatabase::MatchExtension).name();
+}
+
+DecoderKind decoderKindFor(const QString &path)
+{
+    static const QMimeDatabase db;
+    const QMimeType byName = db.mimeTypeForFile(path, QMimeDatabase::MatchExtension);
+    // Raw files carry a TIFF structure whose first image is a tiny preview; only the
+    // extension tells them apart.
+    if (byName.inherits(s("image/x-dcraw")))
+        return DecoderKind::raw;
+    const QString type = imageMimeType(path);
+    if (inheritsAny(type, {"image/heif", "image/avif"}))
+        return DecoderKind::heif;
+    if (inheritsAny(type, {"image/vnd.adobe.photoshop"}) ||
+        byName.name() == QLatin1String("image/vnd.adobe.photoshop"))
+        return DecoderKind::psd;
+    return DecoderKind::qt;
+}
+
+bool isAnimatedImageType(const QString &mimeType)
+{
+    return inheritsAny(mimeType, {"image/gif", "image/png", "image/webp"});
+}
+
+bool isOrientationTaggedType(const QString &mimeType)
+{
+    return inheritsAny(mimeType, {"image/jpeg", "image/heif", "image/tiff"});
+}
+
+bool isPixelRotatedType(const QString &mimeType)
+{
+    return inheritsAny(mimeType, {"image/png", "image/bmp"});
+}
+
+} // namespace orva

@@ -1,0 +1,163 @@
+#include "imageio/ImageProperties.h"
+
+#include "imageio/ImageSource.h"
+#include "imageio/PixelFormats.h"
+#include "imageio/PsdReader.h"
+
+#include <QFile>
+#include <QImageReader>
+
+#include <libheif/heif.h>
+
+namespace orva {
+
+namespace {
+
+struct DepthAndModel {
+    std::optional<int> depth;
+    std::optional<QString> model;
+};
+
+DepthAndModel fromQtFormat(QImage::Format format)
+{
+    if (format == QImage::Format_Invalid)
+        return {};
+    return {bitsPerComponent(format),
+            isGrayFormat(format) ? QStringLiteral("Gray") : QStringLiteral("RGB")};
+}
+
+// Number of colour components in a JPEG's frame header: Qt converts CMYK to RGB before
+// anyone can ask. Walks the markers of the header only.
+std::optional<int> jpegComponents(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray head = f.read(1 << 20);
+    const auto *d = reinterpret_cast<const uchar *>(head.constData());
+    const qsizetype n = head.size();
+    if (n < 4 || d[0] != 0xFF || d[1] != 0xD8)
+        return std::nullopt;
+    qsizetype i = 2;
+    while (i + 4 <= n) {
+        if (d[i] != 0xFF)
+            return std::nullopt;
+        const uchar marker = d[i + 1];
+        if (marker == 0xFF) {
+            ++i;
+            continue;
+        }
+        const int length = (d[i + 2] << 8) | d[i + 3];
+        const bool sof =
+            marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+        if (sof)
+            return i + 9 < n ? std::optional<int>(d[i + 9]) : std::nullopt;
+        if (marker == 0xDA || length < 2)
+            return std::nullopt;
+        i += 2 + length;
+    }
+    return std::nullopt;
+}
+
+std::optional<QString> modelForPhotometric(int photometric)
+{
+    switch (photometric) {
+    case 0:
+    case 1:
+        return QStringLiteral("Gray");
+    case 2:
+    case 3:
+    case 6:
+        return QStringLiteral("RGB");
+    case 5:
+        return QStringLiteral("CMYK");
+    case 8:
+    case 9:
+    case 10:
+        return QStringLiteral("Lab");
+    default:
+        return std::nullopt;
+    }
+}
+
+DepthAndModel depthAndModel(const ImageSource &source, const std::optional<ExifProperties> &exif)
+{
+    switch (source.kind) {
+    case DecoderKind::qt: {
+        QImageReader reader(source.path);
+        reader.setDecideFormatFromContent(true);
+        DepthAndModel dm = fromQtFormat(reader.imageFormat());
+        if (reader.format() == "jpeg") {
+            if (const auto c = jpegComponents(source.path))
+                dm.model = *c == 4   ? QStringLiteral("CMYK")
+                           : *c == 1 ? QStringLiteral("Gray")
+                                     : QStringLiteral("RGB");
+        } else if (reader.format() == "tiff" && exif) {
+            if (exif->photometricInterpretation)
+                if (auto m = modelForPhotometric(*exif->photometricInterpretation))
+                    dm.model = m;
+            if (exif->bitsPerSample && *exif->bitsPerSample > 0)
+                dm.depth = exif->bitsPerSample;
+        }
+        return dm;
+    }
+    case DecoderKind::heif: {
+        heif_context *ctx = heif_context_alloc();
+        DepthAndModel dm{std::nullopt, QStringLiteral("RGB")};
+        heif_image_handle *h = nullptr;
+        if (heif_context_read_from_file(ctx, QFile::encodeName(source.path).constData(), nullptr)
+                    .code == heif_error_Ok &&
+            heif_context_get_primary_image_handle(ctx, &h).code == heif_error_Ok) {
+            if (const int bits = heif_image_handle_get_luma_bits_per_pixel(h); bits > 0)
+                dm.depth = bits;
+            heif_image_handle_release(h);
+        }
+        heif_context_free(ctx);
+        return dm;
+    }
+    case DecoderKind::raw:
+        return {std::nullopt, QStringLiteral("RGB")};
+    case DecoderKind::psd: {
+        QFile f(source.path);
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        const auto header = readPsdHeader(f);
+        if (!header)
+            return {};
+        const QString model = psdColorModelName(header->colorMode);
+        return {header->depth, model.isEmpty() ? std::nullopt : std::optional<QString>(model)};
+    }
+    }
+    return {};
+}
+
+} // namespace
+
+std::optional<ImageProperties> readImageProperties(const QUrl &url)
+{
+    if (!url.isLocalFile())
+        return std::nullopt;
+    const auto source = openImageSource(url.toLocalFile());
+    if (!source)
+        return std::nullopt;
+    ImageProperties p;
+    p.mimeType = source->mimeType;
+    if (source->storedSize.width() > 0 && source->storedSize.height() > 0) {
+        p.pixelWidth = source->storedSize.width();
+        p.pixelHeight = source->storedSize.height();
+    }
+    p.orientation = source->orientation;
+    p.frameCount = source->frameCount;
+    const auto exif = readExifProperties(source->path);
+    const DepthAndModel dm = depthAndModel(*source, exif);
+    p.depth = dm.depth;
+    p.colorModel = dm.model;
+    if (exif) {
+        p.tiff = exif->tiff;
+        p.exif = exif->exif;
+        p.gps = exif->gps;
+    }
+    return p;
+}
+
+} // namespace orva

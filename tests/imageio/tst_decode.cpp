@@ -1,0 +1,286 @@
+#include "core/runtime/TaskRuntime.h"
+#include "imageio/ImageDecoding.h"
+#include "imageio/ImageProperties.h"
+#include "imageio/ImageSource.h"
+#include "support/ImageFixtures.h"
+
+#include <QColorSpace>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace orva;
+using namespace orva::test;
+
+namespace {
+
+std::shared_ptr<std::atomic<bool>> cancelledFlag()
+{
+    return std::make_shared<std::atomic<bool>>(true);
+}
+
+} // namespace
+
+class TestDecode : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir;
+    QString path(const QString &name) const { return dir.filePath(name); }
+    QUrl url(const QString &name) const { return QUrl::fromLocalFile(path(name)); }
+
+private slots:
+    void initTestCase() { QVERIFY(dir.isValid()); }
+
+    // Corners clockwise from top-left of quadrants() stored as R G / B W and shown with
+    // each Exif orientation.
+    void orientation_data()
+    {
+        QTest::addColumn<int>("orientation");
+        QTest::addColumn<QString>("corners");
+        QTest::addColumn<bool>("swapped");
+        QTest::newRow("1 upright") << 1 << QStringLiteral("RGWB") << false;
+        QTest::newRow("2 mirrored") << 2 << QStringLiteral("GRBW") << false;
+        QTest::newRow("3 turned 180") << 3 << QStringLiteral("WBRG") << false;
+        QTest::newRow("4 flipped") << 4 << QStringLiteral("BWGR") << false;
+        QTest::newRow("5 transposed") << 5 << QStringLiteral("RBWG") << true;
+        QTest::newRow("6 turned cw") << 6 << QStringLiteral("BRGW") << true;
+        QTest::newRow("7 transversed") << 7 << QStringLiteral("WGRB") << true;
+        QTest::newRow("8 turned ccw") << 8 << QStringLiteral("GWBR") << true;
+    }
+    void orientation()
+    {
+        QFETCH(int, orientation);
+        QFETCH(QString, corners);
+        QFETCH(bool, swapped);
+        const QString name = QStringLiteral("orient%1.jpg").arg(orientation);
+        QVERIFY(writeImage(path(name), quadrants(120, 80), "JPEG", 95));
+        QVERIFY(setExifTags(path(name), {{"Exif.Image.Orientation", std::to_string(orientation)}}));
+
+        const auto decoded = decodeImage(url(name));
+        QVERIFY(decoded);
+        const QSize expected = swapped ? QSize(80, 120) : QSize(120, 80);
+        QCOMPARE(decoded->bitmap->size(), expected);
+        QCOMPARE(decoded->image->pointSize, QSizeF(expected));
+        QCOMPARE(cornerColours(*decoded->bitmap), corners);
+        QCOMPARE(decoded->resolution, 1.0);
+
+        const auto props = readImageProperties(url(name));
+        QVERIFY(props);
+        QCOMPARE(props->orientation, orientation);
+        QCOMPARE(props->pixelWidth, std::optional(120)); // stored size, not oriented
+        QCOMPARE(props->pixelHeight, std::optional(80));
+    }
+
+    // The camera case: a 24 MP portrait decoded for a 2880-pixel screen. JPEG stops at
+    // the DCT scale just above the bound (4/8 here) instead of paying for a rescale.
+    void cameraPortraitPreviewAndFull()
+    {
+        QImage big(6000, 4000, QImage::Format_RGB32);
+        big.fill(QColor(90, 120, 150));
+        QVERIFY(writeImage(path(QStringLiteral("p6.jpg")), big, "JPEG", 50));
+        QVERIFY(setExifTags(path(QStringLiteral("p6.jpg")), {{"Exif.Image.Orientation", "6"}}));
+        const auto preview = decodeImage(url(QStringLiteral("p6.jpg")), 2880);
+        QVERIFY(preview);
+        QCOMPARE(preview->bitmap->size(), QSize(2000, 3000));
+        QCOMPARE(preview->image->pointSize, QSizeF(4000, 6000));
+        QCOMPARE(preview->resolution, 0.5);
+        const auto full = decodeImage(url(QStringLiteral("p6.jpg")));
+        QVERIFY(full);
+        QCOMPARE(full->bitmap->size(), QSize(4000, 6000));
+        QCOMPARE(full->resolution, 1.0);
+    }
+
+    // Formats without DCT scaling are reduced exactly to the bound.
+    void exactBoundForOtherFormats()
+    {
+        QVERIFY(writeImage(path(QStringLiteral("p6.tif")), quadrants(600, 400), "TIFF"));
+        QVERIFY(setExifTags(path(QStringLiteral("p6.tif")), {{"Exif.Image.Orientation", "6"}}));
+        const auto d = decodeImage(url(QStringLiteral("p6.tif")), 288);
+        QVERIFY(d);
+        QCOMPARE(d->bitmap->size(), QSize(192, 288));
+        QCOMPARE(d->image->pointSize, QSizeF(400, 600));
+        QCOMPARE(d->resolution, 0.48);
+        QCOMPARE(cornerColours(*d->bitmap), QStringLiteral("BRGW"));
+    }
+
+    void previewSizes_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<int>("bound");
+        QTest::addColumn<QSize>("bitmap");
+        QTest::addColumn<QSize>("preview");
+        QTest::newRow("bound above the file")
+            << QSize(300, 200) << 2880 << QSize(300, 200) << QSize(256, 170);
+        QTest::newRow("small, not enlarged")
+            << QSize(100, 50) << 2880 << QSize(100, 50) << QSize(100, 50);
+        QTest::newRow("extreme aspect")
+            << QSize(5000, 1) << 2880 << QSize(2880, 1) << QSize(256, 1);
+    }
+    void previewSizes()
+    {
+        QFETCH(QSize, size);
+        QFETCH(int, bound);
+        QFETCH(QSize, bitmap);
+        QFETCH(QSize, preview);
+        const QString name = QStringLiteral("prev%1x%2.png").arg(size.width()).arg(size.height());
+        QVERIFY(writeImage(path(name), quadrants(size.width(), size.height()), "PNG"));
+        const auto d = decodeImage(url(name), bound);
+        QVERIFY(d);
+        QCOMPARE(d->bitmap->size(), bitmap);
+        QCOMPARE(d->resolution, double(bitmap.width()) / size.width());
+        QCOMPARE(d->preview->pointSize, QSizeF(size));
+        QCOMPARE(d->preview->frames.size(), size_t(1));
+        const QImage &p = d->preview->frames.front().image;
+        QCOMPARE(p.size(), preview);
+        QCOMPARE(p.format(), QImage::Format_ARGB32_Premultiplied);
+        QCOMPARE(p.colorSpace(), QColorSpace(QColorSpace::SRgb));
+    }
+
+    void previewOfAnUndrawableBitmapIsEmptyWithThePointSize()
+    {
+        const auto p = makePreviewImage(QImage(), QSizeF(640, 480));
+        QCOMPARE(p->pointSize, QSizeF(640, 480));
+        QVERIFY(p->frames.empty());
+    }
+
+    void animatedAndStillPaths_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("frames"); // 0: still
+        QTest::newRow("gif, three frames") << QStringLiteral("anim.gif") << 3;
+        QTest::newRow("gif, one frame") << QStringLiteral("still.gif") << 0;
+        QTest::newRow("webp, two frames") << QStringLiteral("anim.webp") << 2;
+        QTest::newRow("png, animated") << QStringLiteral("anim.png") << 3;
+        QTest::newRow("png, plain") << QStringLiteral("still.png") << 0;
+        QTest::newRow("tiff, two pages") << QStringLiteral("pages.tif") << 0;
+    }
+    void animatedAndStillPaths()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, frames);
+        const QList<QImage> images{quadrants(40, 30), QImage(40, 30, QImage::Format_RGB32),
+                                   quadrants(40, 30).mirrored(true, false)};
+        QImage blue(40, 30, QImage::Format_RGB32);
+        blue.fill(Qt::blue);
+        if (name == QLatin1String("anim.gif"))
+            QVERIFY(writeGif(path(name), images, {5, 20, 30}, 2));
+        else if (name == QLatin1String("still.gif"))
+            QVERIFY(writeGif(path(name), {images[0]}, {10}));
+        else if (name == QLatin1String("anim.webp"))
+            QVERIFY(writeAnimatedWebp(path(name), {images[0], blue}, {100, 250}, 0));
+        else if (name == QLatin1String("anim.png")) {
+            QFile f(path(name));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(buildApng({images[0], blue, images[2]}, {40, 80, 120}, 0));
+        } else if (name == QLatin1String("still.png"))
+            QVERIFY(writeImage(path(name), images[0], "PNG"));
+        else
+            QVERIFY(writeTiffPages(path(name), {images[0], blue}));
+
+        const auto d = decodeImage(url(name), 16); // ignored by the animated path
+        QVERIFY(d);
+        if (frames == 0) {
+            QVERIFY(d->bitmap);
+            QCOMPARE(d->image->frames.size(), size_t(1));
+            QVERIFY(d->preview != d->image);
+            if (name == QLatin1String("pages.tif")) // page 1, not the blue page 2
+                QCOMPARE(cornerColours(*d->bitmap), QStringLiteral("RGWB"));
+            return;
+        }
+        QVERIFY(!d->bitmap);
+        QCOMPARE(d->preview, d->image);
+        QCOMPARE(d->resolution, 1.0);
+        QCOMPARE(d->image->frames.size(), size_t(frames));
+        QCOMPARE(d->image->pointSize, QSizeF(40, 30));
+        QCOMPARE(cornerColours(d->image->frames.front().image), QStringLiteral("RGWB"));
+        if (name == QLatin1String("anim.gif")) {
+            QCOMPARE(d->image->frames[1].delayMs, 200);
+            QCOMPARE(d->image->loopCount, 2);
+        } else if (name == QLatin1String("anim.webp")) {
+            QCOMPARE(d->image->frames[1].delayMs, 250);
+            QCOMPARE(d->image->loopCount, -1);
+        } else {
+            QCOMPARE(d->image->frames[2].delayMs, 120);
+            QCOMPARE(d->image->loopCount, -1);
+        }
+    }
+
+    void sixteenBitPngKeepsItsDepth()
+    {
+        QImage deep(8, 8, QImage::Format_RGBX64);
+        deep.fill(QColor::fromRgba64(0x1234, 0x8000, 0xfedc));
+        QVERIFY(writeImage(path(QStringLiteral("deep.png")), deep, "PNG"));
+        const auto d = decodeImage(url(QStringLiteral("deep.png")));
+        QVERIFY(d);
+        QCOMPARE(d->bitmap->depth(), 64);
+        QCOMPARE(d->bitmap->pixelColor(3, 3).rgba64().red(), quint16(0x1234));
+        const auto props = readImageProperties(url(QStringLiteral("deep.png")));
+        QVERIFY(props);
+        QCOMPARE(props->depth, std::optional(16));
+    }
+
+    void tenBitHeicKeepsItsDepth()
+    {
+        QVERIFY(writeHeif(path(QStringLiteral("deep.heic")), quadrants(64, 48), 10));
+        const auto d = decodeImage(url(QStringLiteral("deep.heic")));
+        QVERIFY(d);
+        QCOMPARE(d->bitmap->size(), QSize(64, 48));
+        QCOMPARE(d->bitmap->depth(), 64);
+        QCOMPARE(cornerColours(*d->bitmap), QStringLiteral("RGWB"));
+        const auto props = readImageProperties(url(QStringLiteral("deep.heic")));
+        QVERIFY(props);
+        QCOMPARE(props->depth, std::optional(10));
+    }
+
+    void embeddedThumbnailOnlyWhenLargeEnough()
+    {
+        const QString name = QStringLiteral("withthumb.jpg");
+        QVERIFY(writeImage(path(name), quadrants(800, 600), "JPEG", 90));
+        QImage magenta(160, 120, QImage::Format_RGB32);
+        magenta.fill(Qt::magenta);
+        QVERIFY(setExifThumbnail(path(name), magenta));
+        const auto fromEmbedded = makeThumbnail(url(name), 100);
+        QVERIFY(fromEmbedded);
+        QVERIFY(std::max(fromEmbedded->width(), fromEmbedded->height()) <= 100);
+        QCOMPARE(fromEmbedded->pixelColor(50, 30).green() < 60, true);
+        const auto decoded = makeThumbnail(url(name), 400);
+        QVERIFY(decoded);
+        QCOMPARE(decoded->size(), QSize(400, 300));
+        QCOMPARE(cornerColours(*decoded), QStringLiteral("RGWB"));
+        // The viewer's own decode never takes the embedded one.
+        const auto viewer = decodeImage(url(name), 100);
+        QVERIFY(viewer);
+        QCOMPARE(cornerColours(*viewer->bitmap), QStringLiteral("RGWB"));
+    }
+
+    void cancelledTaskGetsNothing()
+    {
+        QVERIFY(writeImage(path(QStringLiteral("c.png")), quadrants(40, 30), "PNG"));
+        CurrentTaskScope scope{CancellationToken(cancelledFlag())};
+        QVERIFY(!decodeImage(url(QStringLiteral("c.png"))));
+    }
+
+    void sourceWithoutPixelSizeHasNoOrientedSize()
+    {
+        ImageSource s;
+        s.storedSize = QSize(-1, 300);
+        QCOMPARE(orientedPixelSize(s), std::nullopt);
+        s.storedSize = QSize(0, 300);
+        QCOMPARE(orientedPixelSize(s), std::nullopt);
+        s.storedSize = QSize(400, 300);
+        s.orientation = 8;
+        QCOMPARE(orientedPixelSize(s), std::optional(QSize(300, 400)));
+    }
+
+    void normalizationTakesTheLargestFrameSides()
+    {
+        DisplayImage d;
+        d.frames.push_back({QImage(30, 10, QImage::Format_RGB32), 0});
+        d.frames.push_back({QImage(10, 40, QImage::Format_RGB32), 0});
+        d.frames.push_back({QImage(), 0});
+        QCOMPARE(normalizeToPixelSize(d).pointSize, QSizeF(30, 40));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDecode)
+#include "tst_decode.moc"

@@ -1,0 +1,374 @@
+#include "support/ImageFixtures.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QPainter>
+#include <QtEndian>
+
+#include <exiv2/exiv2.hpp>
+#include <libheif/heif.h>
+#include <tiffio.h>
+#include <webp/encode.h>
+#include <webp/mux.h>
+#include <zlib.h>
+
+namespace orva::test {
+
+QImage quadrants(int width, int height, QImage::Format format)
+{
+    QImage img(width, height, QImage::Format_RGB32);
+    QPainter p(&img);
+    const int hw = width / 2;
+    const int hh = height / 2;
+    p.fillRect(0, 0, hw, hh, Qt::red);
+    p.fillRect(hw, 0, width - hw, hh, Qt::green);
+    p.fillRect(0, hh, hw, height - hh, Qt::blue);
+    p.fillRect(hw, hh, width - hw, height - hh, Qt::white);
+    p.end();
+    return img.convertToFormat(format);
+}
+
+QString cornerColours(const QImage &image)
+{
+    auto name = [](QColor c) {
+        const int r = c.red(), g = c.green(), b = c.blue();
+        if (r > 180 && g > 180 && b > 180)
+            return QLatin1Char('W');
+        if (r > 180 && g < 90 && b < 90)
+            return QLatin1Char('R');
+        if (g > 180 && r < 90 && b < 90)
+            return QLatin1Char('G');
+        if (b > 180 && r < 90 && g < 90)
+            return QLatin1Char('B');
+        return QLatin1Char('?');
+    };
+    const int w = image.width(), h = image.height();
+    const int dx = std::max(1, w / 8), dy = std::max(1, h / 8);
+    QString out;
+    out += name(image.pixelColor(dx, dy));
+    out += name(image.pixelColor(w - 1 - dx, dy));
+    out += name(image.pixelColor(w - 1 - dx, h - 1 - dy));
+    out += name(image.pixelColor(dx, h - 1 - dy));
+    return out;
+}
+
+bool writeImage(const QString &path, const QImage &image, const char *format, int quality)
+{
+    return image.save(path, format, quality);
+}
+
+bool setExifTags(const QString &path, const std::map<std::string, std::string> &tags)
+{
+    try {
+        auto image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+        image->readMetadata();
+        Exiv2::ExifData &data = image->exifData();
+        for (const auto &[key, value] : tags)
+            data[key] = value; // Exiv2 parses the text as the tag's type
+        image->writeMetadata();
+        return true;
+    } catch (const std::exception &) {
+        return false;
+    }
+}
+
+bool setExifThumbnail(const QString &path, const QImage &thumbnail)
+{
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    if (!thumbnail.save(&buffer, "JPEG", 90))
+        return false;
+    try {
+        auto image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+        image->readMetadata();
+        Exiv2::ExifThumb thumb(image->exifData());
+        thumb.setJpegThumbnail(reinterpret_cast<const Exiv2::byte *>(jpeg.constData()),
+                               long(jpeg.size()));
+        image->writeMetadata();
+        return true;
+    } catch (const std::exception &) {
+        return false;
+    }
+}
+
+// GIF with a fixed 128-colour palette (a 4x8x4 colour cube) and 8-bit LZW codes: a clear
+// code every 100 literals keeps the code table from growing, so no packing is needed.
+bool writeGif(const QString &path, const QList<QImage> &frames, const QList<int> &delaysCs,
+              int loopCount)
+{
+    if (frames.isEmpty())
+        return false;
+    const int w = frames.first().width();
+    const int h = frames.first().height();
+    QByteArray out("GIF89a");
+    auto u16 = [&](int v) {
+        out.append(char(v & 0xff));
+        out.append(char((v >> 8) & 0xff));
+    };
+    u16(w);
+    u16(h);
+    out.append(char(0xF6)); // global table, 8 bits colour resolution, 128 entries
+    out.append('\0');
+    out.append('\0');
+    for (int i = 0; i < 128; ++i) {
+        out.append(char(((i >> 5) & 3) * 85));
+        out.append(char(((i >> 2) & 7) * 255 / 7));
+        out.append(char((i & 3) * 85));
+    }
+    if (loopCount >= 0) {
+        out.append("\x21\xFF\x0BNETSCAPE2.0\x03\x01", 16);
+        u16(loopCount);
+        out.append('\0');
+    }
+    for (int f = 0; f < frames.size(); ++f) {
+        const QImage img = frames[f].convertToFormat(QImage::Format_RGB32);
+        out.append("\x21\xF9\x04\x04", 4); // graphic control: dispose none
+        u16(f < delaysCs.size() ? delaysCs[f] : 10);
+        out.append('\0');
+        out.append('\0');
+        out.append(',');
+        u16(0);
+        u16(0);
+        u16(w);
+        u16(h);
+        out.append('\0');
+        out.append(char(7)); // LZW minimum code size
+        QByteArray codes;
+        int sinceClear = 0;
+        codes.append(char(128));
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const QRgb c = img.pixel(x, y);
+                const int index = ((qRed(c) * 3 / 255) << 5) | ((qGreen(c) * 7 / 255) << 2) |
+                                  (qBlue(c) * 3 / 255);
+                codes.append(char(index));
+                if (++sinceClear == 100) {
+                    codes.append(char(128));
+                    sinceClear = 0;
+                }
+            }
+        codes.append(char(129));
+        for (qsizetype i = 0; i < codes.size(); i += 255) {
+            const qsizetype n = std::min<qsizetype>(255, codes.size() - i);
+            out.append(char(n));
+            out.append(codes.mid(i, n));
+        }
+        out.append('\0');
+    }
+    out.append(';');
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(out) == out.size();
+}
+
+bool writeAnimatedWebp(const QString &path, const QList<QImage> &frames, const QList<int> &delaysMs,
+                       int loopCount)
+{
+    if (frames.isEmpty())
+        return false;
+    const int w = frames.first().width();
+    const int h = frames.first().height();
+    WebPAnimEncoderOptions options;
+    if (!WebPAnimEncoderOptionsInit(&options))
+        return false;
+    options.anim_params.loop_count = loopCount;
+    WebPAnimEncoder *encoder = WebPAnimEncoderNew(w, h, &options);
+    if (!encoder)
+        return false;
+    WebPConfig config;
+    WebPConfigInit(&config);
+    config.lossless = 1;
+    int timestamp = 0;
+    bool ok = true;
+    for (int i = 0; ok && i < frames.size(); ++i) {
+        const QImage rgba = frames[i].convertToFormat(QImage::Format_RGBA8888);
+        WebPPicture picture;
+        WebPPictureInit(&picture);
+        picture.width = w;
+        picture.height = h;
+        picture.use_argb = 1;
+        ok = WebPPictureImportRGBA(&picture, rgba.constBits(), int(rgba.bytesPerLine())) &&
+             WebPAnimEncoderAdd(encoder, &picture, timestamp, &config);
+        WebPPictureFree(&picture);
+        timestamp += i < delaysMs.size() ? delaysMs[i] : 100;
+    }
+    WebPData data;
+    WebPDataInit(&data);
+    ok = ok && WebPAnimEncoderAdd(encoder, nullptr, timestamp, nullptr) &&
+         WebPAnimEncoderAssemble(encoder, &data);
+    if (ok) {
+        QFile file(path);
+        ok = file.open(QIODevice::WriteOnly) &&
+             file.write(reinterpret_cast<const char *>(data.bytes), qint64(data.size)) ==
+                 qint64(data.size);
+    }
+    WebPDataClear(&data);
+    WebPAnimEncoderDelete(encoder);
+    return ok;
+}
+
+bool writeTiffPages(const QString &path, const QList<QImage> &pages)
+{
+    TIFF *tif = TIFFOpen(QFile::encodeName(path).constData(), "w");
+    if (!tif)
+        return false;
+    bool ok = true;
+    for (const QImage &page : pages) {
+        const QImage rgb = page.convertToFormat(QImage::Format_RGB888);
+        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(rgb.width()));
+        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(rgb.height()));
+        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
+        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+        TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, uint32_t(rgb.height()));
+        TIFFSetField(tif, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
+        for (int y = 0; ok && y < rgb.height(); ++y)
+            ok =
+                TIFFWriteScanline(tif, const_cast<uchar *>(rgb.constScanLine(y)), uint32_t(y)) >= 0;
+        ok = ok && TIFFWriteDirectory(tif);
+    }
+    TIFFClose(tif);
+    return ok;
+}
+
+bool writeHeif(const QString &path, const QImage &image, int bitDepth, bool avif, int thumbnailSide)
+{
+    heif_context *ctx = heif_context_alloc();
+    heif_encoder *encoder = nullptr;
+    bool ok = heif_context_get_encoder_for_format(
+                  ctx, avif ? heif_compression_AV1 : heif_compression_HEVC, &encoder)
+                  .code == heif_error_Ok;
+    heif_image *img = nullptr;
+    const int w = image.width(), h = image.height();
+    if (ok) {
+        heif_encoder_set_lossy_quality(encoder, 90);
+        heif_encoder_set_parameter(encoder, "preset", "ultrafast");
+        ok = heif_image_create(w, h, heif_colorspace_RGB,
+                               bitDepth > 8 ? heif_chroma_interleaved_RRGGBB_LE
+                                            : heif_chroma_interleaved_RGB,
+                               &img)
+                     .code == heif_error_Ok &&
+             heif_image_add_plane(img, heif_channel_interleaved, w, h, bitDepth).code ==
+                 heif_error_Ok;
+    }
+    if (ok) {
+        int stride = 0;
+        uint8_t *plane = heif_image_get_plane(img, heif_channel_interleaved, &stride);
+        const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
+        for (int y = 0; y < h; ++y) {
+            const uchar *src = rgb.constScanLine(y);
+            if (bitDepth > 8) {
+                auto *dst = reinterpret_cast<uint16_t *>(plane + qsizetype(y) * stride);
+                for (int x = 0; x < w * 3; ++x)
+                    dst[x] = qToLittleEndian(uint16_t(src[x] << (bitDepth - 8)));
+            } else {
+                memcpy(plane + qsizetype(y) * stride, src, size_t(w) * 3);
+            }
+        }
+        heif_image_handle *handle = nullptr;
+        ok = heif_context_encode_image(ctx, img, encoder, nullptr, &handle).code == heif_error_Ok;
+        if (ok && thumbnailSide > 0) {
+            heif_image_handle *thumb = nullptr;
+            ok = heif_context_encode_thumbnail(ctx, img, handle, encoder, nullptr, thumbnailSide,
+                                               &thumb)
+                     .code == heif_error_Ok;
+            if (thumb)
+                heif_image_handle_release(thumb);
+        }
+        if (handle)
+            heif_image_handle_release(handle);
+        ok = ok && heif_context_write_to_file(ctx, QFile::encodeName(path).constData()).code ==
+                       heif_error_Ok;
+    }
+    if (img)
+        heif_image_release(img);
+    if (encoder)
+        heif_encoder_release(encoder);
+    heif_context_free(ctx);
+    return ok;
+}
+
+namespace {
+
+void appendChunk(QByteArray &out, const char *type, const QByteArray &data)
+{
+    char len[4];
+    qToBigEndian(quint32(data.size()), len);
+    out.append(len, 4);
+    QByteArray body(type, 4);
+    body += data;
+    out += body;
+    char crc[4];
+    qToBigEndian(
+        quint32(crc32(0, reinterpret_cast<const Bytef *>(body.constData()), uInt(body.size()))),
+        crc);
+    out.append(crc, 4);
+}
+
+struct PngParts {
+    QByteArray ihdr;
+    QByteArray idat;
+};
+
+PngParts pngParts(const QImage &image)
+{
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    image.convertToFormat(QImage::Format_ARGB32).save(&buffer, "PNG");
+    PngParts parts;
+    qsizetype i = 8;
+    while (i + 12 <= png.size()) {
+        const quint32 len = qFromBigEndian<quint32>(png.constData() + i);
+        const QByteArray type = png.mid(i + 4, 4);
+        const QByteArray data = png.mid(i + 8, len);
+        if (type == "IHDR")
+            parts.ihdr = data;
+        else if (type == "IDAT")
+            parts.idat += data;
+        i += 12 + len;
+    }
+    return parts;
+}
+
+QByteArray be32(quint32 v)
+{
+    char b[4];
+    qToBigEndian(v, b);
+    return QByteArray(b, 4);
+}
+
+QByteArray be16(quint16 v)
+{
+    char b[2];
+    qToBigEndian(v, b);
+    return QByteArray(b, 2);
+}
+
+} // namespace
+
+QByteArray buildApng(const QList<QImage> &frames, const QList<int> &delaysMs, int numPlays)
+{
+    QByteArray out("\x89PNG\r\n\x1a\n", 8);
+    const PngParts first = pngParts(frames.first());
+    appendChunk(out, "IHDR", first.ihdr);
+    appendChunk(out, "acTL", be32(quint32(frames.size())) + be32(quint32(numPlays)));
+    quint32 sequence = 0;
+    for (int f = 0; f < frames.size(); ++f) {
+        const PngParts parts = f == 0 ? first : pngParts(frames[f]);
+        const QByteArray fctl = be32(sequence++) + be32(quint32(frames[f].width())) +
+                                be32(quint32(frames[f].height())) + be32(0) + be32(0) +
+                                be16(quint16(f < delaysMs.size() ? delaysMs[f] : 100)) +
+                                be16(1000) + QByteArray(1, '\0') + QByteArray(1, '\0');
+        appendChunk(out, "fcTL", fctl);
+        if (f == 0)
+            appendChunk(out, "IDAT", parts.idat);
+        else
+            appendChunk(out, "fdAT", be32(sequence++) + parts.idat);
+    }
+    appendChunk(out, "IEND", QByteArray());
+    return out;
+}
+
+} // namespace orva::test
