@@ -14,3 +14,8 @@ if(ORVA_SANITIZE)
   target_compile_options(orva_build_flags INTERFACE ${_orva_san})
   target_link_options(orva_build_flags INTERFACE ${_orva_san})
 endif()
+
+# Coverage instrumentation for libFuzzer over all of Orva's code, not just the harness.
+if(ORVA_FUZZ)
+  target_compile_options(orva_build_flags INTERFACE -fsanitize=fuzzer-no-link)
+endif()

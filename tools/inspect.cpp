@@ -1,13 +1,16 @@
 // orva-inspect [--max-pixel-size N] [--metadata] FILE...
 // Decodes each file as the viewer would and prints one JSON object per line.
+#include "core/metadata/MetadataRows.h"
 #include "imageio/ImageDecoding.h"
 #include "imageio/ImageFormats.h"
+#include "imageio/ImageIOService.h"
 #include "imageio/PixelFormats.h"
 
 #include <QColorSpace>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QUrl>
@@ -39,12 +42,28 @@ QJsonValue colorSpaceName(const QImage &image)
     }
 }
 
-QJsonObject inspect(const QString &path, std::optional<int> maxPixelSize)
+// The metadata rows exactly as the panel shows them, and the capture date used for sorting.
+void addMetadata(QJsonObject &out, const QUrl &url)
+{
+    const orva::ImageIOService images;
+    QJsonArray rows;
+    for (const orva::MetadataEntry &e : orva::readMetadataEntries(url, images))
+        rows.append(
+            QJsonObject{{QStringLiteral("label"), e.label}, {QStringLiteral("value"), e.value}});
+    out.insert(QStringLiteral("metadata"), rows);
+    const auto taken = orva::dateTaken(url, images);
+    out.insert(QStringLiteral("date_taken"),
+               taken ? QJsonValue(taken->toString(Qt::ISODate)) : QJsonValue(QJsonValue::Null));
+}
+
+QJsonObject inspect(const QString &path, std::optional<int> maxPixelSize, bool metadata)
 {
     const QUrl url = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath());
     QJsonObject out;
     out.insert(QStringLiteral("file"), path);
     out.insert(QStringLiteral("supported"), orva::isSupportedImageFile(url));
+    if (metadata)
+        addMetadata(out, url);
     QElapsedTimer timer;
     timer.start();
     const auto decoded = orva::decodeImage(url, maxPixelSize);
@@ -79,6 +98,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     std::optional<int> maxPixelSize;
+    bool metadata = false;
     QStringList files;
     const QStringList args = app.arguments().mid(1);
     for (qsizetype i = 0; i < args.size(); ++i) {
@@ -90,7 +110,7 @@ int main(int argc, char *argv[])
                 return usage();
             maxPixelSize = n;
         } else if (a == QLatin1String("--metadata")) {
-            // Metadata rows join with the metadata formatting.
+            metadata = true;
         } else if (a.startsWith(QLatin1String("--"))) {
             return usage();
         } else {
@@ -101,7 +121,7 @@ int main(int argc, char *argv[])
         return usage();
     for (const QString &f : files) {
         const QByteArray line =
-            QJsonDocument(inspect(f, maxPixelSize)).toJson(QJsonDocument::Compact);
+            QJsonDocument(inspect(f, maxPixelSize, metadata)).toJson(QJsonDocument::Compact);
         std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
         std::fputc('\n', stdout);
         std::fflush(stdout);

@@ -118,13 +118,17 @@ bool hasGroup(const Exiv2::ExifData &data, const char *group)
     return false;
 }
 
-Exiv2::Image::AutoPtr openImage(const QString &path)
+// Opens the file, reads its metadata and hands the image to `fn`; absent when Exiv2 does
+// not know the file.
+template <class Fn>
+auto withMetadata(const QString &path, Fn fn) -> decltype(fn(std::declval<Exiv2::Image &>()))
 {
     initializeExiv2();
     auto image = Exiv2::ImageFactory::open(nativePath(path));
-    if (image.get())
-        image->readMetadata();
-    return image;
+    if (!image.get())
+        return std::nullopt;
+    image->readMetadata();
+    return fn(*image);
 }
 
 } // namespace
@@ -143,55 +147,54 @@ void initializeExiv2()
 std::optional<ExifProperties> readExifProperties(const QString &path)
 {
     return guarded([&]() -> std::optional<ExifProperties> {
-        auto image = openImage(path);
-        if (!image.get())
-            return std::nullopt;
-        const Exiv2::ExifData &data = image->exifData();
-        ExifProperties p;
-        if (const auto o = integer(data, "Exif.Image.Orientation"); o && *o >= 1 && *o <= 8)
-            p.orientation = o;
-        p.bitsPerSample = integer(data, "Exif.Image.BitsPerSample");
-        p.photometricInterpretation = integer(data, "Exif.Image.PhotometricInterpretation");
-        p.pixelWidth = integer(data, "Exif.Image.ImageWidth");
-        p.pixelHeight = integer(data, "Exif.Image.ImageLength");
-        if (hasGroup(data, "Image"))
-            p.tiff =
-                ExifProperties::Tiff{text(data, "Exif.Image.Make"), text(data, "Exif.Image.Model")};
-        if (hasGroup(data, "Photo")) {
-            ExifProperties::Exif e;
-            e.dateTimeOriginal = text(data, "Exif.Photo.DateTimeOriginal");
-            e.focalLength = number(data, "Exif.Photo.FocalLength");
-            e.fNumber = number(data, "Exif.Photo.FNumber");
-            e.exposureTime = number(data, "Exif.Photo.ExposureTime");
-            if (const auto *iso = find(data, "Exif.Photo.ISOSpeedRatings"); iso && isNumber(*iso)) {
-                QList<int> values;
-                for (long i = 0; i < std::min<long>(long(iso->count()), 16); ++i)
-                    values << int(iso->toLong(i));
-                e.isoSpeedRatings = values;
+        return withMetadata(path, [](Exiv2::Image &image) -> std::optional<ExifProperties> {
+            const Exiv2::ExifData &data = image.exifData();
+            ExifProperties p;
+            if (const auto o = integer(data, "Exif.Image.Orientation"); o && *o >= 1 && *o <= 8)
+                p.orientation = o;
+            p.bitsPerSample = integer(data, "Exif.Image.BitsPerSample");
+            p.photometricInterpretation = integer(data, "Exif.Image.PhotometricInterpretation");
+            p.pixelWidth = integer(data, "Exif.Image.ImageWidth");
+            p.pixelHeight = integer(data, "Exif.Image.ImageLength");
+            if (hasGroup(data, "Image"))
+                p.tiff =
+                    TiffProperties{text(data, "Exif.Image.Make"), text(data, "Exif.Image.Model")};
+            if (hasGroup(data, "Photo")) {
+                ExifCaptureProperties e;
+                e.dateTimeOriginal = text(data, "Exif.Photo.DateTimeOriginal");
+                e.focalLength = number(data, "Exif.Photo.FocalLength");
+                e.fNumber = number(data, "Exif.Photo.FNumber");
+                e.exposureTime = number(data, "Exif.Photo.ExposureTime");
+                if (const auto *iso = find(data, "Exif.Photo.ISOSpeedRatings");
+                    iso && isNumber(*iso)) {
+                    QList<int> values;
+                    for (long i = 0; i < std::min<long>(long(iso->count()), 16); ++i)
+                        values << int(iso->toLong(i));
+                    e.isoSpeedRatings = values;
+                }
+                e.lensModel = text(data, "Exif.Photo.LensModel");
+                p.exif = e;
             }
-            e.lensModel = text(data, "Exif.Photo.LensModel");
-            p.exif = e;
-        }
-        if (hasGroup(data, "GPSInfo"))
-            p.gps = ExifProperties::Gps{coordinate(data, "Exif.GPSInfo.GPSLatitude"),
-                                        text(data, "Exif.GPSInfo.GPSLatitudeRef"),
-                                        coordinate(data, "Exif.GPSInfo.GPSLongitude"),
-                                        text(data, "Exif.GPSInfo.GPSLongitudeRef")};
-        return p;
+            if (hasGroup(data, "GPSInfo"))
+                p.gps = GpsProperties{coordinate(data, "Exif.GPSInfo.GPSLatitude"),
+                                      text(data, "Exif.GPSInfo.GPSLatitudeRef"),
+                                      coordinate(data, "Exif.GPSInfo.GPSLongitude"),
+                                      text(data, "Exif.GPSInfo.GPSLongitudeRef")};
+            return p;
+        });
     });
 }
 
 std::optional<QByteArray> exifThumbnailData(const QString &path)
 {
     return guarded([&]() -> std::optional<QByteArray> {
-        auto image = openImage(path);
-        if (!image.get())
-            return std::nullopt;
-        Exiv2::ExifThumbC thumb(image->exifData());
-        const Exiv2::DataBuf buf = thumb.copy();
-        if (buf.size_ <= 0)
-            return std::nullopt;
-        return QByteArray(reinterpret_cast<const char *>(buf.pData_), buf.size_);
+        return withMetadata(path, [](Exiv2::Image &image) -> std::optional<QByteArray> {
+            Exiv2::ExifThumbC thumb(image.exifData());
+            const Exiv2::DataBuf buf = thumb.copy();
+            if (buf.size_ <= 0)
+                return std::nullopt;
+            return QByteArray(reinterpret_cast<const char *>(buf.pData_), buf.size_);
+        });
     });
 }
 

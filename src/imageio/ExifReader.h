@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/model/ImageProperties.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -8,8 +10,7 @@
 
 namespace orva {
 
-// The Exif, TIFF and GPS values Orva shows or sorts by, as stored. Each group is present
-// only when the file has any tag of it; within a group a missing or mistyped tag is absent.
+// The Exif, TIFF and GPS values Orva shows or sorts by, as stored.
 struct ExifProperties {
     std::optional<int> orientation;
     std::optional<int> bitsPerSample;
@@ -17,27 +18,9 @@ struct ExifProperties {
     std::optional<int> pixelWidth; // from the Exif or TIFF header, as stored
     std::optional<int> pixelHeight;
 
-    struct Tiff {
-        std::optional<QString> make;
-        std::optional<QString> model;
-    };
-    struct Exif {
-        std::optional<QString> dateTimeOriginal;
-        std::optional<double> focalLength;
-        std::optional<double> fNumber;
-        std::optional<double> exposureTime;
-        std::optional<QList<int>> isoSpeedRatings;
-        std::optional<QString> lensModel;
-    };
-    struct Gps {
-        std::optional<double> latitude; // degrees, unsigned as stored
-        std::optional<QString> latitudeRef;
-        std::optional<double> longitude;
-        std::optional<QString> longitudeRef;
-    };
-    std::optional<Tiff> tiff;
-    std::optional<Exif> exif;
-    std::optional<Gps> gps;
+    std::optional<TiffProperties> tiff;
+    std::optional<ExifCaptureProperties> exif;
+    std::optional<GpsProperties> gps;
 };
 
 // Reads the metadata of a file with Exiv2; absent when Exiv2 cannot read it (including

@@ -1,5 +1,6 @@
 #include "imageio/ImageProperties.h"
 
+#include "imageio/ExifReader.h"
 #include "imageio/ImageSource.h"
 #include "imageio/PixelFormats.h"
 #include "imageio/PsdReader.h"
@@ -86,7 +87,10 @@ DepthAndModel depthAndModel(const ImageSource &source, const std::optional<ExifP
     case DecoderKind::qt: {
         QImageReader reader(source.path);
         reader.setDecideFormatFromContent(true);
-        DepthAndModel dm = fromQtFormat(reader.imageFormat());
+        // Some plugins answer imageFormat() with an uninitialised value when the header is
+        // broken; ask only once the header has given a size.
+        DepthAndModel dm =
+            reader.size().isValid() ? fromQtFormat(reader.imageFormat()) : DepthAndModel{};
         if (reader.format() == "jpeg") {
             if (const auto c = jpegComponents(source.path))
                 dm.model = *c == 4   ? QStringLiteral("CMYK")

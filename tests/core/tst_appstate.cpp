@@ -1,6 +1,5 @@
 #include "core/state/AppState.h"
-#include "support/MemorySettingsStore.h"
-#include "support/VirtualScheduler.h"
+#include "support/TestServices.h"
 
 #include <QSignalSpy>
 #include <QtTest>
@@ -11,11 +10,8 @@ using orva::test::VirtualScheduler;
 
 namespace {
 
-struct Fixture {
-    MemorySettingsStore store;
-    VirtualScheduler scheduler;
-    TaskRuntime tasks;
-    AppServices services{store, scheduler, tasks};
+struct Fixture : orva::test::TestServices {
+    MemorySettingsStore &store = settings;
 };
 
 QUrl file(const QString &name) { return QUrl::fromLocalFile(QStringLiteral("/photos/") + name); }

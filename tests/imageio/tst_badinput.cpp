@@ -4,6 +4,7 @@
 #include "imageio/ImageProperties.h"
 #include "support/ImageFixtures.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtEndian>
@@ -52,6 +53,25 @@ class TestBadInput : public QObject {
     QTemporaryDir dir;
     QMap<QString, QByteArray> samples; // extension -> valid file
 
+    // With ORVA_FUZZ_SEEDS set, the valid samples become the fuzzer's seed corpus: the
+    // first byte picks the file name the fuzz target writes (see fuzz/fuzz_decode.cpp).
+    void writeFuzzSeeds() const
+    {
+        const QString out = qEnvironmentVariable("ORVA_FUZZ_SEEDS");
+        if (out.isEmpty())
+            return;
+        const QStringList names{QStringLiteral("jpg"), QStringLiteral("png"),
+                                QStringLiteral("gif"), QStringLiteral("webp"),
+                                QStringLiteral("tif"), QStringLiteral("bmp"),
+                                QStringLiteral("ico"), QStringLiteral("heic")};
+        QDir().mkpath(out);
+        for (const auto &[ext, bytes] : samples.asKeyValueRange()) {
+            const qsizetype pick = ext == QLatin1String("apng") ? 1 : names.indexOf(ext);
+            if (pick >= 0)
+                writeBytes(out + QStringLiteral("/seed-") + ext, QByteArray(1, char(pick)) + bytes);
+        }
+    }
+
 private slots:
     void initTestCase()
     {
@@ -75,6 +95,7 @@ private slots:
         QVERIFY(writeHeif(dir.filePath(QStringLiteral("valid.heic")), img, 8));
         keep(QStringLiteral("heic"));
         samples.insert(QStringLiteral("apng"), buildApng({img, img.mirrored()}, {50, 50}));
+        writeFuzzSeeds();
     }
 
     void truncations_data()

@@ -1,5 +1,4 @@
-#include "support/MemorySettingsStore.h"
-#include "support/VirtualScheduler.h"
+#include "support/TestServices.h"
 #include "ui/ViewerWindow.h"
 
 #include <QtTest>
@@ -12,10 +11,8 @@ class TestViewerWindow : public QObject {
 private slots:
     void titleFollowsTheState()
     {
-        test::MemorySettingsStore store;
-        test::VirtualScheduler scheduler;
-        TaskRuntime tasks;
-        ViewerWindow window(AppServices{store, scheduler, tasks});
+        test::TestServices t;
+        ViewerWindow window(t.services);
         window.setAttribute(Qt::WA_DeleteOnClose, false);
         QCOMPARE(window.windowTitle(), QStringLiteral("Orva"));
         window.state().setImageFiles({QUrl::fromLocalFile(QStringLiteral("/p/a.jpg")),

@@ -2,16 +2,24 @@
 
 namespace orva {
 
+class DirectoryWatcherFactory;
+class ImageService;
 class Scheduler;
+class ScreenInfo;
 class SettingsStore;
+class TagStore;
 class TaskRuntime;
 
 // The services a viewer state works through. The application passes the real ones;
-// tests pass an in-memory store and a virtual clock.
+// tests pass in-memory and scripted ones and a virtual clock.
 struct AppServices {
     SettingsStore &settings;
     Scheduler &scheduler;
     TaskRuntime &tasks;
+    ImageService &images;
+    ScreenInfo &screens;
+    DirectoryWatcherFactory &watchers;
+    TagStore &tags;
 };
 
 } // namespace orva

@@ -77,6 +77,7 @@ void AppState::setZoomAction(const std::optional<ZoomAction> &action)
 void AppState::setMagnification(double magnification)
 {
     assign(magnification_, magnification, &AppState::magnificationChanged);
+    scheduleFullResolutionCheck();
 }
 
 void AppState::setVisibleRect(const QRectF &rect)

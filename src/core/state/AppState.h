@@ -5,6 +5,7 @@
 #include "core/model/MetadataEntry.h"
 #include "core/runtime/Scheduler.h"
 #include "core/runtime/TaskRuntime.h"
+#include "core/services/DirectoryWatcher.h"
 #include "core/settings/Settings.h"
 #include "core/state/AppServices.h"
 
@@ -19,6 +20,7 @@
 #include <QWindow>
 
 #include <limits>
+#include <memory>
 #include <optional>
 
 namespace orva {
@@ -101,7 +103,37 @@ public:
     int rotationSteps() const { return rotationSteps_; }
     int navigationDirection() const { return navigationDirection_; }
 
-    // --- operations ---
+    const DirectoryWatcher *directoryWatcher() const { return directoryWatcher_.get(); }
+    // Files whose preview decodes are in flight or kept (the current file and neighbours).
+    QList<QUrl> loadTaskURLs() const { return loadTasks_.keys(); }
+    bool hasFullResolutionTask() const { return fullResolutionTask_.isValid(); }
+
+    // --- navigation and loading (AppStateNavigation.cpp) ---
+    // Shows a supported file alone, then lists its folder; an unsupported one only raises
+    // the error alert.
+    void open(const QUrl &url);
+    // Steps through the folder with wrap-around.
+    void navigate(int offset);
+    void goToIndex(int index);
+    // Drops a file that left the folder and shows its successor (or the new last file).
+    void removeFromList(const QUrl &url);
+    void showIndexClamped(int index);
+    // Back to the empty window.
+    void clearViewer();
+    // The longest screen side in device pixels: the preview bound.
+    int maxScreenPixelSize() const;
+    // Cancels every preview decode but the shown file's (memory pressure).
+    void cancelPrefetches();
+    void resetAnimation();
+    void toggleAnimationPause();
+    void stepAnimationFrame(int step);
+    // The frame an animated image view is showing now; read when pausing.
+    void reportDisplayedAnimationFrame(int frame) { displayedAnimationFrame_ = frame; }
+
+    // --- folder listing (AppStateFolder.cpp) ---
+    void rescanCurrentFolder();
+
+    // --- settings and title (AppState.cpp) ---
     // Sets and persists the mode, then requests the zoom that goes with it.
     void applyDisplayMode(DisplayMode mode);
     // For a newly opened file: request the zoom of the display mode, if not pending.
@@ -141,6 +173,17 @@ signals:
     void hideStatusBarDeadlineChanged();
 
 private:
+    void showFile(const QUrl &url);
+    Task<DecodedImage> loadTask(const QUrl &url);
+    void prefetchNeighbours();
+    void scheduleFullResolutionCheck();
+    void checkFullResolution();
+    void renderCurrentImage();
+    void stopSlideshow();
+    void scanFolder(const QUrl &folder);
+    void applyListing(const QList<QUrl> &files);
+    void scheduleRescan();
+
     template <class T, class U> bool assign(T &field, U &&value, void (AppState::*changed)())
     {
         if (field == value)
@@ -189,7 +232,9 @@ private:
     std::optional<DecodedImage> sourceImage_;
     int rotationSteps_ = 0;
     int navigationDirection_ = +1;
+    std::unique_ptr<DirectoryWatcher> directoryWatcher_;
     ScheduledAction rescanTask_;
+    int displayedAnimationFrame_ = 0;
 };
 
 } // namespace orva

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "core/model/DecodedImage.h"
+#include "core/model/ImageProperties.h"
+
+#include <QSet>
+#include <QString>
+#include <QUrl>
+
+#include <optional>
+
+namespace orva {
+
+// The image layer as the logic sees it. Every call may run on any background thread at
+// the same time as others; implementations hold no mutable state.
+class ImageService {
+public:
+    virtual ~ImageService() = default;
+    // Lower-case file-name extensions some decoder reads.
+    virtual const QSet<QString> &supportedExtensions() const = 0;
+    // A file URL with a supported extension that is not a directory; opens nothing.
+    virtual bool isSupportedImageFile(const QUrl &url) const = 0;
+    // Frame 0 (or every frame of an animation), bounded to about `maxPixelSize` on the
+    // longer side when given; absent on failure or cancellation of the calling task.
+    virtual std::optional<DecodedImage> decodeImage(const QUrl &url,
+                                                    std::optional<int> maxPixelSize) const = 0;
+    // Properties of frame 0 without decoding pixels; absent when no decoder knows the file.
+    virtual std::optional<ImageProperties> readProperties(const QUrl &url) const = 0;
+};
+
+} // namespace orva

@@ -1,0 +1,284 @@
+// Opening, stepping through the folder, and the two-tier load: a screen-sized preview for
+// every shown file (with neighbours decoded ahead), the full image only while zoomed in.
+#include "core/listing/FolderListing.h"
+#include "core/metadata/MetadataRows.h"
+#include "core/services/ImageService.h"
+#include "core/services/ScreenInfo.h"
+#include "core/services/TagStore.h"
+#include "core/state/AppState.h"
+
+#include <QCoreApplication>
+
+#include <algorithm>
+#include <cmath>
+
+namespace orva {
+
+namespace {
+constexpr double fullResolutionDebounce = 0.25;
+constexpr double resolutionMargin = 1.05;
+constexpr int defaultScreenPixelSize = 2560;
+} // namespace
+
+void AppState::open(const QUrl &url)
+{
+    if (!services_.images.isSupportedImageFile(url)) {
+        setErrorMessage(QStringLiteral("\"") + url.fileName() +
+                        QCoreApplication::translate("Orva", "\" is not an image Orva can open."));
+        return;
+    }
+    const QUrl u = standardizedFileUrl(url);
+    setImageFiles({u});
+    setCurrentIndex(0);
+    showFile(u);
+    resetZoomRequest();
+    scanFolder(folderOf(u));
+}
+
+void AppState::showFile(const QUrl &url)
+{
+    setCurrentURL(url);
+    rotationSteps_ = 0;
+    setCurrentTags(services_.tags.readTags(url));
+    const int generation = ++loadGeneration_;
+    fullResolutionTask_.cancel();
+    fullResolutionTask_ = {};
+    const Task<DecodedImage> preview = loadTask(url);
+    prefetchNeighbours();
+    // Until the preview arrives the previous image stays on screen; nothing blanks.
+    preview.then(this, [this, generation](const std::optional<DecodedImage> &result) {
+        if (generation != loadGeneration_)
+            return;
+        sourceImage_ = result;
+        setLoadFailed(!result);
+        setCurrentImage(result);
+        resetAnimation();
+        scheduleFullResolutionCheck();
+    });
+    const ImageService &images = services_.images;
+    services_.tasks
+        .run(TaskPriority::userInitiated,
+             [url, &images](const CancellationToken &) { return readMetadataEntries(url, images); })
+        .then(this, [this, generation](const std::optional<QList<MetadataEntry>> &rows) {
+            if (generation == loadGeneration_ && rows)
+                setMetadata(*rows);
+        });
+}
+
+Task<DecodedImage> AppState::loadTask(const QUrl &url)
+{
+    if (const auto it = loadTasks_.constFind(url); it != loadTasks_.constEnd())
+        return *it;
+    const int bound = maxScreenPixelSize();
+    const ImageService &images = services_.images;
+    Task<DecodedImage> task = services_.tasks.run(TaskPriority::userInitiated,
+                                                  [url, bound, &images](const CancellationToken &) {
+                                                      return images.decodeImage(url, bound);
+                                                  });
+    loadTasks_.insert(url, task);
+    return task;
+}
+
+int AppState::maxScreenPixelSize() const
+{
+    double largest = 0;
+    for (const ScreenGeometry &s : services_.screens.screens())
+        largest = std::max(largest, std::max(s.size.width(), s.size.height()) * s.scale);
+    return largest >= 1 ? int(largest) : defaultScreenPixelSize;
+}
+
+void AppState::prefetchNeighbours()
+{
+    if (!currentURL_)
+        return;
+    QList<QUrl> keep{*currentURL_};
+    const qsizetype n = imageFiles_.size();
+    if (n >= 2) {
+        const int d = navigationDirection_;
+        for (const int offset : {d, 2 * d, -d}) {
+            const QUrl &u = imageFiles_[((currentIndex_ + offset) % n + n) % n];
+            if (!keep.contains(u))
+                keep.push_back(u);
+        }
+    }
+    for (auto it = loadTasks_.begin(); it != loadTasks_.end();) {
+        if (keep.contains(it.key())) {
+            ++it;
+        } else {
+            it->cancel();
+            it = loadTasks_.erase(it);
+        }
+    }
+    for (const QUrl &u : keep)
+        loadTask(u);
+}
+
+void AppState::cancelPrefetches()
+{
+    for (auto it = loadTasks_.begin(); it != loadTasks_.end();) {
+        if (currentURL_ && it.key() == *currentURL_) {
+            ++it;
+        } else {
+            it->cancel();
+            it = loadTasks_.erase(it);
+        }
+    }
+}
+
+void AppState::navigate(int offset)
+{
+    const qsizetype n = imageFiles_.size();
+    if (n <= 1)
+        return;
+    navigationDirection_ = offset < 0 ? -1 : +1;
+    const int j = int(((currentIndex_ + offset) % n + n) % n);
+    setCurrentIndex(j);
+    showFile(imageFiles_[j]);
+}
+
+void AppState::goToIndex(int index)
+{
+    if (index < 0 || index >= imageFiles_.size() || index == currentIndex_)
+        return;
+    setCurrentIndex(index);
+    showFile(imageFiles_[index]);
+}
+
+void AppState::removeFromList(const QUrl &url)
+{
+    if (const auto it = loadTasks_.find(url); it != loadTasks_.end()) {
+        it->cancel();
+        loadTasks_.erase(it);
+    }
+    qsizetype i = imageFiles_.indexOf(url);
+    if (i < 0)
+        i = currentIndex_;
+    if (i >= 0 && i < imageFiles_.size()) {
+        QList<QUrl> files = imageFiles_;
+        files.removeAt(i);
+        setImageFiles(files);
+    }
+    showIndexClamped(int(i));
+}
+
+void AppState::showIndexClamped(int index)
+{
+    if (imageFiles_.isEmpty()) {
+        clearViewer();
+        return;
+    }
+    const int j = std::clamp(index, 0, int(imageFiles_.size()) - 1);
+    setCurrentIndex(j);
+    showFile(imageFiles_[j]);
+}
+
+void AppState::clearViewer()
+{
+    stopSlideshow();
+    ++loadGeneration_;
+    fullResolutionTask_.cancel();
+    fullResolutionTask_ = {};
+    for (Task<DecodedImage> &t : loadTasks_)
+        t.cancel();
+    loadTasks_.clear();
+    directoryWatcher_.reset();
+    setCurrentURL(std::nullopt);
+    setCurrentImage(std::nullopt);
+    sourceImage_.reset();
+    setLoadFailed(false);
+    setMetadata({});
+    setCurrentTags({});
+    setAnimationFrameCount(0);
+    setCurrentIndex(0);
+}
+
+void AppState::stopSlideshow()
+{
+    slideshowTask_.cancel();
+    setSlideshowRunning(false);
+}
+
+void AppState::scheduleFullResolutionCheck()
+{
+    fullResolutionCheck_ =
+        services_.scheduler.after(fullResolutionDebounce, [this] { checkFullResolution(); });
+}
+
+void AppState::checkFullResolution()
+{
+    if (!currentURL_)
+        return;
+    const auto it = loadTasks_.constFind(*currentURL_);
+    if (it == loadTasks_.constEnd())
+        return;
+    const QUrl url = *currentURL_;
+    const double scale = window_ ? window_->devicePixelRatio() : 2.0;
+    const int generation = loadGeneration_;
+    it->then(this, [this, url, scale, generation](const std::optional<DecodedImage> &preview) {
+        if (!preview || generation != loadGeneration_)
+            return;
+        const bool tooCoarse = preview->resolution < 1.0 &&
+                               preview->resolution * resolutionMargin < scale * magnification_;
+        if (tooCoarse) {
+            if (fullResolutionTask_.isValid())
+                return;
+            const ImageService &images = services_.images;
+            fullResolutionTask_ = services_.tasks.run(
+                TaskPriority::userInitiated, [url, &images](const CancellationToken &) {
+                    return images.decodeImage(url, std::nullopt);
+                });
+            const Task<DecodedImage> task = fullResolutionTask_;
+            task.then(this, [this, task, generation](const std::optional<DecodedImage> &full) {
+                if (generation != loadGeneration_ || task.isCancelled() || !full)
+                    return;
+                sourceImage_ = full;
+                renderCurrentImage();
+            });
+        } else if (fullResolutionTask_.isValid()) {
+            // Zoomed back out: release the full image and return to the preview.
+            fullResolutionTask_.cancel();
+            fullResolutionTask_ = {};
+            sourceImage_ = preview;
+            renderCurrentImage();
+        }
+    });
+}
+
+void AppState::renderCurrentImage()
+{
+    if (!sourceImage_)
+        return;
+    if (rotationSteps_ == 0)
+        setCurrentImage(sourceImage_);
+}
+
+void AppState::resetAnimation()
+{
+    const bool animated =
+        currentImage_ && currentImage_->image && currentImage_->image->isAnimated();
+    setAnimationFrameCount(animated ? int(currentImage_->image->frames.size()) : 0);
+    setAnimationPaused(false);
+    setAnimationFrame(0);
+    displayedAnimationFrame_ = 0;
+}
+
+void AppState::toggleAnimationPause()
+{
+    if (animationFrameCount_ < 2)
+        return;
+    if (!isAnimationPaused_)
+        setAnimationFrame(std::clamp(displayedAnimationFrame_, 0, animationFrameCount_ - 1));
+    setAnimationPaused(!isAnimationPaused_);
+}
+
+void AppState::stepAnimationFrame(int step)
+{
+    const int count = animationFrameCount_;
+    if (count <= 1)
+        return;
+    if (!isAnimationPaused_)
+        toggleAnimationPause();
+    setAnimationFrame(((animationFrame_ + step) % count + count) % count);
+}
+
+} // namespace orva

@@ -1,0 +1,30 @@
+#include "imageio/ImageIOService.h"
+
+#include "imageio/ImageDecoding.h"
+#include "imageio/ImageFormats.h"
+#include "imageio/ImageProperties.h"
+
+namespace orva {
+
+const QSet<QString> &ImageIOService::supportedExtensions() const
+{
+    return supportedImageExtensions();
+}
+
+bool ImageIOService::isSupportedImageFile(const QUrl &url) const
+{
+    return orva::isSupportedImageFile(url);
+}
+
+std::optional<DecodedImage> ImageIOService::decodeImage(const QUrl &url,
+                                                        std::optional<int> maxPixelSize) const
+{
+    return orva::decodeImage(url, maxPixelSize);
+}
+
+std::optional<ImageProperties> ImageIOService::readProperties(const QUrl &url) const
+{
+    return readImageProperties(url);
+}
+
+} // namespace orva

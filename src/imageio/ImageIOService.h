@@ -1,0 +1,17 @@
+#pragma once
+
+#include "core/services/ImageService.h"
+
+namespace orva {
+
+// The image layer behind the logic's ImageService interface.
+class ImageIOService final : public ImageService {
+public:
+    const QSet<QString> &supportedExtensions() const override;
+    bool isSupportedImageFile(const QUrl &url) const override;
+    std::optional<DecodedImage> decodeImage(const QUrl &url,
+                                            std::optional<int> maxPixelSize) const override;
+    std::optional<ImageProperties> readProperties(const QUrl &url) const override;
+};
+
+} // namespace orva

@@ -1,0 +1,335 @@
+#include "core/state/AppState.h"
+#include "support/TestServices.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QWindow>
+#include <QtTest>
+
+using namespace orva;
+using namespace orva::test;
+
+namespace {
+
+// A real folder of (empty) image files; the fake image service never reads them.
+struct Folder {
+    QTemporaryDir dir;
+    explicit Folder(const QStringList &files)
+    {
+        for (const QString &f : files) {
+            QFile file(dir.filePath(f));
+            file.open(QIODevice::WriteOnly);
+        }
+    }
+    QUrl url(const QString &name) const { return QUrl::fromLocalFile(dir.filePath(name)); }
+    QUrl folder() const { return QUrl::fromLocalFile(dir.path()); }
+};
+
+QStringList letters(int n)
+{
+    QStringList out;
+    for (int i = 0; i < n; ++i)
+        out << QString(QChar(u'a' + i)) + QStringLiteral(".jpg");
+    return out;
+}
+
+QStringList names(const QList<QUrl> &urls)
+{
+    QStringList out;
+    for (const QUrl &u : urls)
+        out << u.fileName();
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+// Opens `name` and waits until its folder listing has been applied.
+void openAndList(AppState &s, const Folder &f, const QString &name, int count)
+{
+    s.open(f.url(name));
+    QTRY_COMPARE(s.imageFiles().size(), count);
+}
+
+} // namespace
+
+class TestNavigation : public QObject {
+    Q_OBJECT
+
+private slots:
+    void openShowsTheFileThenListsItsFolder()
+    {
+        TestServices t;
+        Folder f(letters(3));
+        AppState s(t.services);
+        QSignalSpy zoom(&s, &AppState::zoomActionChanged);
+        s.open(f.url(QStringLiteral("b.jpg")));
+        QCOMPARE(s.currentURL(), std::optional(f.url(QStringLiteral("b.jpg"))));
+        QCOMPARE(s.imageFiles().size(), 1);
+        QCOMPARE(s.zoomAction(), std::optional(ZoomAction::fit));
+        QTRY_COMPARE(s.imageFiles().size(), 3);
+        QCOMPARE(s.currentIndex(), 1);
+        QCOMPARE(s.windowTitle(), QStringLiteral("b.jpg [2/3]"));
+        QTRY_COMPARE(sourceFileOf(s.currentImage()), QStringLiteral("b.jpg"));
+        QCOMPARE(s.loadFailed(), false);
+        QVERIFY(s.directoryWatcher());
+    }
+
+    void unsupportedFileOnlyRaisesTheAlert()
+    {
+        TestServices t;
+        Folder f({QStringLiteral("a.jpg"), QStringLiteral("notes.txt")});
+        AppState s(t.services);
+        openAndList(s, f, QStringLiteral("a.jpg"), 1);
+        s.open(f.url(QStringLiteral("notes.txt")));
+        QCOMPARE(s.errorMessage(),
+                 std::optional(QStringLiteral("\"notes.txt\" is not an image Orva can open.")));
+        QCOMPARE(s.currentURL(), std::optional(f.url(QStringLiteral("a.jpg"))));
+    }
+
+    void decodeFailureMarksTheLoadFailed()
+    {
+        TestServices t;
+        t.images.failing.insert(QStringLiteral("a.jpg"));
+        Folder f({QStringLiteral("a.jpg")});
+        AppState s(t.services);
+        s.open(f.url(QStringLiteral("a.jpg")));
+        QTRY_VERIFY(s.loadFailed());
+        QVERIFY(!s.currentImage());
+    }
+
+    void wrapAroundBothWays()
+    {
+        TestServices t;
+        Folder f(letters(3));
+        AppState s(t.services);
+        openAndList(s, f, QStringLiteral("a.jpg"), 3);
+        s.navigate(-1);
+        QCOMPARE(s.currentIndex(), 2);
+        QCOMPARE(s.navigationDirection(), -1);
+        QCOMPARE(s.currentURL(), std::optional(f.url(QStringLiteral("c.jpg"))));
+        s.navigate(+1);
+        QCOMPARE(s.currentIndex(), 0);
+        QCOMPARE(s.navigationDirection(), 1);
+        s.goToIndex(7); // out of range: nothing
+        QCOMPARE(s.currentIndex(), 0);
+    }
+
+    // Which previews are kept after a step: the current file and, in the direction of
+    // travel, the next two and the one behind.
+    void keepSets_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("step");
+        QTest::addColumn<QStringList>("kept");
+        QTest::newRow("1 file") << 1 << 1 << QStringList{QStringLiteral("a.jpg")};
+        QTest::newRow("2 files forward")
+            << 2 << 1 << QStringList{QStringLiteral("a.jpg"), QStringLiteral("b.jpg")};
+        QTest::newRow("3 files forward") << 3 << 1 << letters(3);
+        QTest::newRow("5 files forward")
+            << 5 << 1
+            << QStringList{QStringLiteral("a.jpg"), QStringLiteral("b.jpg"),
+                           QStringLiteral("c.jpg"), QStringLiteral("d.jpg")};
+        QTest::newRow("5 files backward")
+            << 5 << -1
+            << QStringList{QStringLiteral("a.jpg"), QStringLiteral("c.jpg"),
+                           QStringLiteral("d.jpg"), QStringLiteral("e.jpg")};
+    }
+    void keepSets()
+    {
+        QFETCH(int, count);
+        QFETCH(int, step);
+        QFETCH(QStringList, kept);
+        TestServices t;
+        Folder f(letters(count));
+        AppState s(t.services);
+        openAndList(s, f, QStringLiteral("a.jpg"), count);
+        s.navigate(step);
+        QCOMPARE(names(s.loadTaskURLs()), kept);
+    }
+
+    // Only the last file's preview may land, however late the earlier ones finish.
+    void rapidNavigationDropsLatePreviews()
+    {
+        TestServices t;
+        Folder f(letters(5));
+        AppState s(t.services);
+        openAndList(s, f, QStringLiteral("a.jpg"), 5);
+        t.images.setGated(true);
+        QStringList applied;
+        connect(&s, &AppState::currentImageChanged, &s,
+                [&] { applied << sourceFileOf(s.currentImage()); });
+        s.navigate(+1); // b (prefetched, maybe already decoded)
+        s.navigate(+1); // c
+        s.navigate(+1); // d
+        QCOMPARE(s.currentURL(), std::optional(f.url(QStringLiteral("d.jpg"))));
+        for (const QString &n :
+             {QStringLiteral("d.jpg"), QStringLiteral("e.jpg"), QStringLiteral("c.jpg"),
+              QStringLiteral("b.jpg"), QStringLiteral("a.jpg")})
+            t.images.release(n);
+        QTRY_COMPARE(sourceFileOf(s.currentImage()), QStringLiteral("d.jpg"));
+        t.tasks.waitForDone();
+        QCoreApplication::processEvents();
+        QCOMPARE(sourceFileOf(s.currentImage()), QStringLiteral("d.jpg"));
+        QVERIFY(!applied.contains(QStringLiteral("b.jpg")) &&
+                !applied.contains(QStringLiteral("c.jpg")));
+    }
+
+    // A 4000x3000 photo: sharp enough on a 2560x1600 Retina screen at any zoom; on a
+    // 1440x900 screen the full image follows zooming in (after 0.25 s) and is dropped
+    // again on zooming out.
+    void fullResolutionFollowsTheZoom()
+    {
+        {
+            TestServices t;
+            t.screens.list = {{QSizeF(2560, 1600), 2.0}};
+            Folder f({QStringLiteral("a.jpg")});
+            AppState s(t.services);
+            QCOMPARE(s.maxScreenPixelSize(), 5120);
+            s.open(f.url(QStringLiteral("a.jpg")));
+            QTRY_VERIFY(s.currentImage());
+            QCOMPARE(s.currentImage()->resolution, 1.0);
+            s.setMagnification(8.0);
+            t.scheduler.advance(0.3);
+            QCoreApplication::processEvents();
+            QVERIFY(!s.hasFullResolutionTask());
+        }
+        TestServices t;
+        t.screens.list = {{QSizeF(1440, 900), 1.0}};
+        Folder f({QStringLiteral("a.jpg")});
+        QWindow window; // scale factor 1 under the offscreen platform
+        AppState s(t.services);
+        s.setWindow(&window);
+        QCOMPARE(s.maxScreenPixelSize(), 1440);
+        s.open(f.url(QStringLiteral("a.jpg")));
+        QTRY_VERIFY(s.currentImage());
+        QCOMPARE(s.currentImage()->resolution, 0.36);
+        s.setMagnification(0.2); // about fit
+        t.scheduler.advance(0.25);
+        QCoreApplication::processEvents();
+        QVERIFY(!s.hasFullResolutionTask());
+        s.setMagnification(1.0);
+        t.scheduler.advance(0.2);
+        QCoreApplication::processEvents();
+        QVERIFY(!s.hasFullResolutionTask()); // still within the debounce
+        t.scheduler.advance(0.05);
+        QTRY_VERIFY(s.hasFullResolutionTask());
+        QTRY_COMPARE(s.currentImage()->resolution, 1.0);
+        s.setMagnification(0.2);
+        t.scheduler.advance(0.25);
+        QTRY_VERIFY(!s.hasFullResolutionTask());
+        QTRY_COMPARE(s.currentImage()->resolution, 0.36);
+    }
+
+    void removingFiles()
+    {
+        TestServices t;
+        Folder f(letters(3));
+        AppState s(t.services);
+        openAndList(s, f, QStringLiteral("b.jpg"), 3);
+        s.removeFromList(f.url(QStringLiteral("b.jpg"))); // middle: the follower shows
+        QCOMPARE(s.currentURL(), std::optional(f.url(QStringLiteral("c.jpg"))));
+        QCOMPARE(s.currentIndex(), 1);
+        s.removeFromList(f.url(QStringLiteral("c.jpg"))); // last: the new last shows
+        QCOMPARE(s.currentURL(), std::optional(f.url(QStringLiteral("a.jpg"))));
+        s.setSlideshowRunning(true);
+        s.removeFromList(f.url(QStringLiteral("a.jpg"))); // only: the window empties
+        QCOMPARE(s.currentURL(), std::nullopt);
+        QVERIFY(!s.currentImage());
+        QVERIFY(s.loadTaskURLs().isEmpty());
+        QVERIFY(!s.isSlideshowRunning());
+        QVERIFY(!s.directoryWatcher());
+        QCOMPARE(s.windowTitle(), QStringLiteral("Orva"));
+    }
+
+    void animationControls()
+    {
+        TestServices t;
+        AppState s(t.services);
+        auto anim = std::make_shared<DisplayImage>();
+        for (int i = 0; i < 12; ++i)
+            anim->frames.push_back({QImage(4, 4, QImage::Format_RGB32), 50});
+        s.setCurrentImage(DecodedImage{anim, std::nullopt, anim, 1.0});
+        s.resetAnimation();
+        QCOMPARE(s.animationFrameCount(), 12);
+        s.reportDisplayedAnimationFrame(0);
+        s.stepAnimationFrame(-1); // pauses on the shown frame, then steps back
+        QVERIFY(s.isAnimationPaused());
+        QCOMPARE(s.animationFrame(), 11);
+        s.stepAnimationFrame(+1);
+        QCOMPARE(s.animationFrame(), 0);
+        s.toggleAnimationPause();
+        QVERIFY(!s.isAnimationPaused());
+        s.reportDisplayedAnimationFrame(5);
+        s.toggleAnimationPause();
+        QCOMPARE(s.animationFrame(), 5);
+    }
+
+    // Folder events: a burst gives one rescan 0.3 s after the last event.
+    void burstOfEventsGivesOneRescan()
+    {
+        TestServices t;
+        Folder f(letters(3));
+        AppState s(t.services);
+        openAndList(s, f, QStringLiteral("b.jpg"), 3);
+        t.tasks.waitForDone();
+        const int listings = t.images.listings;
+        for (int i = 0; i < 100; ++i) {
+            t.watchers.fire(f.folder());
+            t.scheduler.advance(0.01);
+        }
+        QFile(f.dir.filePath(QStringLiteral("0.jpg"))).open(QIODevice::WriteOnly);
+        t.scheduler.advance(0.28); // 0.29 s since the last event
+        QCOMPARE(int(t.images.listings), listings);
+        t.scheduler.advance(0.01);
+        QTRY_COMPARE(s.imageFiles().size(), 4);
+        QCOMPARE(int(t.images.listings), listings + 1);
+        QCOMPARE(s.currentIndex(), 2); // follows the shown file
+        QCOMPARE(s.currentURL(), std::optional(f.url(QStringLiteral("b.jpg"))));
+    }
+
+    void shownFileDeletedFromOutside()
+    {
+        TestServices t;
+        Folder f(letters(3));
+        AppState s(t.services);
+        openAndList(s, f, QStringLiteral("b.jpg"), 3);
+        QVERIFY(QFile::remove(f.dir.filePath(QStringLiteral("b.jpg"))));
+        t.watchers.fire(f.folder());
+        t.scheduler.advance(0.3);
+        QTRY_COMPARE(s.currentURL(), std::optional(f.url(QStringLiteral("c.jpg"))));
+        QCOMPARE(s.imageFiles().size(), 2);
+        QVERIFY(QDir(f.dir.path()).removeRecursively()); // folder gone: the window empties
+        t.watchers.fire(f.folder());
+        t.scheduler.advance(0.3);
+        QTRY_COMPARE(s.currentURL(), std::nullopt);
+    }
+
+    void listingOfALeftFolderIsDropped()
+    {
+        TestServices t;
+        t.settings.values.insert(QStringLiteral("sortOrder"), QStringLiteral("dateTaken"));
+        Folder first(letters(3));
+        Folder second({QStringLiteral("x.jpg"), QStringLiteral("y.jpg")});
+        t.images.blockProperties(QStringLiteral("c.jpg")); // the first listing stalls
+        AppState s(t.services);
+        s.open(first.url(QStringLiteral("a.jpg")));
+        s.open(second.url(QStringLiteral("x.jpg")));
+        QTRY_COMPARE(s.imageFiles().size(), 2);
+        QCOMPARE(t.watchers.liveWatchers(), 1);
+        QCOMPARE(s.directoryWatcher()->directory(), second.folder());
+        t.images.release(QStringLiteral("c.jpg"));
+        t.tasks.waitForDone();
+        QCoreApplication::processEvents();
+        QCOMPARE(s.imageFiles().size(), 2);
+        QCOMPARE(s.currentURL(), std::optional(second.url(QStringLiteral("x.jpg"))));
+        // Events of the old folder no longer rescan.
+        const int listings = t.images.listings;
+        t.watchers.fire(first.folder());
+        t.scheduler.advance(1);
+        QCOMPARE(int(t.images.listings), listings);
+    }
+};
+
+QTEST_MAIN(TestNavigation)
+#include "tst_navigation.moc"

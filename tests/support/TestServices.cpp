@@ -1,0 +1,139 @@
+#include "support/TestServices.h"
+
+#include "core/runtime/TaskRuntime.h"
+
+#include <QFileInfo>
+
+#include <algorithm>
+
+namespace orva::test {
+
+FakeImageService::FakeImageService()
+{
+    for (const char *e : {"jpg", "jpeg", "png", "gif", "heic", "tif"})
+        extensions_.insert(QString::fromLatin1(e));
+}
+
+const QSet<QString> &FakeImageService::supportedExtensions() const
+{
+    ++listings;
+    return extensions_;
+}
+
+bool FakeImageService::isSupportedImageFile(const QUrl &url) const
+{
+    if (!url.isLocalFile())
+        return false;
+    const QFileInfo info(url.toLocalFile());
+    return extensions_.contains(info.suffix().toLower()) && !info.isDir();
+}
+
+void FakeImageService::waitFor(const QString &fileName, bool always) const
+{
+    QMutexLocker lock(&mutex_);
+    const CancellationToken token = CancellationToken::current();
+    while ((gated_ || always) && !releasedNames_.contains(fileName) && !token.isCancelled())
+        released_.wait(&mutex_, 5); // re-check cancellation now and then
+}
+
+std::optional<DecodedImage> FakeImageService::decodeImage(const QUrl &url,
+                                                          std::optional<int> maxPixelSize) const
+{
+    ++decodeCalls;
+    const QString name = url.fileName();
+    waitFor(name, false);
+    if (CancellationToken::current().isCancelled() || failing.contains(name))
+        return std::nullopt;
+    const int maxDim = std::max(fullSize.width(), fullSize.height());
+    const int bound = maxPixelSize ? std::min(*maxPixelSize, maxDim) : maxDim;
+    const double resolution = double(bound) / maxDim;
+    QImage bitmap(std::max(1, int(fullSize.width() * resolution / 100)),
+                  std::max(1, int(fullSize.height() * resolution / 100)), QImage::Format_RGB32);
+    bitmap.fill(Qt::gray);
+    bitmap.setText(QStringLiteral("file"), name);
+    auto image = std::make_shared<DisplayImage>();
+    image->pointSize = QSizeF(fullSize);
+    image->frames.push_back({bitmap, 0});
+    return DecodedImage{image, bitmap, image, resolution};
+}
+
+std::optional<ImageProperties> FakeImageService::readProperties(const QUrl &url) const
+{
+    const QString name = url.fileName();
+    bool blocked = false;
+    {
+        QMutexLocker lock(&mutex_);
+        blocked = blockedProperties_.contains(name);
+    }
+    if (blocked)
+        waitFor(name, true);
+    ImageProperties p;
+    p.pixelWidth = fullSize.width();
+    p.pixelHeight = fullSize.height();
+    if (dateTimeOriginal.contains(name)) {
+        p.exif = ExifCaptureProperties{};
+        p.exif->dateTimeOriginal = dateTimeOriginal.value(name);
+    }
+    return p;
+}
+
+void FakeImageService::setGated(bool gated)
+{
+    QMutexLocker lock(&mutex_);
+    gated_ = gated;
+    released_.wakeAll();
+}
+
+void FakeImageService::release(const QString &fileName)
+{
+    QMutexLocker lock(&mutex_);
+    releasedNames_.insert(fileName);
+    released_.wakeAll();
+}
+
+void FakeImageService::blockProperties(const QString &fileName)
+{
+    QMutexLocker lock(&mutex_);
+    blockedProperties_.insert(fileName);
+}
+
+QString sourceFileOf(const std::optional<DecodedImage> &image)
+{
+    return image && image->bitmap ? image->bitmap->text(QStringLiteral("file")) : QString();
+}
+
+class FakeWatcher final : public DirectoryWatcher {
+public:
+    explicit FakeWatcher(std::shared_ptr<FakeWatcherFactory::Watch> w) : watch_(std::move(w)) {}
+    ~FakeWatcher() override { watch_->alive = false; }
+    QUrl directory() const override { return watch_->folder; }
+
+private:
+    std::shared_ptr<FakeWatcherFactory::Watch> watch_;
+};
+
+std::unique_ptr<DirectoryWatcher> FakeWatcherFactory::watch(const QUrl &folder,
+                                                            std::function<void()> onChange)
+{
+    if (unwatchable.contains(folder.toLocalFile()))
+        return nullptr;
+    auto w = std::make_shared<Watch>(Watch{folder, std::move(onChange), true});
+    watches_.push_back(w);
+    return std::make_unique<FakeWatcher>(w);
+}
+
+void FakeWatcherFactory::fire(const QUrl &folder)
+{
+    const auto snapshot = watches_;
+    for (const auto &w : snapshot)
+        if (w->alive && w->folder == folder)
+            w->onChange();
+}
+
+int FakeWatcherFactory::liveWatchers() const
+{
+    return int(
+        std::count_if(watches_.begin(), watches_.end(), [](const auto &w) { return w->alive; }));
+}
+
+} // namespace orva::test

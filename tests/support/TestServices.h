@@ -1,0 +1,104 @@
+#pragma once
+
+#include "core/runtime/TaskRuntime.h"
+#include "core/services/DirectoryWatcher.h"
+#include "core/services/ImageService.h"
+#include "core/services/ScreenInfo.h"
+#include "core/services/TagStore.h"
+#include "core/state/AppServices.h"
+#include "support/MemorySettingsStore.h"
+#include "support/VirtualScheduler.h"
+
+#include <QHash>
+#include <QMutex>
+#include <QSet>
+#include <QWaitCondition>
+
+#include <atomic>
+#include <memory>
+
+namespace orva::test {
+
+// An image service with scripted results. A decode pretends every file is `fullSize`
+// pixels and honours the bound like the real one; the result's bitmap carries the file
+// name (text key "file") so tests can tell which file an image came from. With `gated`,
+// decodes wait until the test releases their file (or their task is cancelled).
+class FakeImageService final : public ImageService {
+public:
+    FakeImageService();
+    const QSet<QString> &supportedExtensions() const override;
+    bool isSupportedImageFile(const QUrl &url) const override;
+    std::optional<DecodedImage> decodeImage(const QUrl &url,
+                                            std::optional<int> maxPixelSize) const override;
+    std::optional<ImageProperties> readProperties(const QUrl &url) const override;
+
+    void setGated(bool gated);
+    void release(const QString &fileName);
+    void blockProperties(const QString &fileName); // readProperties waits for release()
+
+    QSize fullSize{4000, 3000};
+    QSet<QString> failing;                    // file names whose decode fails
+    QHash<QString, QString> dateTimeOriginal; // file name -> Exif date text
+    mutable std::atomic<int> decodeCalls = 0;
+    mutable std::atomic<int> listings = 0; // calls of supportedExtensions()
+
+private:
+    void waitFor(const QString &fileName, bool always) const;
+    QSet<QString> extensions_;
+    mutable QMutex mutex_;
+    mutable QWaitCondition released_;
+    bool gated_ = false;
+    QSet<QString> releasedNames_;
+    QSet<QString> blockedProperties_;
+};
+
+// The file name an image from FakeImageService stands for.
+QString sourceFileOf(const std::optional<DecodedImage> &image);
+
+class FakeScreens final : public ScreenInfo {
+public:
+    QList<ScreenGeometry> screens() const override { return list; }
+    QList<ScreenGeometry> list;
+};
+
+// Watches that fire only when the test says so.
+class FakeWatcherFactory final : public DirectoryWatcherFactory {
+public:
+    std::unique_ptr<DirectoryWatcher> watch(const QUrl &folder,
+                                            std::function<void()> onChange) override;
+    // Delivers one event batch to every live watcher of `folder`.
+    void fire(const QUrl &folder);
+    int liveWatchers() const;
+    QSet<QString> unwatchable; // folder paths whose watch fails
+
+private:
+    struct Watch {
+        QUrl folder;
+        std::function<void()> onChange;
+        bool alive = true;
+    };
+    std::vector<std::shared_ptr<Watch>> watches_;
+    friend class FakeWatcher;
+};
+
+class FakeTagStore final : public TagStore {
+public:
+    QStringList readTags(const QUrl &url) const override { return tags.value(url.fileName()); }
+    QHash<QString, QStringList> tags;
+};
+
+// Everything a viewer state needs, with the fakes above and a virtual clock.
+// The task runtime comes last so that it is destroyed first, waiting for background work
+// that still uses the other services.
+struct TestServices {
+    MemorySettingsStore settings;
+    VirtualScheduler scheduler;
+    FakeImageService images;
+    FakeScreens screens;
+    FakeWatcherFactory watchers;
+    FakeTagStore tags;
+    TaskRuntime tasks;
+    AppServices services{settings, scheduler, tasks, images, screens, watchers, tags};
+};
+
+} // namespace orva::test
