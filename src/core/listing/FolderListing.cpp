@@ -117,11 +117,17 @@ std::optional<QList<QUrl>> listImageFiles(const QUrl &folder, const std::optiona
         dir.entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::Unsorted);
     QList<Entry> entries;
     entries.reserve(infos.size());
+    // Dates cost a stat per file; a name sort needs none (the entry type comes with the
+    // directory listing).
+    const bool dated = order != SortOrder::name;
+    const QString base = QDir::cleanPath(dir.absolutePath()) + QLatin1Char('/');
     for (const QFileInfo &info : infos) {
-        if (!info.isFile() || !extensions.contains(info.suffix().toLower()))
+        const QString name = info.fileName();
+        const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+        if (dot < 0 || !extensions.contains(name.mid(dot + 1).toLower()) || !info.isFile())
             continue;
-        entries.push_back({QUrl::fromLocalFile(QDir::cleanPath(info.absoluteFilePath())),
-                           info.fileName(), modificationDate(info)});
+        entries.push_back({QUrl::fromLocalFile(base + name), name,
+                           dated ? modificationDate(info) : std::nullopt});
     }
     if (including) {
         const QUrl inc = standardizedFileUrl(*including);
@@ -129,7 +135,8 @@ std::optional<QList<QUrl>> listImageFiles(const QUrl &folder, const std::optiona
         const bool listed = std::any_of(entries.begin(), entries.end(),
                                         [&](const Entry &e) { return e.url == inc; });
         if (!listed && info.exists())
-            entries.push_back({inc, info.fileName(), modificationDate(info)});
+            entries.push_back(
+                {inc, info.fileName(), dated ? modificationDate(info) : std::nullopt});
     }
     return sortEntries(std::move(entries), order, descending, images);
 }
