@@ -1,12 +1,15 @@
 #include "ui/ViewerWindow.h"
 
+#include <QKeyEvent>
 #include <QPalette>
 
 namespace orva {
 
 ViewerWindow::ViewerWindow(const AppServices &services, QWidget *parent)
-    : QMainWindow(parent), state_(services)
+    : QMainWindow(parent), state_(services), imageView_(new ZoomableImageView(state_, this))
 {
+    setCentralWidget(imageView_);
+    imageView_->setFocus();
     setAttribute(Qt::WA_DeleteOnClose);
     QPalette dark = palette();
     dark.setColor(QPalette::Window, Qt::black);
@@ -18,6 +21,20 @@ ViewerWindow::ViewerWindow(const AppServices &services, QWidget *parent)
     connect(&state_, &AppState::imageFilesChanged, this, updateTitle);
     connect(&state_, &AppState::currentIndexChanged, this, updateTitle);
     updateTitle();
+}
+
+void ViewerWindow::keyPressEvent(QKeyEvent *event)
+{
+    switch (event->key()) {
+    case Qt::Key_Right:
+        state_.navigate(+1);
+        break;
+    case Qt::Key_Left:
+        state_.navigate(-1);
+        break;
+    default:
+        QMainWindow::keyPressEvent(event);
+    }
 }
 
 } // namespace orva

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/state/AppState.h"
+#include "ui/ZoomableImageView.h"
 
 #include <QMainWindow>
 
@@ -14,9 +15,14 @@ public:
     explicit ViewerWindow(const AppServices &services, QWidget *parent = nullptr);
 
     AppState &state() { return state_; }
+    ZoomableImageView &imageView() { return *imageView_; }
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     AppState state_;
+    ZoomableImageView *imageView_;
 };
 
 } // namespace orva

@@ -1,0 +1,566 @@
+#include "ui/ZoomableImageView.h"
+
+#include "core/state/AppState.h"
+
+#include <QColorSpace>
+#include <QNativeGestureEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTimer>
+#include <QWheelEvent>
+#include <QWindow>
+
+#include <algorithm>
+#include <cmath>
+
+namespace orva {
+
+// Display-ready copies of a still bitmap: level 0 in an 8-bit sRGB format the raster
+// engine draws directly, each further level half the size of the one before.
+struct ZoomableImageView::Pyramid {
+    const void *source = nullptr; // the DisplayImage it was built for
+    std::vector<QImage> levels;
+};
+
+namespace {
+
+constexpr double fadeSeconds = 0.25;
+constexpr int smallestLevelSide = 64;
+
+bool isDrawableAsIs(const QImage &image)
+{
+    const bool format = image.format() == QImage::Format_RGB32 ||
+                        image.format() == QImage::Format_ARGB32_Premultiplied;
+    const QColorSpace cs = image.colorSpace();
+    return format && (!cs.isValid() || cs == QColorSpace(QColorSpace::SRgb));
+}
+
+// Converts to 8-bit sRGB (mapping 16-bit and float data to the screen's range) and halves
+// down to a small size. Runs on a utility thread.
+std::vector<QImage> buildLevels(const QImage &bitmap)
+{
+    std::vector<QImage> levels;
+    QImage base = bitmap;
+    if (!isDrawableAsIs(base)) {
+        base = base.convertToFormat(base.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
+                                                           : QImage::Format_RGB32);
+        const QColorSpace srgb(QColorSpace::SRgb);
+        if (base.colorSpace().isValid() && base.colorSpace() != srgb)
+            base.convertToColorSpace(srgb);
+        base.setColorSpace(srgb);
+    }
+    levels.push_back(base);
+    while (std::min(levels.back().width(), levels.back().height()) > 2 * smallestLevelSide &&
+           CancellationToken::current().isCancelled() == false) {
+        const QImage &prev = levels.back();
+        levels.push_back(prev.scaled(prev.width() / 2, prev.height() / 2, Qt::IgnoreAspectRatio,
+                                     Qt::SmoothTransformation));
+    }
+    return levels;
+}
+
+} // namespace
+
+ZoomableImageView::ZoomableImageView(AppState &state, QWidget *parent)
+    : QAbstractScrollArea(parent), state_(state), scheduler_(state.services().scheduler),
+      tasks_(state.services().tasks)
+{
+    setFrameShape(QFrame::NoFrame);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    viewport()->setCursor(Qt::OpenHandCursor);
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent, false);
+    viewport()->setAutoFillBackground(false);
+    viewport()->grabGesture(Qt::PinchGesture);
+    fade_.setDuration(int(fadeSeconds * 1000));
+    fade_.setEasingCurve(QEasingCurve::InOutQuad);
+    fade_.setStartValue(1.0);
+    fade_.setEndValue(0.0);
+    connect(&fade_, &QVariantAnimation::valueChanged, viewport(), qOverload<>(&QWidget::update));
+    connect(&fade_, &QVariantAnimation::finished, this, [this] { fadeFrom_ = QImage(); });
+
+    connect(&state_, &AppState::currentImageChanged, this, &ZoomableImageView::applyImage);
+    connect(&state_, &AppState::zoomActionChanged, this, &ZoomableImageView::applyZoomRequest);
+    connect(&state_, &AppState::scrollTargetChanged, this, &ZoomableImageView::applyScrollTarget);
+    connect(&state_, &AppState::isAnimationPausedChanged, this, &ZoomableImageView::applyAnimation);
+    connect(&state_, &AppState::animationFrameChanged, this, &ZoomableImageView::applyAnimation);
+    applyImage();
+    applyZoomRequest();
+}
+
+ZoomableImageView::~ZoomableImageView() = default;
+
+QSizeF ZoomableImageView::viewportPoints() const { return QSizeF(viewport()->size()); }
+
+QRectF ZoomableImageView::clipBounds() const { return QRectF(origin_, viewportPoints() / mag_); }
+
+QPointF ZoomableImageView::documentPoint(QPointF viewportPos) const
+{
+    return origin_ + viewportPos / mag_;
+}
+
+void ZoomableImageView::updateMinMagnification()
+{
+    if (const auto fit = zoom::fitMagnification(doc_, viewportPoints()))
+        minMag_ = *fit;
+}
+
+void ZoomableImageView::setOrigin(QPointF origin)
+{
+    // Centre a document smaller than the viewport; keep a larger one inside its bounds.
+    const QSizeF clip = viewportPoints() / mag_;
+    auto axis = [](double o, double doc, double clipSide) {
+        if (doc <= clipSide)
+            return (doc - clipSide) * 0.5;
+        return std::clamp(o, 0.0, doc - clipSide);
+    };
+    origin_ = QPointF(axis(origin.x(), doc_.width(), clip.width()),
+                      axis(origin.y(), doc_.height(), clip.height()));
+    syncScrollBars();
+    viewport()->update();
+}
+
+void ZoomableImageView::setMagnification(double mag, std::optional<QPointF> viewportAnchor)
+{
+    const QPointF anchor = viewportAnchor.value_or(
+        QPointF(viewportPoints().width() / 2, viewportPoints().height() / 2));
+    const QPointF docAnchor = documentPoint(anchor);
+    mag_ = std::clamp(mag, std::min(minMag_, zoom::maxMagnification), zoom::maxMagnification);
+    setOrigin(docAnchor - anchor / mag_);
+}
+
+void ZoomableImageView::syncScrollBars()
+{
+    syncingBars_ = true;
+    const QSizeF vp = viewportPoints();
+    const int rangeX = std::max(0, int(std::lround(doc_.width() * mag_ - vp.width())));
+    const int rangeY = std::max(0, int(std::lround(doc_.height() * mag_ - vp.height())));
+    horizontalScrollBar()->setRange(0, rangeX);
+    verticalScrollBar()->setRange(0, rangeY);
+    horizontalScrollBar()->setPageStep(int(vp.width()));
+    verticalScrollBar()->setPageStep(int(vp.height()));
+    horizontalScrollBar()->setValue(int(std::lround(std::max(0.0, origin_.x() * mag_))));
+    verticalScrollBar()->setValue(int(std::lround(std::max(0.0, origin_.y() * mag_))));
+    syncingBars_ = false;
+}
+
+void ZoomableImageView::scrollContentsBy(int, int)
+{
+    if (syncingBars_)
+        return;
+    // The user moved a scroll bar.
+    const QPointF o(horizontalScrollBar()->value() / mag_, verticalScrollBar()->value() / mag_);
+    setOrigin(QPointF(doc_.width() * mag_ > viewportPoints().width() ? o.x() : origin_.x(),
+                      doc_.height() * mag_ > viewportPoints().height() ? o.y() : origin_.y()));
+    reportState();
+}
+
+void ZoomableImageView::reportState()
+{
+    const QRectF clip = clipBounds();
+    const QRectF bottomLeft(clip.x(), doc_.height() - clip.y() - clip.height(), clip.width(),
+                            clip.height());
+    const auto rect = zoom::visibleFraction(doc_, bottomLeft);
+    if (!rect)
+        return;
+    state_.setMagnification(mag_);
+    state_.setVisibleRect(*rect);
+}
+
+void ZoomableImageView::layoutFit()
+{
+    updateMinMagnification();
+    if (fitMode_ && !autoSizing_)
+        setMagnification(minMag_);
+    else
+        setOrigin(origin_);
+}
+
+void ZoomableImageView::resizeEvent(QResizeEvent *event)
+{
+    QAbstractScrollArea::resizeEvent(event);
+    layoutFit();
+    reportState();
+}
+
+void ZoomableImageView::applyImage()
+{
+    const std::optional<DecodedImage> &next = state_.currentImage();
+    if (!next || !next->image) {
+        if (shown_) {
+            shown_.reset();
+            pyramid_.reset();
+            frameTimer_.cancel();
+            doc_ = QSizeF();
+            viewport()->update();
+        }
+        return;
+    }
+    if (shown_ && shown_->image == next->image)
+        return;
+    const bool hadImage = shown_.has_value();
+    const double remembered = mag_;
+    if (hadImage && isVisible() && !viewport()->size().isEmpty()) {
+        // Cross-fade from what is on screen now.
+        fadeFrom_ =
+            QImage(viewport()->size() * devicePixelRatioF(), QImage::Format_ARGB32_Premultiplied);
+        fadeFrom_.setDevicePixelRatio(devicePixelRatioF());
+        fadeFrom_.fill(Qt::transparent);
+        {
+            QPainter p(&fadeFrom_);
+            drawStill(p, QRectF(QPointF(), viewportPoints()));
+        }
+        fade_.stop();
+        fade_.start();
+    }
+    shown_ = next;
+    doc_ = next->image->pointSize;
+    frame_ = 0;
+    loopsLeft_ = next->image->loopCount;
+    startPyramid();
+    applyAnimation();
+    if (state_.displayMode() == DisplayMode::autoSizeWindow) {
+        autoSizing_ = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                resizeWindowToFit();
+                QMetaObject::invokeMethod(
+                    this, [this] { finishAutoSize(false); }, Qt::QueuedConnection);
+            },
+            Qt::QueuedConnection);
+        return;
+    }
+    auto refit = [this, remembered] {
+        updateMinMagnification();
+        setMagnification(fitMode_ ? minMag_ : std::max(remembered, minMag_));
+        reportState();
+    };
+    if (hadImage)
+        refit();
+    else
+        QMetaObject::invokeMethod(this, refit, Qt::QueuedConnection);
+}
+
+void ZoomableImageView::startPyramid()
+{
+    pyramid_.reset();
+    preparing_ = false;
+    const int generation = ++pyramidGeneration_;
+    if (!shown_ || !shown_->bitmap)
+        return;
+    const QImage bitmap = *shown_->bitmap;
+    const void *source = shown_->image.get();
+    preparing_ = true;
+    tasks_
+        .run(TaskPriority::userInitiated,
+             [bitmap, source](const CancellationToken &) {
+                 auto p = std::make_shared<Pyramid>();
+                 p->source = source;
+                 p->levels = buildLevels(bitmap);
+                 return std::shared_ptr<const Pyramid>(std::move(p));
+             })
+        .then(this, [this, generation](const std::optional<std::shared_ptr<const Pyramid>> &p) {
+            if (generation != pyramidGeneration_ || !p)
+                return;
+            pyramid_ = *p;
+            preparing_ = false;
+            viewport()->update();
+        });
+}
+
+void ZoomableImageView::applyAnimation()
+{
+    if (!shown_ || !shown_->image->isAnimated()) {
+        frameTimer_.cancel();
+        return;
+    }
+    const int count = int(shown_->image->frames.size());
+    if (state_.isAnimationPaused()) {
+        frameTimer_.cancel();
+        frame_ = std::clamp(state_.animationFrame(), 0, count - 1);
+        viewport()->update();
+    } else if (!frameTimer_.isPending()) {
+        scheduleNextFrame();
+    }
+}
+
+void ZoomableImageView::scheduleNextFrame()
+{
+    const auto &frames = shown_->image->frames;
+    const double delay = std::max(frames[size_t(frame_)].delayMs, 10) / 1000.0;
+    frameTimer_ = scheduler_.after(delay, [this] {
+        if (!shown_ || !shown_->image->isAnimated())
+            return;
+        const int count = int(shown_->image->frames.size());
+        if (frame_ + 1 >= count) {
+            if (loopsLeft_ == 0)
+                return; // played its last loop: stay on the last frame
+            if (loopsLeft_ > 0)
+                --loopsLeft_;
+            frame_ = 0;
+        } else {
+            ++frame_;
+        }
+        state_.reportDisplayedAnimationFrame(frame_);
+        viewport()->update();
+        scheduleNextFrame();
+    });
+}
+
+void ZoomableImageView::applyZoomRequest()
+{
+    const std::optional<ZoomAction> action = state_.zoomAction();
+    if (!action) {
+        zoomActionApplied_ = false;
+        return;
+    }
+    if (zoomActionApplied_)
+        return;
+    zoomActionApplied_ = true;
+    if (*action == ZoomAction::fit && state_.displayMode() == DisplayMode::autoSizeWindow &&
+        shown_) {
+        autoSizing_ = true;
+        resizeWindowToFit();
+        QMetaObject::invokeMethod(
+            this, [this] { finishAutoSize(true); }, Qt::QueuedConnection);
+        return;
+    }
+    updateMinMagnification();
+    const zoom::ZoomRequest request = *action == ZoomAction::fit ? zoom::ZoomRequest::fit
+                                      : *action == ZoomAction::actualSize
+                                          ? zoom::ZoomRequest::actualSize
+                                      : *action == ZoomAction::zoomIn ? zoom::ZoomRequest::zoomIn
+                                                                      : zoom::ZoomRequest::zoomOut;
+    const auto result = zoom::applyZoomRequest(request, mag_, minMag_);
+    fitMode_ = result.fitMode;
+    setMagnification(result.magnification);
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (state_.zoomAction())
+                state_.setZoomAction(std::nullopt);
+            reportState();
+        },
+        Qt::QueuedConnection);
+}
+
+void ZoomableImageView::applyScrollTarget()
+{
+    const std::optional<QPointF> target = state_.scrollTarget();
+    if (!target || doc_.isEmpty())
+        return;
+    const QSizeF clip = viewportPoints() / mag_;
+    const QPointF bl = zoom::scrollOriginForTarget(*target, doc_, clip);
+    setOrigin(QPointF(bl.x(), doc_.height() - bl.y() - clip.height()));
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            state_.setScrollTarget(std::nullopt);
+            reportState();
+        },
+        Qt::QueuedConnection);
+}
+
+void ZoomableImageView::finishAutoSize(bool consumeZoomAction)
+{
+    autoSizing_ = false;
+    updateMinMagnification();
+    fitMode_ = true;
+    setMagnification(minMag_);
+    if (consumeZoomAction && state_.zoomAction())
+        state_.setZoomAction(std::nullopt);
+    reportState();
+}
+
+std::optional<QRectF> ZoomableImageView::autoSizeFrame() const
+{
+    const QWidget *win = window();
+    const QScreen *screen = win ? win->screen() : nullptr;
+    if (!screen || doc_.isEmpty())
+        return std::nullopt;
+    const QSizeF frame = win->frameGeometry().size();
+    const QSizeF chrome = frame - QSizeF(viewport()->size());
+    return zoom::windowFrameToFit(doc_, screen->availableGeometry(), chrome);
+}
+
+void ZoomableImageView::resizeWindowToFit()
+{
+    QWidget *win = window();
+    const auto frame = autoSizeFrame();
+    if (!win || !frame || win->isFullScreen())
+        return;
+    // Frame geometry includes the decoration; geometry is the client area.
+    const QMargins decoration(win->geometry().left() - win->frameGeometry().left(),
+                              win->geometry().top() - win->frameGeometry().top(),
+                              win->frameGeometry().right() - win->geometry().right(),
+                              win->frameGeometry().bottom() - win->geometry().bottom());
+    win->setGeometry(frame->toRect().marginsRemoved(decoration));
+}
+
+void ZoomableImageView::wheelEvent(QWheelEvent *event)
+{
+    const bool precise = !event->pixelDelta().isNull();
+    zoom::SwipeRecognizer::Event e;
+    e.precise = precise;
+    e.dx = precise ? event->pixelDelta().x() : event->angleDelta().x() / 120.0;
+    e.dy = precise ? event->pixelDelta().y() : event->angleDelta().y() / 120.0;
+    e.inverted = event->inverted();
+    switch (event->phase()) {
+    case Qt::ScrollBegin:
+        e.phase = zoom::SwipeRecognizer::Phase::began;
+        break;
+    case Qt::ScrollUpdate:
+        e.phase = zoom::SwipeRecognizer::Phase::changed;
+        break;
+    case Qt::ScrollEnd:
+        e.phase = zoom::SwipeRecognizer::Phase::ended;
+        break;
+    case Qt::ScrollMomentum:
+        e.momentum = true;
+        break;
+    default:
+        break;
+    }
+    event->accept();
+    const auto outcome = swipe_.handle(e, fitMode_);
+    if (outcome.navigateForward)
+        state_.navigate(*outcome.navigateForward ? +1 : -1);
+    if (outcome.consumed)
+        return;
+    updateMinMagnification();
+    const auto z = zoom::wheelZoom(mag_, e.dy, precise, minMag_);
+    if (!z)
+        return;
+    fitMode_ = z->fitMode;
+    setMagnification(z->magnification, event->position());
+    reportState();
+}
+
+void ZoomableImageView::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton)
+        press_.press(event->position());
+    event->accept();
+}
+
+void ZoomableImageView::mouseMoveEvent(QMouseEvent *event)
+{
+    const bool wasDragging = press_.hasDragged();
+    if (const auto delta = press_.move(event->position())) {
+        if (!wasDragging)
+            viewport()->setCursor(Qt::ClosedHandCursor);
+        setOrigin(origin_ - *delta / mag_);
+        reportState();
+    }
+    event->accept();
+}
+
+void ZoomableImageView::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::MiddleButton) {
+        state_.applyDisplayMode(state_.displayMode());
+        return;
+    }
+    if (event->button() != Qt::LeftButton)
+        return;
+    const auto release = press_.release();
+    if (!release)
+        return;
+    if (!release->wasClick) {
+        viewport()->setCursor(Qt::OpenHandCursor);
+        return;
+    }
+    const QRectF clip = clipBounds();
+    const double x = documentPoint(event->position()).x();
+    state_.navigate(zoom::clickGoesForward(x, clip.center().x()) ? +1 : -1);
+}
+
+bool ZoomableImageView::viewportEvent(QEvent *event)
+{
+    if (event->type() == QEvent::NativeGesture) {
+        auto *g = static_cast<QNativeGestureEvent *>(event);
+        if (g->gestureType() == Qt::BeginNativeGesture) {
+            fitMode_ = false; // a pinch leaves fit mode
+        } else if (g->gestureType() == Qt::ZoomNativeGesture) {
+            updateMinMagnification();
+            fitMode_ = false;
+            setMagnification(mag_ * (1.0 + g->value()), g->position());
+            reportState();
+        }
+        return true;
+    }
+    return QAbstractScrollArea::viewportEvent(event);
+}
+
+void ZoomableImageView::paintEvent(QPaintEvent *event)
+{
+    QPainter painter(viewport());
+    drawStill(painter, event->rect());
+    if (!fadeFrom_.isNull()) {
+        painter.setOpacity(fade_.currentValue().toDouble());
+        painter.drawImage(QPointF(), fadeFrom_);
+    }
+}
+
+void ZoomableImageView::drawStill(QPainter &painter, const QRectF &exposed)
+{
+    if (!shown_ || doc_.isEmpty())
+        return;
+    const QRectF target(-origin_ * mag_, doc_ * mag_); // the whole document, viewport coords
+    const QRectF visible = target.intersected(exposed);
+    if (visible.isEmpty())
+        return;
+    const double dpr = painter.device()->devicePixelRatioF();
+    if (shown_->image->isAnimated()) {
+        const QImage &f =
+            shown_->image
+                ->frames[size_t(std::clamp(frame_, 0, int(shown_->image->frames.size()) - 1))]
+                .image;
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, mag_ * dpr < 2.0);
+        painter.drawImage(target, f);
+        return;
+    }
+    QImage level;
+    if (pyramid_ && pyramid_->source == shown_->image.get()) {
+        // Pick the level that needs at most a 2x reduction when drawn.
+        const double base = pyramid_->levels.front().width() / doc_.width(); // px per point
+        const double wanted = mag_ * dpr;
+        size_t k = 0;
+        while (k + 1 < pyramid_->levels.size() && base / double(1u << (k + 1)) >= wanted)
+            ++k;
+        level = pyramid_->levels[k];
+    } else if (shown_->bitmap && isDrawableAsIs(*shown_->bitmap)) {
+        level = *shown_->bitmap;
+    } else if (!shown_->preview->frames.empty()) {
+        level = shown_->preview->frames.front().image; // until the pyramid is ready
+    }
+    if (level.isNull())
+        return;
+    const double sx = level.width() / target.width();
+    const double sy = level.height() / target.height();
+    painter.setRenderHint(QPainter::SmoothPixmapTransform,
+                          mag_ * dpr < 3.0 * (level.width() / doc_.width()));
+    // Tiles of at most 64 MiB, drawn straight from the image's memory.
+    const qint64 bpl = level.bytesPerLine();
+    const int tiles = zoom::tileCount(level.height(), bpl);
+    const double firstRow = (visible.top() - target.top()) * sy;
+    const double lastRow = (visible.bottom() - target.top()) * sy;
+    for (int i = 0; i < tiles; ++i) {
+        const auto rows = zoom::tileRows(i, level.height(), bpl);
+        if (rows.first + rows.count < firstRow || rows.first > lastRow)
+            continue;
+        const QImage tile(level.constBits() + rows.first * bpl, level.width(), int(rows.count), bpl,
+                          level.format());
+        const QRectF tileTarget(target.left(), target.top() + rows.first / sy, target.width(),
+                                rows.count / sy);
+        const QRectF part = tileTarget.intersected(visible);
+        const QRectF source((part.left() - tileTarget.left()) * sx,
+                            (part.top() - tileTarget.top()) * sy, part.width() * sx,
+                            part.height() * sy);
+        painter.drawImage(part, tile, source);
+    }
+}
+
+} // namespace orva

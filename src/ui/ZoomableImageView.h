@@ -1,0 +1,103 @@
+#pragma once
+
+#include "core/model/DecodedImage.h"
+#include "core/runtime/Scheduler.h"
+#include "core/runtime/TaskRuntime.h"
+#include "core/view/ZoomModel.h"
+
+#include <QAbstractScrollArea>
+#include <QPointer>
+#include <QVariantAnimation>
+
+#include <memory>
+#include <vector>
+
+namespace orva {
+
+class AppState;
+
+// The centre of a viewer window: shows the state's current image between the fit
+// magnification and 20x, zooms with the wheel and pinches, pans by dragging, steps with
+// clicks on the image halves and horizontal swipes, and reports magnification and the
+// visible part back to the state. Still images are drawn from a mipmap pyramid (built off
+// the main thread) so that reduced views are filtered and every paint stays cheap.
+class ZoomableImageView : public QAbstractScrollArea {
+    Q_OBJECT
+
+public:
+    ZoomableImageView(AppState &state, QWidget *parent = nullptr);
+    ~ZoomableImageView() override;
+
+    double magnification() const { return mag_; }
+    double minimumMagnification() const { return minMag_; }
+    bool isFitMode() const { return fitMode_; }
+    // Visible part of the document, in document points with the origin at the top-left.
+    QRectF clipBounds() const;
+    QSizeF documentSize() const { return doc_; }
+    // True while the pyramid for the shown still image is being built.
+    bool isPreparing() const { return preparing_; }
+
+    // The window frame that auto-size would give the current image, for tests.
+    std::optional<QRectF> autoSizeFrame() const;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void wheelEvent(QWheelEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    bool viewportEvent(QEvent *event) override;
+    void scrollContentsBy(int dx, int dy) override;
+
+private:
+    struct Pyramid;
+
+    void applyImage();
+    void applyAnimation();
+    void applyZoomRequest();
+    void applyScrollTarget();
+    void updateMinMagnification();
+    void layoutFit();
+    void setMagnification(double mag, std::optional<QPointF> viewportAnchor = std::nullopt);
+    void setOrigin(QPointF origin);
+    void syncScrollBars();
+    void reportState();
+    void resizeWindowToFit();
+    void finishAutoSize(bool consumeZoomAction);
+    void startPyramid();
+    void scheduleNextFrame();
+    QSizeF viewportPoints() const;
+    QPointF documentPoint(QPointF viewportPos) const;
+    void drawStill(QPainter &painter, const QRectF &exposed);
+
+    AppState &state_;
+    Scheduler &scheduler_;
+    TaskRuntime &tasks_;
+
+    std::optional<DecodedImage> shown_;
+    QSizeF doc_;
+    double mag_ = 1.0;
+    double minMag_ = 1.0;
+    bool fitMode_ = true;
+    bool autoSizing_ = false;
+    bool zoomActionApplied_ = false;
+    bool syncingBars_ = false;
+    QPointF origin_; // top-left of the visible part, document points
+
+    zoom::SwipeRecognizer swipe_;
+    zoom::PressTracker press_;
+
+    std::shared_ptr<const Pyramid> pyramid_;
+    bool preparing_ = false;
+    int pyramidGeneration_ = 0;
+
+    int frame_ = 0;
+    int loopsLeft_ = 0;
+    ScheduledAction frameTimer_;
+
+    QImage fadeFrom_;
+    QVariantAnimation fade_;
+};
+
+} // namespace orva
