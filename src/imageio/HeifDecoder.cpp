@@ -90,22 +90,29 @@ QColorSpace colorSpaceOf(const heif_image_handle *h)
     return cs;
 }
 
-// Copies a decoded interleaved image into a QImage; more than 8 bits become 16.
-std::optional<QImage> toQImage(const heif_image *img, int bits, bool alpha, bool premultiplied)
+void releaseHeifImage(void *image) { heif_image_release(static_cast<heif_image *>(image)); }
+
+// Wraps a decoded interleaved image as a QImage. 8-bit RGBA is handed over without a copy
+// (the QImage releases it); more than 8 bits are widened to 16 per channel.
+std::optional<QImage> toQImage(Image img, int bits, bool alpha, bool premultiplied)
 {
-    const int w = heif_image_get_width(img, heif_channel_interleaved);
-    const int h = heif_image_get_height(img, heif_channel_interleaved);
+    const int w = heif_image_get_width(img.get(), heif_channel_interleaved);
+    const int h = heif_image_get_height(img.get(), heif_channel_interleaved);
     int stride = 0;
-    const uint8_t *plane = heif_image_get_plane_readonly(img, heif_channel_interleaved, &stride);
+    const uint8_t *plane =
+        heif_image_get_plane_readonly(img.get(), heif_channel_interleaved, &stride);
     if (!plane || w <= 0 || h <= 0)
         return std::nullopt;
     if (bits <= 8) {
         const QImage::Format format = alpha ? (premultiplied ? QImage::Format_RGBA8888_Premultiplied
                                                              : QImage::Format_RGBA8888)
-                                            : QImage::Format_RGB888;
-        QImage out = QImage(plane, w, h, stride, format).copy();
-        if (out.isNull())
+                                            : QImage::Format_RGBX8888;
+        heif_image *owned = img.release();
+        QImage out(plane, w, h, stride, format, releaseHeifImage, owned);
+        if (out.isNull()) {
+            heif_image_release(owned);
             return std::nullopt;
+        }
         return out;
     }
     QImage out(w, h,
@@ -146,14 +153,13 @@ std::optional<QImage> decodeHandle(heif_image_handle *h, int bound)
     options->convert_hdr_to_8bit = 0;
     const heif_chroma chroma =
         bits > 8 ? (alpha ? heif_chroma_interleaved_RRGGBBAA_LE : heif_chroma_interleaved_RRGGBB_LE)
-                 : (alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB);
+                 : heif_chroma_interleaved_RGBA; // 4 bytes a pixel: Qt draws and scales it as is
     heif_image *raw = nullptr;
     if (heif_decode_image(h, &raw, heif_colorspace_RGB, chroma, options.get()).code !=
             heif_error_Ok ||
         !raw)
         return std::nullopt;
-    Image img(raw);
-    auto out = toQImage(img.get(), bits, alpha, heif_image_handle_is_premultiplied_alpha(h));
+    auto out = toQImage(Image(raw), bits, alpha, heif_image_handle_is_premultiplied_alpha(h));
     if (!out)
         return std::nullopt;
     out->setColorSpace(colorSpaceOf(h));

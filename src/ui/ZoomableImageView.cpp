@@ -3,6 +3,7 @@
 #include "core/state/AppState.h"
 
 #include <QColorSpace>
+#include <QCoreApplication>
 #include <QNativeGestureEvent>
 #include <QPainter>
 #include <QScreen>
@@ -89,7 +90,7 @@ ZoomableImageView::ZoomableImageView(AppState &state, QWidget *parent)
     applyZoomRequest();
 }
 
-ZoomableImageView::~ZoomableImageView() = default;
+ZoomableImageView::~ZoomableImageView() { pyramidTask_.cancel(); }
 
 QSizeF ZoomableImageView::viewportPoints() const { return QSizeF(viewport()->size()); }
 
@@ -190,7 +191,7 @@ void ZoomableImageView::applyImage()
     if (!next || !next->image) {
         if (shown_) {
             shown_.reset();
-            pyramid_.reset();
+            startPyramid(); // drops the old levels and stops building them
             frameTimer_.cancel();
             doc_ = QSizeF();
             viewport()->update();
@@ -200,7 +201,6 @@ void ZoomableImageView::applyImage()
     if (shown_ && shown_->image == next->image)
         return;
     const bool hadImage = shown_.has_value();
-    const double remembered = mag_;
     if (hadImage && isVisible() && !viewport()->size().isEmpty()) {
         // Cross-fade from what is on screen now.
         fadeFrom_ =
@@ -216,8 +216,16 @@ void ZoomableImageView::applyImage()
     }
     shown_ = next;
     doc_ = next->image->pointSize;
+    if (!hadImage) {
+        // Whatever origin an earlier image left means nothing for this one: start centred,
+        // so that a zoom request applied before the refit below is about the middle.
+        setOrigin(QPointF(doc_.width(), doc_.height()) * 0.5 -
+                  QPointF(viewportPoints().width(), viewportPoints().height()) * (0.5 / mag_));
+    }
     frame_ = 0;
+    state_.reportDisplayedAnimationFrame(0);
     loopsLeft_ = next->image->loopCount;
+    frameTimer_.cancel(); // the new image's first frame gets its own delay
     startPyramid();
     applyAnimation();
     if (state_.displayMode() == DisplayMode::autoSizeWindow) {
@@ -232,19 +240,24 @@ void ZoomableImageView::applyImage()
             Qt::QueuedConnection);
         return;
     }
-    auto refit = [this, remembered] {
+    auto refit = [this] {
         updateMinMagnification();
-        setMagnification(fitMode_ ? minMag_ : std::max(remembered, minMag_));
+        setMagnification(fitMode_ ? minMag_ : std::max(mag_, minMag_));
         reportState();
     };
-    if (hadImage)
-        refit();
-    else
+    refit();
+    // A first image may arrive before the window has its final size; a zoom request
+    // applied in the meantime has already set mag_.
+    if (!hadImage)
         QMetaObject::invokeMethod(this, refit, Qt::QueuedConnection);
 }
 
 void ZoomableImageView::startPyramid()
 {
+    // Stepping quickly through large photos must not queue a build per photo in front of
+    // the decodes the user is waiting for.
+    pyramidTask_.cancel();
+    pyramidTask_ = {};
     pyramid_.reset();
     preparing_ = false;
     const int generation = ++pyramidGeneration_;
@@ -253,21 +266,21 @@ void ZoomableImageView::startPyramid()
     const QImage bitmap = *shown_->bitmap;
     const void *source = shown_->image.get();
     preparing_ = true;
-    tasks_
-        .run(TaskPriority::userInitiated,
-             [bitmap, source](const CancellationToken &) {
-                 auto p = std::make_shared<Pyramid>();
-                 p->source = source;
-                 p->levels = buildLevels(bitmap);
-                 return std::shared_ptr<const Pyramid>(std::move(p));
-             })
-        .then(this, [this, generation](const std::optional<std::shared_ptr<const Pyramid>> &p) {
-            if (generation != pyramidGeneration_ || !p)
-                return;
-            pyramid_ = *p;
-            preparing_ = false;
-            viewport()->update();
+    pyramidTask_ =
+        tasks_.run(TaskPriority::userInitiated, [bitmap, source](const CancellationToken &) {
+            auto p = std::make_shared<Pyramid>();
+            p->source = source;
+            p->levels = buildLevels(bitmap);
+            return std::shared_ptr<const Pyramid>(std::move(p));
         });
+    pyramidTask_.then(this,
+                      [this, generation](const std::optional<std::shared_ptr<const Pyramid>> &p) {
+                          if (generation != pyramidGeneration_ || !p)
+                              return;
+                          pyramid_ = *p;
+                          preparing_ = false;
+                          viewport()->update();
+                      });
 }
 
 void ZoomableImageView::applyAnimation()
@@ -280,6 +293,8 @@ void ZoomableImageView::applyAnimation()
     if (state_.isAnimationPaused()) {
         frameTimer_.cancel();
         frame_ = std::clamp(state_.animationFrame(), 0, count - 1);
+        // A stepped frame is the shown one: pausing again after a resume must stay on it.
+        state_.reportDisplayedAnimationFrame(frame_);
         viewport()->update();
     } else if (!frameTimer_.isPending()) {
         scheduleNextFrame();
@@ -401,7 +416,10 @@ void ZoomableImageView::resizeWindowToFit()
 
 void ZoomableImageView::wheelEvent(QWheelEvent *event)
 {
-    const bool precise = !event->pixelDelta().isNull();
+    // Trackpads begin and end a gesture with events that carry no distance; they still
+    // belong to the gesture, or the swipe recognizer would never start a new one.
+    const bool precise = !event->pixelDelta().isNull() || event->phase() == Qt::ScrollBegin ||
+                         event->phase() == Qt::ScrollEnd;
     zoom::SwipeRecognizer::Event e;
     e.precise = precise;
     e.dx = precise ? event->pixelDelta().x() : event->angleDelta().x() / 120.0;

@@ -89,6 +89,7 @@ private:
     zoom::PressTracker press_;
 
     std::shared_ptr<const Pyramid> pyramid_;
+    Task<std::shared_ptr<const Pyramid>> pyramidTask_;
     bool preparing_ = false;
     int pyramidGeneration_ = 0;
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoreApplication>
 #include <QMetaObject>
 #include <QMutex>
 #include <QObject>
@@ -65,11 +66,21 @@ template <class T> struct TaskShared {
     std::vector<std::pair<QPointer<QObject>, std::function<void(const std::optional<T> &)>>>
         waiters;
 
-    void deliver(QObject *context, std::function<void(const std::optional<T> &)> fn,
+    // Posts to the application object and checks the context there: a context destroyed
+    // on the main thread while this runs on a worker is never touched.
+    void deliver(QPointer<QObject> context, std::function<void(const std::optional<T> &)> fn,
                  const std::shared_ptr<TaskShared> &self)
     {
+        QCoreApplication *app = QCoreApplication::instance();
+        if (!app)
+            return;
         QMetaObject::invokeMethod(
-            context, [self, fn = std::move(fn)] { fn(self->value); }, Qt::QueuedConnection);
+            app,
+            [context = std::move(context), self, fn = std::move(fn)] {
+                if (context)
+                    fn(self->value);
+            },
+            Qt::QueuedConnection);
     }
 
     void finish(std::optional<T> result, const std::shared_ptr<TaskShared> &self)
@@ -83,8 +94,7 @@ template <class T> struct TaskShared {
             done.wakeAll();
         }
         for (auto &[context, fn] : toNotify)
-            if (context)
-                deliver(context, std::move(fn), self);
+            deliver(std::move(context), std::move(fn), self);
     }
 };
 
@@ -124,9 +134,9 @@ public:
         return shared_->finished ? shared_->value : std::nullopt;
     }
 
-    // Calls `fn(result)` on `context`'s thread (the main thread for views and state) once
-    // the work has finished, later than this call even when it has finished already.
-    // Nothing is called if `context` is destroyed first.
+    // Calls `fn(result)` on the main thread once the work has finished, later than this call
+    // even when it has finished already. Nothing is called if `context` (a main-thread
+    // object, such as a view or a viewer state) is destroyed first.
     template <class Fn> void then(QObject *context, Fn &&fn) const
     {
         if (!shared_ || !context)
@@ -139,7 +149,7 @@ public:
                 return;
             }
         }
-        shared_->deliver(context, std::move(f), shared_);
+        shared_->deliver(QPointer<QObject>(context), std::move(f), shared_);
     }
 
     // Blocks until finished. For tools and benchmarks; never call it on the main thread of

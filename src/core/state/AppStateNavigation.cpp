@@ -257,9 +257,10 @@ void AppState::resetAnimation()
     const bool animated =
         currentImage_ && currentImage_->image && currentImage_->image->isAnimated();
     setAnimationFrameCount(animated ? int(currentImage_->image->frames.size()) : 0);
-    setAnimationPaused(false);
-    setAnimationFrame(0);
+    // Frame first: views resume playback on the unpause and must start from frame 0.
     displayedAnimationFrame_ = 0;
+    setAnimationFrame(0);
+    setAnimationPaused(false);
 }
 
 void AppState::toggleAnimationPause()

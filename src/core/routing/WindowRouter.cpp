@@ -1,0 +1,102 @@
+#include "core/routing/WindowRouter.h"
+
+#include "core/settings/Settings.h"
+#include "core/state/AppState.h"
+
+#include <QWindow>
+
+#include <algorithm>
+
+namespace orva {
+
+QList<AppState *> WindowRouter::states() const
+{
+    QList<AppState *> out;
+    for (const QPointer<AppState> &s : states_)
+        if (s)
+            out << s.data();
+    return out;
+}
+
+void WindowRouter::openFiles(const QList<QUrl> &urls)
+{
+    pending_ += urls;
+    flushPendingURLs();
+}
+
+void WindowRouter::windowShown(AppState &state, const std::optional<QUrl> &fileForWindow,
+                               std::function<void(const QUrl &)> openWindow)
+{
+    if (fileForWindow && !state.currentURL())
+        state.open(*fileForWindow);
+    states_.removeAll(nullptr);
+    if (!states_.contains(&state))
+        states_ << &state;
+    openWindow_ = std::move(openWindow);
+    flushPendingURLs();
+    closeEmptyWindows();
+}
+
+void WindowRouter::flushPendingURLs()
+{
+    if (!openWindow_ || flushing_)
+        return;
+    flushing_ = true;
+    const QList<AppState *> live = states();
+    if (!Settings(settings_).isMultiWindowMode()) {
+        // One shared window: the first queued file goes to the window showing an image
+        // (or the first window); files queued with it are dropped.
+        AppState *target = nullptr;
+        for (AppState *s : live)
+            if (s->currentURL()) {
+                target = s;
+                break;
+            }
+        if (!target && !live.isEmpty())
+            target = live.first();
+        if (!pending_.isEmpty() && target) {
+            const QUrl url = pending_.first();
+            pending_.clear();
+            target->open(url);
+            closeEmptyWindows();
+        }
+    } else {
+        while (!pending_.isEmpty()) {
+            const QUrl url = pending_.takeFirst();
+            AppState *empty = nullptr;
+            for (AppState *s : states())
+                if (!s->currentURL()) {
+                    empty = s;
+                    break;
+                }
+            if (empty)
+                empty->open(url); // sets currentURL at once, so the next file goes elsewhere
+            else if (openWindow_)
+                openWindow_(url);
+        }
+    }
+    flushing_ = false;
+}
+
+void WindowRouter::closeEmptyWindows()
+{
+    if (Settings(settings_).isMultiWindowMode())
+        return;
+    const QList<AppState *> live = states();
+    const bool anyShowing = std::any_of(live.begin(), live.end(),
+                                        [](AppState *s) { return s->currentURL().has_value(); });
+    if (!anyShowing)
+        return;
+    for (AppState *s : live)
+        if (!s->currentURL() && s->window())
+            s->window()->close();
+}
+
+void WindowRouter::relieveMemoryPressure()
+{
+    for (AppState *s : states())
+        if (s->currentURL())
+            s->cancelPrefetches();
+}
+
+} // namespace orva

@@ -1,0 +1,175 @@
+#include "core/routing/WindowRouter.h"
+#include "core/state/AppState.h"
+#include "support/TestServices.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QWindow>
+#include <QtTest>
+
+#include <memory>
+#include <vector>
+
+using namespace orva;
+using namespace orva::test;
+
+namespace {
+
+// Viewer windows as the router sees them: a state, a platform window, and the action
+// that opens another window.
+struct Windows {
+    TestServices t;
+    QTemporaryDir dir;
+    WindowRouter router{t.settings};
+    std::vector<std::unique_ptr<QWindow>> platform;
+    std::vector<std::unique_ptr<AppState>> states;
+    QList<QUrl> newWindowRequests;
+
+    Windows()
+    {
+        for (const char *name : {"a.jpg", "b.jpg", "c.jpg"})
+            QFile(dir.filePath(QString::fromLatin1(name))).open(QIODevice::WriteOnly);
+    }
+    QUrl url(const char *name) const
+    {
+        return QUrl::fromLocalFile(dir.filePath(QString::fromLatin1(name)));
+    }
+    void setMultiWindow(bool multi)
+    {
+        t.settings.values.insert(QStringLiteral("multiWindowMode"), multi);
+    }
+
+    AppState &show(std::optional<QUrl> file = std::nullopt)
+    {
+        platform.push_back(std::make_unique<QWindow>());
+        platform.back()->show();
+        states.push_back(std::make_unique<AppState>(t.services));
+        AppState &s = *states.back();
+        s.setWindow(platform.back().get());
+        router.windowShown(s, file, [this](const QUrl &u) { newWindowRequests << u; });
+        return s;
+    }
+};
+
+} // namespace
+
+class TestWindowRouter : public QObject {
+    Q_OBJECT
+
+private slots:
+    void singleWindowOpensOnlyTheFirstFile()
+    {
+        Windows w;
+        w.setMultiWindow(false);
+        AppState &s = w.show();
+        w.router.openFiles({w.url("a.jpg"), w.url("b.jpg")});
+        QCOMPARE(s.currentURL(), std::optional(w.url("a.jpg")));
+        QVERIFY(w.newWindowRequests.isEmpty());
+        QVERIFY(w.router.pendingURLs().isEmpty());
+    }
+
+    void multiWindowFillsTheEmptyWindowThenOpensNewOnes()
+    {
+        Windows w; // key never written: multi-window
+        AppState &s = w.show();
+        w.router.openFiles({w.url("a.jpg"), w.url("b.jpg"), w.url("c.jpg")});
+        QCOMPARE(s.currentURL(), std::optional(w.url("a.jpg")));
+        QCOMPARE(w.newWindowRequests, (QList<QUrl>{w.url("b.jpg"), w.url("c.jpg")}));
+    }
+
+    void filesBeforeAnyWindowWaitForTheFirst_data()
+    {
+        QTest::addColumn<bool>("multi");
+        QTest::newRow("multi-window") << true;
+        QTest::newRow("single window") << false;
+    }
+    void filesBeforeAnyWindowWaitForTheFirst()
+    {
+        QFETCH(bool, multi);
+        Windows w;
+        w.setMultiWindow(multi);
+        w.router.openFiles({w.url("a.jpg"), w.url("b.jpg")});
+        QCOMPARE(w.router.pendingURLs().size(), 2);
+        AppState &s = w.show();
+        QCOMPARE(s.currentURL(), std::optional(w.url("a.jpg")));
+        QCOMPARE(w.newWindowRequests, multi ? QList<QUrl>{w.url("b.jpg")} : QList<QUrl>{});
+        QVERIFY(w.router.pendingURLs().isEmpty());
+    }
+
+    // A window created for a file opens it itself before routing.
+    void newWindowOpensItsOwnFile()
+    {
+        Windows w;
+        AppState &first = w.show();
+        w.router.openFiles({w.url("a.jpg"), w.url("b.jpg")});
+        AppState &second = w.show(w.newWindowRequests.first());
+        QCOMPARE(first.currentURL(), std::optional(w.url("a.jpg")));
+        QCOMPARE(second.currentURL(), std::optional(w.url("b.jpg")));
+        QCOMPARE(w.router.states().size(), 2);
+    }
+
+    void singleWindowClosesEmptyWindows()
+    {
+        Windows w;
+        w.setMultiWindow(false);
+        AppState &shown = w.show();
+        w.router.openFiles({w.url("a.jpg")});
+        w.show(); // a second, empty window is closed as soon as it registers
+        QVERIFY(w.platform[0]->isVisible());
+        QVERIFY(!w.platform[1]->isVisible());
+        QCOMPARE(shown.currentURL(), std::optional(w.url("a.jpg")));
+    }
+
+    void singleEmptyWindowStays()
+    {
+        Windows w;
+        w.setMultiWindow(false);
+        w.show();
+        w.router.closeEmptyWindows();
+        QVERIFY(w.platform[0]->isVisible());
+    }
+
+    // Closed windows drop out of the registry by themselves.
+    void releasedStatesLeaveTheRegistry()
+    {
+        Windows w;
+        w.show();
+        w.show();
+        w.states.front().reset();
+        QCOMPARE(w.router.states().size(), 1);
+        w.router.openFiles({w.url("c.jpg")});
+        QCOMPARE(w.states.back()->currentURL(), std::optional(w.url("c.jpg")));
+    }
+
+    // A window that registers while routing (its shown handler runs inside the action)
+    // does not route the queue a second time.
+    void routingIsNotReentered()
+    {
+        Windows w;
+        AppState &first = w.show();
+        QList<QUrl> opened;
+        std::function<void(const QUrl &)> openWindow = [&](const QUrl &u) {
+            opened << u;
+            w.states.push_back(std::make_unique<AppState>(w.t.services));
+            w.router.windowShown(*w.states.back(), u, openWindow);
+        };
+        w.router.windowShown(first, std::nullopt, openWindow);
+        w.router.openFiles({w.url("a.jpg"), w.url("b.jpg"), w.url("c.jpg")});
+        QCOMPARE(opened, (QList<QUrl>{w.url("b.jpg"), w.url("c.jpg")}));
+        QCOMPARE(w.router.states().size(), 3);
+    }
+
+    void memoryPressureCancelsPrefetches()
+    {
+        Windows w;
+        AppState &s = w.show();
+        w.router.openFiles({w.url("b.jpg")});
+        QTRY_COMPARE(s.imageFiles().size(), 3);
+        QTRY_COMPARE(s.loadTaskURLs().size(), 3); // b and its neighbours a, c
+        w.router.relieveMemoryPressure();
+        QCOMPARE(s.loadTaskURLs(), QList<QUrl>{w.url("b.jpg")});
+    }
+};
+
+QTEST_MAIN(TestWindowRouter)
+#include "tst_windowrouter.moc"
