@@ -1,16 +1,15 @@
+#include "app/AppDelegate.h"
 #include "core/runtime/Scheduler.h"
 #include "core/runtime/TaskRuntime.h"
-#include "core/settings/Settings.h"
 #include "imageio/ImageIOService.h"
+#include "platform/instance/SingleInstance.h"
 #include "platform/screens/QtScreenInfo.h"
 #include "platform/settings/QSettingsStore.h"
 #include "platform/tags/XattrTagStore.h"
 #include "platform/watch/InotifyDirectoryWatcher.h"
-#include "ui/ViewerWindow.h"
 
 #include <QApplication>
 #include <QFileInfo>
-#include <QScreen>
 
 int main(int argc, char *argv[])
 {
@@ -19,6 +18,16 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("Orva"));
     QApplication::setApplicationVersion(QStringLiteral(ORVA_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("orva"));
+
+    // Orva has no options of its own: every argument is a file to open (Exec=orva %F).
+    QStringList files;
+    for (const QString &a : app.arguments().mid(1))
+        files << QFileInfo(a).absoluteFilePath();
+
+    orva::SingleInstance instance;
+    if (instance.handOff(files))
+        return 0;
+    instance.listen();
 
     orva::QSettingsStore settingsStore;
     orva::QtScheduler scheduler;
@@ -30,18 +39,9 @@ int main(int argc, char *argv[])
     const orva::AppServices services{settingsStore, scheduler, tasks, images,
                                      screens,       watchers,  tags};
 
-    auto *window = new orva::ViewerWindow(services);
-    const QSizeF size = orva::Settings(settingsStore).savedWindowSize().value_or(QSizeF(400, 300));
-    window->resize(size.toSize());
-    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-        QRect frame(QPoint(), size.toSize());
-        frame.moveCenter(screen->availableGeometry().center());
-        window->move(frame.topLeft());
-    }
-    window->show();
-    const QStringList files = app.arguments().mid(1);
-    if (!files.isEmpty())
-        window->state().open(QUrl::fromLocalFile(QFileInfo(files.first()).absoluteFilePath()));
-
+    orva::AppDelegate delegate(services);
+    QObject::connect(&instance, &orva::SingleInstance::filesReceived, &delegate,
+                     &orva::AppDelegate::openFiles);
+    delegate.launch(files);
     return QApplication::exec();
 }

@@ -23,6 +23,15 @@ ViewerWindow::ViewerWindow(const AppServices &services, QWidget *parent)
     updateTitle();
 }
 
+void ViewerWindow::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (!shown_) {
+        shown_ = true;
+        emit firstShown();
+    }
+}
+
 void ViewerWindow::keyPressEvent(QKeyEvent *event)
 {
     switch (event->key()) {

@@ -17,12 +17,18 @@ public:
     AppState &state() { return state_; }
     ZoomableImageView &imageView() { return *imageView_; }
 
+signals:
+    // Once, when the window is first shown (it then has its platform window).
+    void firstShown();
+
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     AppState state_;
     ZoomableImageView *imageView_;
+    bool shown_ = false;
 };
 
 } // namespace orva

@@ -456,6 +456,10 @@ void ZoomableImageView::wheelEvent(QWheelEvent *event)
     reportState();
 }
 
+// Keys belong to the window (arrows step through the folder); the view never scrolls by
+// keyboard.
+void ZoomableImageView::keyPressEvent(QKeyEvent *event) { event->ignore(); }
+
 void ZoomableImageView::mousePressEvent(QMouseEvent *event)
 {
     if (event->button() == Qt::LeftButton)

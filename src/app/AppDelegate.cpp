@@ -1,0 +1,69 @@
+#include "app/AppDelegate.h"
+
+#include "core/settings/Settings.h"
+#include "ui/ViewerWindow.h"
+
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QScreen>
+
+namespace orva {
+
+namespace {
+
+QList<QUrl> toUrls(const QStringList &paths)
+{
+    QList<QUrl> urls;
+    for (const QString &p : paths)
+        urls << QUrl::fromLocalFile(QFileInfo(p).absoluteFilePath());
+    return urls;
+}
+
+} // namespace
+
+AppDelegate::AppDelegate(const AppServices &services, QObject *parent)
+    : QObject(parent), services_(services), router_(services.settings)
+{
+}
+
+void AppDelegate::launch(const QStringList &paths)
+{
+    router_.openFiles(toUrls(paths)); // queued until the first window registers
+    ViewerWindow *first = createWindow(std::nullopt);
+    if (!paths.isEmpty())
+        return;
+    // An empty launch window: the remembered size (or 400 x 300), centred.
+    const QSizeF size = Settings(services_.settings).savedWindowSize().value_or(QSizeF(400, 300));
+    first->resize(size.toSize());
+    if (const QScreen *screen = first->screen()) {
+        QRect frame(QPoint(), size.toSize());
+        frame.moveCenter(screen->availableGeometry().center());
+        first->move(frame.topLeft());
+    }
+}
+
+void AppDelegate::openFiles(const QStringList &paths)
+{
+    router_.openFiles(toUrls(paths));
+    // A later launch without files just brings Orva forward.
+    for (AppState *s : router_.states())
+        if (s->window()) {
+            s->window()->requestActivate();
+            break;
+        }
+}
+
+ViewerWindow *AppDelegate::createWindow(const std::optional<QUrl> &file)
+{
+    auto *window = new ViewerWindow(services_);
+    window->resize(
+        Settings(services_.settings).savedWindowSize().value_or(QSizeF(800, 600)).toSize());
+    connect(window, &ViewerWindow::firstShown, this, [this, window, file] {
+        window->state().setWindow(window->windowHandle());
+        router_.windowShown(window->state(), file, [this](const QUrl &url) { createWindow(url); });
+    });
+    window->show();
+    return window;
+}
+
+} // namespace orva

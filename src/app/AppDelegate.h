@@ -1,0 +1,39 @@
+#pragma once
+
+#include "core/routing/WindowRouter.h"
+#include "core/state/AppServices.h"
+
+#include <QObject>
+#include <QStringList>
+#include <QUrl>
+
+#include <optional>
+
+namespace orva {
+
+class ViewerWindow;
+
+// The application's side of window routing: turns files from the desktop into routed
+// open requests and creates viewer windows when the router asks for one.
+class AppDelegate : public QObject {
+    Q_OBJECT
+
+public:
+    explicit AppDelegate(const AppServices &services, QObject *parent = nullptr);
+
+    // Files given at launch (possibly none): queued, then the first window comes up and
+    // takes them; without files the empty window is centred at its remembered size.
+    void launch(const QStringList &paths);
+    // Files handed over by a later launch.
+    void openFiles(const QStringList &paths);
+
+    WindowRouter &router() { return router_; }
+
+private:
+    ViewerWindow *createWindow(const std::optional<QUrl> &file);
+
+    AppServices services_;
+    WindowRouter router_;
+};
+
+} // namespace orva
