@@ -28,6 +28,9 @@ AppDelegate::AppDelegate(const AppServices &services, QObject *parent)
 
 void AppDelegate::launch(const QStringList &paths)
 {
+    // Under memory pressure only the decodes of shown files go on.
+    memoryPressure_ = std::make_unique<MemoryPressureMonitor>(
+        services_.scheduler, [this] { router_.relieveMemoryPressure(); });
     router_.openFiles(toUrls(paths)); // queued until the first window registers
     ViewerWindow *first = createWindow(std::nullopt);
     if (!paths.isEmpty())

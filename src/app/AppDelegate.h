@@ -3,10 +3,13 @@
 #include "core/routing/WindowRouter.h"
 #include "core/state/AppServices.h"
 
+#include "platform/memory/MemoryPressureMonitor.h"
+
 #include <QObject>
 #include <QStringList>
 #include <QUrl>
 
+#include <memory>
 #include <optional>
 
 namespace orva {
@@ -34,6 +37,7 @@ private:
 
     AppServices services_;
     WindowRouter router_;
+    std::unique_ptr<MemoryPressureMonitor> memoryPressure_;
 };
 
 } // namespace orva
