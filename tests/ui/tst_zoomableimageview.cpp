@@ -12,15 +12,17 @@
 #include <QtTest>
 
 #include <cmath>
+#include <functional>
 
 using namespace orva;
+using Z = ZoomAction;
 
 Q_DECLARE_METATYPE(orva::ZoomAction)
-Q_DECLARE_METATYPE(orva::DisplayMode)
 
 namespace {
 
 const QColor sentinel(255, 0, 255); // what the view leaves unpainted
+const QList<QColor> frameColours{Qt::red, Qt::green, Qt::blue};
 
 DecodedImage still(const QImage &bitmap, QSizeF points = {})
 {
@@ -35,15 +37,11 @@ QImage halves(QSize size)
 {
     QImage image(size, QImage::Format_RGB32);
     image.fill(Qt::red);
-    QPainter p(&image);
-    p.fillRect(QRect(size.width() / 2, 0, size.width() - size.width() / 2, size.height()),
-               Qt::blue);
+    QPainter(&image).fillRect(QRect(size.width() / 2, 0, size.width(), size.height()), Qt::blue);
     return image;
 }
 
 DecodedImage still(QSize size) { return still(halves(size)); }
-
-const QList<QColor> frameColours{Qt::red, Qt::green, Qt::blue};
 
 DecodedImage animation(const QList<int> &delaysMs, int loopCount)
 {
@@ -59,595 +57,430 @@ DecodedImage animation(const QList<int> &delaysMs, int loopCount)
 }
 
 bool near(double a, double b) { return std::abs(a - b) < 1e-6; }
-bool near(QPointF a, QPointF b) { return near(a.x(), b.x()) && near(a.y(), b.y()); }
 bool near(const QRectF &a, const QRectF &b)
 {
-    return near(a.topLeft(), b.topLeft()) && near(a.width(), b.width()) &&
+    return near(a.x(), b.x()) && near(a.y(), b.y()) && near(a.width(), b.width()) &&
            near(a.height(), b.height());
 }
 
-QByteArray text(const QRectF &r)
+template <typename T> QByteArray text(const T &value)
 {
-    return QStringLiteral("(%1, %2, %3 x %4)")
-        .arg(r.x())
-        .arg(r.y())
-        .arg(r.width())
-        .arg(r.height())
-        .toUtf8();
+    QString s;
+    QDebug(&s) << value;
+    return s.toUtf8();
 }
 
-QByteArray text(QPointF p) { return QStringLiteral("(%1, %2)").arg(p.x()).arg(p.y()).toUtf8(); }
+#define VERIFY_NEAR(actual, expected) QVERIFY2(near(actual, expected), text(actual))
 
 // Runs what the view deferred to the next turn of the event loop.
 void nextTurn() { QCoreApplication::processEvents(); }
 
-void sendWheel(QWidget *viewport, QPoint pixelDelta, QPoint angleDelta,
-               Qt::ScrollPhase phase = Qt::NoScrollPhase, bool inverted = false,
-               QPointF pos = QPointF(400, 300))
-{
-    QWheelEvent e(pos, viewport->mapToGlobal(pos), pixelDelta, angleDelta, Qt::NoButton,
-                  Qt::NoModifier, phase, inverted);
-    QCoreApplication::sendEvent(viewport, &e);
-}
+// The clip of an 800x600 viewport at magnification m with document point `doc` under `at`.
+QRectF around(QPointF doc, QPointF at, double m) { return {doc - at / m, QSizeF(800, 600) / m}; }
 
-// One two-finger swipe as a trackpad reports it: begin and end carry no distance.
-void swipe(QWidget *viewport, const QList<int> &dxs, bool inverted)
-{
-    sendWheel(viewport, {}, {}, Qt::ScrollBegin, inverted);
-    for (const int dx : dxs)
-        sendWheel(viewport, {dx, 0}, {dx * 8, 0}, Qt::ScrollUpdate, inverted);
-    sendWheel(viewport, {}, {}, Qt::ScrollEnd, inverted);
-}
-
-void pinch(QWidget *viewport, Qt::NativeGestureType type, double value, QPointF pos)
-{
-    QNativeGestureEvent e(type, QPointingDevice::primaryPointingDevice(), 2, pos, pos,
-                          viewport->mapToGlobal(pos), value, QPointF());
-    QCoreApplication::sendEvent(viewport, &e);
-}
-
-// The document point under a viewport position.
-QPointF underPointer(const ZoomableImageView &view, QPointF pos)
-{
-    return view.clipBounds().topLeft() + pos / view.magnification();
-}
-
-// A top-level view whose viewport is exactly the window, over a state on fakes.
+// A top-level view whose 800x600 viewport is exactly the window, over a state on fakes.
 struct Viewer {
     test::TestServices t;
     AppState s{t.services};
     ZoomableImageView view{s};
-    QList<QUrl> files{QUrl::fromLocalFile(QStringLiteral("/p/a.jpg")),
-                      QUrl::fromLocalFile(QStringLiteral("/p/b.jpg")),
-                      QUrl::fromLocalFile(QStringLiteral("/p/c.jpg"))};
+    QWidget *vp = view.viewport();
 
-    Viewer()
+    ~Viewer() { t.tasks.waitForDone(); } // loads started by navigation end first
+
+    [[nodiscard]] bool show(QSize image = {})
     {
         view.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         view.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    }
-    // Loads started by navigation end before the fake services go away.
-    ~Viewer() { t.tasks.waitForDone(); }
-
-    [[nodiscard]] bool show(QSize viewport = {800, 600})
-    {
-        view.resize(viewport);
+        view.resize(800, 600);
         view.show();
-        return QTest::qWaitForWindowExposed(&view) && view.viewport()->size() == viewport;
+        if (!QTest::qWaitForWindowExposed(&view) || vp->size() != QSize(800, 600))
+            return false;
+        if (!image.isEmpty())
+            showImage(still(image));
+        return true;
     }
-
     void showImage(const DecodedImage &image)
     {
         s.setCurrentImage(image);
         nextTurn();
     }
-
     void request(ZoomAction action)
     {
         s.setZoomAction(action);
         nextTurn();
     }
-
     // A folder of three files with the first one shown, for navigation.
     void listFolder()
     {
+        QList<QUrl> files;
+        for (const QChar name : QStringLiteral("abc"))
+            files << QUrl::fromLocalFile(QStringLiteral("/p/%1.jpg").arg(name));
         s.setImageFiles(files);
         s.setCurrentIndex(0);
         s.setCurrentURL(files[0]);
     }
-
     QImage render()
     {
-        QImage out(view.viewport()->size(), QImage::Format_RGB32);
+        QImage out(vp->size(), QImage::Format_RGB32);
         out.fill(sentinel);
-        view.viewport()->render(&out, QPoint(), QRegion(), QWidget::DrawChildren);
+        vp->render(&out, QPoint(), QRegion(), QWidget::DrawChildren);
         return out;
     }
 };
 
+using Input = std::function<void(Viewer &)>;
+
+template <typename... Steps> Input seq(Steps... steps)
+{
+    return [=](Viewer &v) { (Input(steps)(v), ...); };
+}
+
+template <typename... Actions> Input requests(Actions... actions)
+{
+    return [=](Viewer &v) { (v.request(actions), ...); };
+}
+
+void sendWheel(Viewer &v, QPoint pixels, QPoint angle, Qt::ScrollPhase phase, bool inverted = false,
+               QPointF pos = {400, 300})
+{
+    QWheelEvent e(pos, v.vp->mapToGlobal(pos), pixels, angle, Qt::NoButton, Qt::NoModifier, phase,
+                  inverted);
+    QCoreApplication::sendEvent(v.vp, &e);
+}
+
+// Turned at (200, 150) from actual size.
+Input wheel(QPoint pixels, QPoint angle)
+{
+    return seq(requests(Z::actualSize), [=](Viewer &v) {
+        sendWheel(v, pixels, angle, Qt::NoScrollPhase, false, {200, 150});
+    });
+}
+
+// Two-finger swipes as a trackpad reports them: begin and end carry no distance.
+Input swipes(const QList<QList<int>> &gestures, bool inverted = false)
+{
+    return [=](Viewer &v) {
+        for (const QList<int> &dxs : gestures) {
+            sendWheel(v, {}, {}, Qt::ScrollBegin, inverted);
+            for (const int dx : dxs)
+                sendWheel(v, {dx, 0}, {dx * 8, 0}, Qt::ScrollUpdate, inverted);
+            sendWheel(v, {}, {}, Qt::ScrollEnd, inverted);
+        }
+    };
+}
+
+// A pinch at (200, 300): begin, a zoom event per value, then end if asked.
+Input pinch(const QList<double> &values, bool end)
+{
+    return [=](Viewer &v) {
+        const auto send = [&v](Qt::NativeGestureType type, double value) {
+            const QPointF pos(200, 300);
+            QNativeGestureEvent e(type, QPointingDevice::primaryPointingDevice(), 2, pos, pos,
+                                  v.vp->mapToGlobal(pos), value, QPointF());
+            QCoreApplication::sendEvent(v.vp, &e);
+        };
+        send(Qt::BeginNativeGesture, 0);
+        for (const double value : values)
+            send(Qt::ZoomNativeGesture, value);
+        if (end)
+            send(Qt::EndNativeGesture, 0);
+    };
+}
+
+Input press(QPoint at, QPoint release)
+{
+    return [=](Viewer &v) {
+        QTest::mousePress(v.vp, Qt::LeftButton, {}, at);
+        if (release != at)
+            QTest::mouseMove(v.vp, release);
+        QTest::mouseRelease(v.vp, Qt::LeftButton, {}, release);
+    };
+}
+
+// Reissues the display mode's zoom through the state.
+Input middleClick(ZoomAction reissued)
+{
+    return [=](Viewer &v) {
+        QTest::mouseClick(v.vp, Qt::MiddleButton, {}, QPoint(600, 300));
+        QCOMPARE(v.s.zoomAction(), std::optional(reissued));
+        nextTurn();
+    };
+}
+
+// The first image, 2000x1000, arrives after a zoom request or with it in the same turn.
+Input firstImage(ZoomAction action, bool sameTurn)
+{
+    return [=](Viewer &v) {
+        if (!sameTurn)
+            v.request(action);
+        v.s.setCurrentImage(still({2000, 1000}));
+        if (sameTurn)
+            v.s.setZoomAction(action);
+        nextTurn();
+    };
+}
+
+// A preview of 2000x1500 points, fitted or scrolled at actual size, then a decode of `points`.
+Input replaced(bool zoomedIn, QSizeF points)
+{
+    return [=](Viewer &v) {
+        v.showImage(still(halves({500, 375}), {2000, 1500}));
+        if (zoomedIn) {
+            v.request(Z::actualSize);
+            v.view.horizontalScrollBar()->setValue(300);
+            v.view.verticalScrollBar()->setValue(800);
+        }
+        v.showImage(still(halves(points.toSize()), points));
+    };
+}
+
+struct Zoom {
+    QSize image; // shown before the input; empty: none
+    Input input;
+    double magnification;
+    bool fitMode;
+    QRectF clip = {};    // document points; null: not checked
+    QRectF visible = {}; // fractions, bottom-left origin; null: not checked
+    double resized = 0;  // once the viewport grows to 900x700; 0: not checked
+};
+
 } // namespace
+
+Q_DECLARE_METATYPE(Zoom)
+Q_DECLARE_METATYPE(Input)
 
 class TestZoomableImageView : public QObject {
     Q_OBJECT
 
 private slots:
-    // A 1000x500 image in an 800x600 viewport fits at 0.8.
-    void zoomRequests_data()
+    void zoom_data()
     {
-        QTest::addColumn<QList<ZoomAction>>("actions");
-        QTest::addColumn<double>("magnification");
-        QTest::addColumn<bool>("fitMode");
-        QTest::addColumn<QRectF>("visible"); // fractions, bottom-left origin
-        using Z = ZoomAction;
-        QTest::newRow("shown fitted") << QList<Z>{} << 0.8 << true << QRectF(0, 0, 1, 1);
-        QTest::newRow("zoom in") << QList{Z::zoomIn} << 1.2 << false
-                                 << QRectF(1 / 6.0, 0, 2 / 3.0, 1);
-        QTest::newRow("zoom in twice") << QList{Z::zoomIn, Z::zoomIn} << 1.8 << false
-                                       << QRectF(5 / 18.0, 1 / 6.0, 4 / 9.0, 2 / 3.0);
+        QTest::addColumn<Zoom>("c");
+        const QSize wide(1000, 500); // fits at 0.8
+        const QSize big(2000, 1500);
+        const QRectF whole(0, 0, 1, 1);
+        QTest::newRow("shown fitted") << Zoom{wide, requests(), 0.8, true, {}, whole, 0.9};
+        const QRectF onceIn(1 / 6.0, 0, 2 / 3.0, 1), twiceIn(5 / 18.0, 1 / 6.0, 4 / 9.0, 2 / 3.0);
+        QTest::newRow("zoom in") << Zoom{wide, requests(Z::zoomIn), 1.2, false, {}, onceIn, 1.2};
+        QTest::newRow("zoom in twice")
+            << Zoom{wide, requests(Z::zoomIn, Z::zoomIn), 1.8, false, {}, twiceIn, 1.8};
         QTest::newRow("fit again")
-            << QList{Z::zoomIn, Z::zoomIn, Z::fit} << 0.8 << true << QRectF(0, 0, 1, 1);
-        QTest::newRow("zoom out at fit") << QList{Z::zoomOut} << 0.8 << false << QRectF(0, 0, 1, 1);
-        QTest::newRow("actual size")
-            << QList{Z::zoomIn, Z::actualSize} << 1.0 << false << QRectF(0.1, 0, 0.8, 1);
+            << Zoom{wide, requests(Z::zoomIn, Z::zoomIn, Z::fit), 0.8, true, {}, whole, 0.9};
+        QTest::newRow("zoom out at fit leaves fit mode")
+            << Zoom{wide, requests(Z::zoomOut), 0.8, false, {}, whole, 0.8};
+        QTest::newRow("actual size") << Zoom{
+            wide, requests(Z::zoomIn, Z::actualSize), 1.0, false, {}, {0.1, 0, 0.8, 1}, 1.0};
+        const QRectF centre(0.48, 0.47, 0.04, 0.06);
+        const Input nineIn = requests(Z::zoomIn, Z::zoomIn, Z::zoomIn, Z::zoomIn, Z::zoomIn,
+                                      Z::zoomIn, Z::zoomIn, Z::zoomIn, Z::zoomIn);
         QTest::newRow("zoom in stops at 20")
-            << QList{Z::actualSize, Z::zoomIn, Z::zoomIn, Z::zoomIn, Z::zoomIn,
-                     Z::zoomIn,     Z::zoomIn, Z::zoomIn, Z::zoomIn, Z::zoomIn}
-            << 20.0 << false << QRectF(0.48, 0.47, 0.04, 0.06);
-    }
-    void zoomRequests()
-    {
-        QFETCH(QList<ZoomAction>, actions);
-        QFETCH(double, magnification);
-        QFETCH(bool, fitMode);
-        QFETCH(QRectF, visible);
-        Viewer v;
-        QVERIFY(v.show());
-        v.showImage(still({1000, 500}));
-        for (const ZoomAction a : actions) {
-            v.s.setZoomAction(a);
+            << Zoom{wide, seq(requests(Z::actualSize), nineIn), 20.0, false, {}, centre, 20.0};
+        // A request notified again before the view has consumed it is not applied twice.
+        const Input twice = [](Viewer &v) {
+            v.s.setZoomAction(Z::zoomIn);
+            v.s.setZoomAction(Z::zoomIn);
+            emit v.s.zoomActionChanged();
             nextTurn();
-            QCOMPARE(v.s.zoomAction(), std::nullopt); // consumed
-        }
-        QCOMPARE(v.view.magnification(), magnification);
-        QCOMPARE(v.view.isFitMode(), fitMode);
-        QCOMPARE(v.s.magnification(), magnification);
-        QVERIFY2(near(v.s.visibleRect(), visible), text(v.s.visibleRect()));
-    }
+        };
+        QTest::newRow("request passed twice") << Zoom{wide, twice, 1.2, false};
+        QTest::newRow("next request") << Zoom{wide, seq(twice, requests(Z::zoomIn)), 1.8, false};
 
-    void resizeRefitsOnlyInFitMode_data()
-    {
-        QTest::addColumn<QList<ZoomAction>>("actions");
-        QTest::addColumn<double>("magnification");
-        using Z = ZoomAction;
-        QTest::newRow("fit mode") << QList<Z>{} << 0.9;
-        QTest::newRow("fit after zooming") << QList{Z::zoomIn, Z::fit} << 0.9;
-        QTest::newRow("zoomed out at the fit") << QList{Z::zoomOut} << 0.8;
-        QTest::newRow("zoomed in") << QList{Z::zoomIn} << 1.2;
-    }
-    void resizeRefitsOnlyInFitMode()
-    {
-        QFETCH(QList<ZoomAction>, actions);
-        QFETCH(double, magnification);
-        Viewer v;
-        QVERIFY(v.show());
-        v.showImage(still({1000, 500}));
-        for (const ZoomAction a : actions)
-            v.request(a);
-        v.view.resize(900, 700);
-        QTRY_COMPARE(v.view.viewport()->size(), QSize(900, 700));
-        QCOMPARE(v.view.magnification(), magnification);
-        QCOMPARE(v.s.magnification(), magnification);
-    }
+        const QPointF fingers(200, 300); // over document point (250, 250) when fitted
+        QTest::newRow("pinch begins") << Zoom{wide, pinch({}, false), 0.8, false, {}, {}, 0.8};
+        QTest::newRow("pinch") << Zoom{wide, pinch({0.5}, false), 1.2, false,
+                                       around({250, 250}, fingers, 1.2)};
+        QTest::newRow("pinch ends")
+            << Zoom{wide, pinch({0.5, 11.5}, true), 15.0, false, around({250, 250}, fingers, 15)};
+        QTest::newRow("zoom in after pinch")
+            << Zoom{wide, seq(pinch({0.5, 11.5}, true), requests(Z::zoomIn)), 20.0, false};
 
-    // A request notified again before the view has consumed it is not applied twice.
-    void repeatedRequestIsAppliedOnce()
-    {
-        Viewer v;
-        QVERIFY(v.show());
-        v.showImage(still({1000, 500}));
-        v.s.setZoomAction(ZoomAction::zoomIn);
-        v.s.setZoomAction(ZoomAction::zoomIn);
-        emit v.s.zoomActionChanged();
-        nextTurn();
-        QCOMPARE(v.view.magnification(), 1.2);
-        QCOMPARE(v.s.zoomAction(), std::nullopt);
-        v.request(ZoomAction::zoomIn); // a new request once the old one is gone
-        QCOMPARE(v.view.magnification(), 1.8);
-    }
+        const auto pointer = [](double m) { return around({800, 600}, {200, 150}, m); };
+        QTest::newRow("wheel notch") << Zoom{big, wheel({}, {0, 120}), 1.1, false, pointer(1.1)};
+        QTest::newRow("two wheel notches out")
+            << Zoom{big, wheel({}, {0, -240}), 0.8, false, pointer(0.8)};
+        QTest::newRow("ten trackpad points")
+            << Zoom{big, wheel({0, 10}, {0, 80}), 1.05, false, pointer(1.05)};
 
-    void pinchZoomsUnderTheFingers()
-    {
-        Viewer v;
-        QVERIFY(v.show());
-        v.showImage(still({1000, 500}));
-        QWidget *vp = v.view.viewport();
-        const QPointF at(200, 300);
-        pinch(vp, Qt::BeginNativeGesture, 0, at);
-        QVERIFY(!v.view.isFitMode());
-        const QPointF before = underPointer(v.view, at);
-        pinch(vp, Qt::ZoomNativeGesture, 0.5, at);
-        QCOMPARE(v.view.magnification(), 1.2);
-        QVERIFY2(near(underPointer(v.view, at), before), text(underPointer(v.view, at)));
-        pinch(vp, Qt::ZoomNativeGesture, 11.5, at);
-        pinch(vp, Qt::EndNativeGesture, 0, at);
-        QCOMPARE(v.view.magnification(), 15.0);
-        QCOMPARE(v.s.magnification(), 15.0);
-        v.request(ZoomAction::zoomIn);
-        QCOMPARE(v.view.magnification(), 20.0);
-        v.request(ZoomAction::actualSize);
-        QCOMPARE(v.view.magnification(), 1.0);
-        QCOMPARE(v.s.magnification(), 1.0);
-    }
+        const Input scrolled = [](Viewer &v) {
+            v.s.setScrollTarget(QPointF(0.5, 0.6)); // fractions, bottom-left origin
+            nextTurn();
+        };
+        const QRectF target(0.3, 0.4, 0.4, 0.4);
+        QTest::newRow("scroll target") << Zoom{
+            big, seq(requests(Z::actualSize), scrolled), 1.0, false, {600, 300, 800, 600}, target};
 
-    // Opening into an empty window requests the display mode's zoom before the image
-    // arrives; the image must still come up around its middle.
-    void requestBeforeTheFirstImageCentresIt_data()
-    {
-        QTest::addColumn<ZoomAction>("action");
-        QTest::addColumn<bool>("afterImage"); // request in the same turn, after the image
-        QTest::addColumn<double>("magnification");
-        QTest::addColumn<QRectF>("clip");
-        QTest::newRow("actual size first")
-            << ZoomAction::actualSize << false << 1.0 << QRectF(600, 200, 800, 600);
-        QTest::newRow("actual size same turn")
-            << ZoomAction::actualSize << true << 1.0 << QRectF(600, 200, 800, 600);
-        QTest::newRow("fit first")
-            << ZoomAction::fit << false << 0.4 << QRectF(0, -250, 2000, 1500);
-        QTest::newRow("zoom in same turn")
-            << ZoomAction::zoomIn << true << 0.6 << QRectF(1000 - 400 / 0.6, 0, 800 / 0.6, 1000);
-    }
-    void requestBeforeTheFirstImageCentresIt()
-    {
-        QFETCH(ZoomAction, action);
-        QFETCH(bool, afterImage);
-        QFETCH(double, magnification);
-        QFETCH(QRectF, clip);
-        Viewer v;
-        QVERIFY(v.show());
-        if (!afterImage)
-            v.request(action);
-        v.s.setCurrentImage(still({2000, 1000}));
-        if (afterImage)
-            v.s.setZoomAction(action);
-        nextTurn();
-        QCOMPARE(v.view.magnification(), magnification);
-        QVERIFY2(near(v.view.clipBounds(), clip), text(v.view.clipBounds()));
-    }
+        QTest::newRow("actual size before the first image")
+            << Zoom{{}, firstImage(Z::actualSize, false), 1.0, false, {600, 200, 800, 600}};
+        QTest::newRow("fit before the first image")
+            << Zoom{{}, firstImage(Z::fit, false), 0.4, true, {0, -250, 2000, 1500}};
+        QTest::newRow("zoom in with the first image") << Zoom{
+            {}, firstImage(Z::zoomIn, true), 0.6, false, around({1000, 500}, {400, 300}, 0.6)};
 
-    void scrollTargetCentresThePointAndIsConsumed_data()
-    {
-        QTest::addColumn<QPointF>("target"); // fractions, bottom-left origin
-        QTest::addColumn<QRectF>("clip");    // document points, top-left origin
-        QTest::addColumn<QRectF>("visible"); // fractions, bottom-left origin
-        QTest::newRow("top left") << QPointF(0, 1) << QRectF(0, 0, 800, 600)
-                                  << QRectF(0, 0.6, 0.4, 0.4);
-        QTest::newRow("bottom right")
-            << QPointF(1, 0) << QRectF(1200, 900, 800, 600) << QRectF(0.6, 0, 0.4, 0.4);
-        QTest::newRow("off centre")
-            << QPointF(0.5, 0.6) << QRectF(600, 300, 800, 600) << QRectF(0.3, 0.4, 0.4, 0.4);
+        // A sharper decode of the same image replaces the preview without moving anything.
+        const QRectF scrolledBy(0.15, 100 / 1500.0, 0.4, 0.4); // the scroll bars
+        QTest::newRow("preview replaced, fitted")
+            << Zoom{{}, replaced(false, {2000, 1500}), 0.4, true, {0, 0, 2000, 1500}, whole};
+        QTest::newRow("preview replaced, scrolled")
+            << Zoom{{}, replaced(true, {2000, 1500}), 1.0, false, {300, 800, 800, 600}, scrolledBy};
+        QTest::newRow("another image, fitted")
+            << Zoom{{}, replaced(false, {1000, 500}), 0.8, true, {}, whole};
+        QTest::newRow("another image, zoomed in")
+            << Zoom{{}, replaced(true, {4000, 3000}), 1.0, false};
     }
-    void scrollTargetCentresThePointAndIsConsumed()
+    void zoom()
     {
-        QFETCH(QPointF, target);
-        QFETCH(QRectF, clip);
-        QFETCH(QRectF, visible);
+        QFETCH(Zoom, c);
         Viewer v;
-        QVERIFY(v.show());
-        v.showImage(still({2000, 1500}));
-        v.request(ZoomAction::actualSize);
-        v.s.setScrollTarget(target);
-        nextTurn();
+        QVERIFY(v.show(c.image));
+        c.input(v);
+        QCOMPARE(v.s.zoomAction(), std::nullopt); // consumed
         QCOMPARE(v.s.scrollTarget(), std::nullopt);
-        QVERIFY2(near(v.view.clipBounds(), clip), text(v.view.clipBounds()));
-        QVERIFY2(near(v.s.visibleRect(), visible), text(v.s.visibleRect()));
-        QCOMPARE(v.view.horizontalScrollBar()->value(), int(clip.x()));
-        QCOMPARE(v.view.verticalScrollBar()->value(), int(clip.y()));
+        QCOMPARE(v.view.magnification(), c.magnification);
+        QCOMPARE(v.s.magnification(), c.magnification);
+        QCOMPARE(v.view.isFitMode(), c.fitMode);
+        if (!c.clip.isNull())
+            VERIFY_NEAR(v.view.clipBounds(), c.clip);
+        if (!c.visible.isNull())
+            VERIFY_NEAR(v.s.visibleRect(), c.visible);
+        if (c.resized > 0) { // refits only in fit mode
+            v.view.resize(900, 700);
+            QTRY_COMPARE(v.vp->size(), QSize(900, 700));
+            QCOMPARE(v.view.magnification(), c.resized);
+            QCOMPARE(v.s.magnification(), c.resized);
+        }
     }
 
-    void scrollBarsMoveTheView()
+    // In a folder of three files, showing the first, a 1000x500 image fitted at 0.8.
+    void navigation_data()
     {
-        Viewer v;
-        QVERIFY(v.show());
-        v.showImage(still({2000, 1500}));
-        v.request(ZoomAction::actualSize);
-        v.view.horizontalScrollBar()->setValue(100);
-        v.view.verticalScrollBar()->setValue(900);
-        QVERIFY2(near(v.view.clipBounds(), QRectF(100, 900, 800, 600)), text(v.view.clipBounds()));
-        QVERIFY2(near(v.s.visibleRect(), QRectF(0.05, 0, 0.4, 0.4)), text(v.s.visibleRect()));
-    }
-
-    // Wheel zoom about the document point under the pointer, from actual size.
-    void wheelZoomsUnderThePointer_data()
-    {
-        QTest::addColumn<QPoint>("pixelDelta");
-        QTest::addColumn<QPoint>("angleDelta");
+        QTest::addColumn<Input>("input");
+        QTest::addColumn<int>("navigations");
+        QTest::addColumn<int>("index");
         QTest::addColumn<double>("magnification");
-        QTest::newRow("notch in") << QPoint() << QPoint(0, 120) << 1.1;
-        QTest::newRow("notch out") << QPoint() << QPoint(0, -120) << 0.9;
-        QTest::newRow("two notches") << QPoint() << QPoint(0, 240) << 1.2;
-        QTest::newRow("ten trackpad points") << QPoint(0, 10) << QPoint(0, 80) << 1.05;
-        QTest::newRow("ten trackpad points out") << QPoint(0, -10) << QPoint(0, -80) << 0.95;
+        QTest::newRow("40 point swipe") << swipes({{20, 20}}) << 0 << 0 << 0.8;
+        QTest::newRow("51 point swipe") << swipes({{30, 21}}) << 1 << 1 << 0.8;
+        QTest::newRow("on to 200 points") << swipes({{30, 21, 100, 49}}) << 1 << 1 << 0.8;
+        QTest::newRow("leftwards goes back") << swipes({{-30, -21}}) << 1 << 2 << 0.8;
+        QTest::newRow("natural scrolling") << swipes({{30, 21}}, true) << 1 << 2 << 0.8;
+        QTest::newRow("every swipe navigates") << swipes({{51}, {51}, {-51}}) << 3 << 1 << 0.8;
+        QTest::newRow("swipe zoomed in")
+            << seq(requests(Z::zoomIn), swipes({{30, 21}})) << 0 << 0 << 1.2;
+        QTest::newRow("click right of centre") << press({401, 300}, {401, 300}) << 1 << 1 << 0.8;
+        QTest::newRow("click at centre goes back")
+            << press({400, 300}, {400, 300}) << 1 << 2 << 0.8;
+        QTest::newRow("click left of centre") << press({399, 300}, {399, 300}) << 1 << 2 << 0.8;
+        QTest::newRow("3 points is a click") << press({600, 300}, {603, 297}) << 1 << 1 << 0.8;
+        QTest::newRow("4 points across is a drag")
+            << press({600, 300}, {604, 300}) << 0 << 0 << 0.8;
+        QTest::newRow("4 points down is a drag") << press({600, 300}, {600, 304}) << 0 << 0 << 0.8;
+        QTest::newRow("middle click refits")
+            << seq(requests(Z::zoomIn, Z::zoomIn), middleClick(Z::fit)) << 0 << 0 << 0.8;
+        const Input actualSizeMode = [](Viewer &v) { v.s.setDisplayMode(DisplayMode::actualSize); };
+        QTest::newRow("middle click in actual size mode")
+            << seq(actualSizeMode, requests(Z::zoomIn, Z::zoomIn), middleClick(Z::actualSize)) << 0
+            << 0 << 1.0;
     }
-    void wheelZoomsUnderThePointer()
+    void navigation()
     {
-        QFETCH(QPoint, pixelDelta);
-        QFETCH(QPoint, angleDelta);
+        QFETCH(Input, input);
+        QFETCH(int, navigations);
+        QFETCH(int, index);
         QFETCH(double, magnification);
         Viewer v;
-        QVERIFY(v.show());
-        v.showImage(still({2000, 1500}));
-        v.request(ZoomAction::actualSize);
-        const QPointF at(200, 150);
-        const QPointF before = underPointer(v.view, at);
-        sendWheel(v.view.viewport(), pixelDelta, angleDelta, Qt::NoScrollPhase, false, at);
-        QCOMPARE(v.view.magnification(), magnification);
-        QCOMPARE(v.s.magnification(), magnification);
-        QVERIFY(!v.view.isFitMode());
-        QVERIFY2(near(underPointer(v.view, at), before), text(underPointer(v.view, at)));
-    }
-
-    void swipesNavigateOncePerGesture_data()
-    {
-        QTest::addColumn<QList<QList<int>>>("gestures"); // horizontal points per update
-        QTest::addColumn<bool>("zoomedIn");
-        QTest::addColumn<bool>("inverted");
-        QTest::addColumn<int>("index");
-        QTest::addColumn<int>("navigations");
-        using G = QList<QList<int>>;
-        QTest::newRow("40 points") << G{{20, 20}} << false << false << 0 << 0;
-        QTest::newRow("51 points") << G{{30, 21}} << false << false << 1 << 1;
-        QTest::newRow("on to 200 points") << G{{30, 21, 100, 49}} << false << false << 1 << 1;
-        QTest::newRow("leftwards goes back") << G{{-30, -21}} << false << false << 2 << 1;
-        QTest::newRow("natural scrolling") << G{{30, 21}} << false << true << 2 << 1;
-        QTest::newRow("every swipe navigates") << G{{51}, {51}, {-51}} << false << false << 1 << 3;
-        QTest::newRow("zoomed in") << G{{30, 21}} << true << false << 0 << 0;
-    }
-    void swipesNavigateOncePerGesture()
-    {
-        QFETCH(QList<QList<int>>, gestures);
-        QFETCH(bool, zoomedIn);
-        QFETCH(bool, inverted);
-        QFETCH(int, index);
-        QFETCH(int, navigations);
-        Viewer v;
-        QVERIFY(v.show());
-        v.showImage(still({1000, 500}));
+        QVERIFY(v.show({1000, 500}));
         v.listFolder();
-        if (zoomedIn)
-            v.request(ZoomAction::zoomIn);
-        const double magnification = v.view.magnification();
         QSignalSpy navigated(&v.s, &AppState::currentURLChanged);
-        for (const QList<int> &g : gestures)
-            swipe(v.view.viewport(), g, inverted);
+        input(v);
         QCOMPARE(navigated.count(), navigations);
         QCOMPARE(v.s.currentIndex(), index);
-        QCOMPARE(v.view.magnification(), magnification); // sideways travel never zooms
-    }
-
-    void pressAndRelease_data()
-    {
-        QTest::addColumn<QPoint>("press");
-        QTest::addColumn<QPoint>("release"); // moved there first when different
-        QTest::addColumn<int>("index");      // -1: no navigation
-        QTest::newRow("right half") << QPoint(600, 300) << QPoint(600, 300) << 1;
-        QTest::newRow("just right of the middle") << QPoint(401, 300) << QPoint(401, 300) << 1;
-        QTest::newRow("left half wraps back") << QPoint(200, 300) << QPoint(200, 300) << 2;
-        QTest::newRow("just left of the middle") << QPoint(399, 300) << QPoint(399, 300) << 2;
-        QTest::newRow("3 points is a click") << QPoint(600, 300) << QPoint(603, 297) << 1;
-        QTest::newRow("4 points across is a drag") << QPoint(600, 300) << QPoint(604, 300) << -1;
-        QTest::newRow("4 points down is a drag") << QPoint(600, 300) << QPoint(600, 304) << -1;
-    }
-    void pressAndRelease()
-    {
-        QFETCH(QPoint, press);
-        QFETCH(QPoint, release);
-        QFETCH(int, index);
-        Viewer v;
-        QVERIFY(v.show());
-        v.showImage(still({1000, 500}));
-        v.listFolder();
-        QSignalSpy navigated(&v.s, &AppState::currentURLChanged);
-        QWidget *vp = v.view.viewport();
-        QTest::mousePress(vp, Qt::LeftButton, {}, press);
-        if (release != press)
-            QTest::mouseMove(vp, release);
-        QTest::mouseRelease(vp, Qt::LeftButton, {}, release);
-        QCOMPARE(navigated.count(), index < 0 ? 0 : 1);
-        QCOMPARE(v.s.currentIndex(), index < 0 ? 0 : index);
-        QCOMPARE(vp->cursor().shape(), Qt::OpenHandCursor);
+        QCOMPARE(v.view.magnification(), magnification);
+        QCOMPARE(v.vp->cursor().shape(), Qt::OpenHandCursor);
     }
 
     void dragPansWithTheClosedHand()
     {
         Viewer v;
-        QVERIFY(v.show());
-        v.showImage(still({2000, 1500}));
+        QVERIFY(v.show({2000, 1500}));
         v.listFolder();
-        v.request(ZoomAction::actualSize);
-        QCOMPARE(v.view.clipBounds().topLeft(), QPointF(600, 450));
+        v.request(Z::actualSize);
         QSignalSpy navigated(&v.s, &AppState::currentURLChanged);
-        QWidget *vp = v.view.viewport();
-        QTest::mousePress(vp, Qt::LeftButton, {}, QPoint(400, 300));
-        QTest::mouseMove(vp, QPoint(402, 300));
+        QTest::mousePress(v.vp, Qt::LeftButton, {}, QPoint(400, 300));
+        QTest::mouseMove(v.vp, QPoint(402, 300));
         QCOMPARE(v.view.clipBounds().topLeft(), QPointF(600, 450)); // still a click
-        QCOMPARE(vp->cursor().shape(), Qt::OpenHandCursor);
-        QTest::mouseMove(vp, QPoint(404, 300)); // the held-back travel counts too
+        QCOMPARE(v.vp->cursor().shape(), Qt::OpenHandCursor);
+        QTest::mouseMove(v.vp, QPoint(404, 300)); // the held-back travel counts too
         QCOMPARE(v.view.clipBounds().topLeft(), QPointF(596, 450));
-        QCOMPARE(vp->cursor().shape(), Qt::ClosedHandCursor);
-        QTest::mouseMove(vp, QPoint(430, 320));
+        QCOMPARE(v.vp->cursor().shape(), Qt::ClosedHandCursor);
+        QTest::mouseMove(v.vp, QPoint(430, 320));
         QCOMPARE(v.view.clipBounds().topLeft(), QPointF(570, 430));
-        QVERIFY2(near(v.s.visibleRect(), QRectF(0.285, 1 - 1030 / 1500.0, 0.4, 0.4)),
-                 text(v.s.visibleRect()));
-        QTest::mouseMove(vp, QPoint(1430, 1320)); // stops at the document's edge
+        QCOMPARE(v.view.horizontalScrollBar()->value(), 570);
+        QCOMPARE(v.view.verticalScrollBar()->value(), 430);
+        VERIFY_NEAR(v.s.visibleRect(), QRectF(0.285, 1 - 1030 / 1500.0, 0.4, 0.4));
+        QTest::mouseMove(v.vp, QPoint(1430, 1320)); // stops at the document's edge
         QCOMPARE(v.view.clipBounds().topLeft(), QPointF(0, 0));
-        QTest::mouseRelease(vp, Qt::LeftButton, {}, QPoint(1430, 1320));
-        QCOMPARE(vp->cursor().shape(), Qt::OpenHandCursor);
+        QTest::mouseRelease(v.vp, Qt::LeftButton, {}, QPoint(1430, 1320));
+        QCOMPARE(v.vp->cursor().shape(), Qt::OpenHandCursor);
         QCOMPARE(navigated.count(), 0);
-        // The next press starts afresh: a click again.
-        QTest::mouseClick(vp, Qt::LeftButton, {}, QPoint(600, 300));
+        QTest::mouseClick(v.vp, Qt::LeftButton, {}, QPoint(600, 300)); // a fresh press clicks
         QCOMPARE(navigated.count(), 1);
     }
 
-    void middleClickReissuesTheDisplayModeZoom_data()
-    {
-        QTest::addColumn<DisplayMode>("mode");
-        QTest::addColumn<ZoomAction>("action");
-        QTest::addColumn<double>("magnification");
-        QTest::newRow("fit to window") << DisplayMode::fitToWindow << ZoomAction::fit << 0.8;
-        QTest::newRow("actual size") << DisplayMode::actualSize << ZoomAction::actualSize << 1.0;
-    }
-    void middleClickReissuesTheDisplayModeZoom()
-    {
-        QFETCH(DisplayMode, mode);
-        QFETCH(ZoomAction, action);
-        QFETCH(double, magnification);
-        Viewer v;
-        QVERIFY(v.show());
-        v.s.setDisplayMode(mode);
-        v.showImage(still({1000, 500}));
-        v.listFolder();
-        v.request(ZoomAction::zoomIn);
-        v.request(ZoomAction::zoomIn);
-        QSignalSpy navigated(&v.s, &AppState::currentURLChanged);
-        QTest::mouseClick(v.view.viewport(), Qt::MiddleButton, {}, QPoint(600, 300));
-        QCOMPARE(v.s.zoomAction(), std::optional(action));
-        nextTurn();
-        QCOMPARE(v.s.zoomAction(), std::nullopt);
-        QCOMPARE(v.view.magnification(), magnification);
-        QCOMPARE(navigated.count(), 0);
-    }
-
-    // A sharper decode of the same image replaces the preview without moving anything.
-    void replacementKeepsTheView_data()
-    {
-        QTest::addColumn<bool>("zoomedIn");
-        QTest::addColumn<QSizeF>("points"); // of the replacement
-        QTest::addColumn<double>("magnification");
-        QTest::newRow("fitted, full resolution") << false << QSizeF(2000, 1500) << 0.4;
-        QTest::newRow("zoomed in, full resolution") << true << QSizeF(2000, 1500) << 1.0;
-        QTest::newRow("fitted, another image") << false << QSizeF(1000, 500) << 0.8;
-        QTest::newRow("zoomed in, another image") << true << QSizeF(4000, 3000) << 1.0;
-    }
-    void replacementKeepsTheView()
-    {
-        QFETCH(bool, zoomedIn);
-        QFETCH(QSizeF, points);
-        QFETCH(double, magnification);
-        Viewer v;
-        QVERIFY(v.show());
-        v.showImage(still(halves({500, 375}), QSizeF(2000, 1500)));
-        if (zoomedIn) {
-            v.request(ZoomAction::actualSize);
-            v.view.horizontalScrollBar()->setValue(300);
-            v.view.verticalScrollBar()->setValue(800);
-        }
-        const QRectF clip = v.view.clipBounds();
-        const QRectF visible = v.s.visibleRect();
-        v.showImage(still(halves(points.toSize()), points));
-        QCOMPARE(v.view.magnification(), magnification);
-        QCOMPARE(v.s.magnification(), magnification);
-        QCOMPARE(v.view.isFitMode(), !zoomedIn);
-        if (points == QSizeF(2000, 1500)) {
-            QVERIFY2(near(v.view.clipBounds(), clip), text(v.view.clipBounds()));
-            QVERIFY2(near(v.s.visibleRect(), visible), text(v.s.visibleRect()));
-        }
-    }
-
-    // 2000x1000 fitted (0.4, drawn from the half-size level once it exists) covers
-    // (0, 100)-(800, 500); at actual size it fills the viewport with x = 1000 in the middle.
+    // Checked before and after the view's reduced-size levels are ready.
     void drawsTheVisiblePart_data()
     {
+        QTest::addColumn<QImage>("bitmap");
         QTest::addColumn<ZoomAction>("zoom");
-        QTest::addColumn<bool>("pyramidReady");
         QTest::addColumn<QList<QPoint>>("red");
         QTest::addColumn<QList<QPoint>>("blue");
         QTest::addColumn<QList<QPoint>>("unpainted");
-        const QList<QPoint> fitRed{{5, 105}, {395, 300}, {5, 495}};
-        const QList<QPoint> fitBlue{{405, 300}, {795, 105}, {795, 495}};
-        const QList<QPoint> fitOutside{{400, 95}, {400, 505}, {5, 5}};
-        const QList<QPoint> actualRed{{0, 0}, {399, 300}, {399, 599}};
-        const QList<QPoint> actualBlue{{401, 0}, {400, 300}, {799, 599}};
-        for (const bool ready : {false, true}) {
-            const char *suffix = ready ? ", pyramid ready" : ", pyramid pending";
-            QTest::addRow("fit%s", suffix)
-                << ZoomAction::fit << ready << fitRed << fitBlue << fitOutside;
-            QTest::addRow("actual size%s", suffix)
-                << ZoomAction::actualSize << ready << actualRed << actualBlue << QList<QPoint>{};
-        }
+        using P = QList<QPoint>;
+        // 2000x1000 fitted (0.4) covers (0, 100)-(800, 500); at actual size x = 1000 is central.
+        QTest::newRow("fit") << halves({2000, 1000}) << Z::fit << P{{5, 105}, {395, 300}, {5, 495}}
+                             << P{{405, 300}, {795, 105}, {795, 495}}
+                             << P{{400, 95}, {400, 505}, {5, 5}};
+        QTest::newRow("actual size")
+            << halves({2000, 1000}) << Z::actualSize << P{{0, 0}, {399, 300}, {399, 599}}
+            << P{{401, 0}, {400, 300}, {799, 599}} << P{};
+        // Over 64 MiB, drawn in bands of 4096 16 KiB rows: no seam where bands meet. Scrolled
+        // to the bottom, row 4096 is at y = 496 at actual size and 585 fitted (1/7).
+        QImage bands(4096, 4200, QImage::Format_RGB32);
+        bands.fill(Qt::red);
+        QPainter(&bands).fillRect(QRect(0, 4096, 4096, 104), Qt::blue);
+        QTest::newRow("band boundary, actual size")
+            << bands << Z::actualSize << P{{400, 492}} << P{{400, 500}, {400, 599}} << P{};
+        QTest::newRow("band boundary, fit")
+            << bands << Z::fit << P{{400, 582}} << P{{400, 589}, {400, 599}} << P{};
     }
     void drawsTheVisiblePart()
     {
+        QFETCH(QImage, bitmap);
         QFETCH(ZoomAction, zoom);
-        QFETCH(bool, pyramidReady);
         QFETCH(QList<QPoint>, red);
         QFETCH(QList<QPoint>, blue);
         QFETCH(QList<QPoint>, unpainted);
         Viewer v;
         QVERIFY(v.show());
-        // A zoom request applies at once, so the pyramid cannot have arrived before the
-        // event loop runs.
-        v.s.setCurrentImage(still({2000, 1000}));
-        v.s.setZoomAction(zoom);
-        if (pyramidReady)
-            QTRY_VERIFY(!v.view.isPreparing());
-        else
-            QVERIFY(v.view.isPreparing());
-        const QImage shot = v.render();
-        for (const QPoint p : red)
-            QVERIFY2(shot.pixelColor(p) == QColor(Qt::red), text(p));
-        for (const QPoint p : blue)
-            QVERIFY2(shot.pixelColor(p) == QColor(Qt::blue), text(p));
-        for (const QPoint p : unpainted)
-            QVERIFY2(shot.pixelColor(p) == sentinel, text(p));
-    }
-
-    // A bitmap over 64 MiB is drawn in row bands; the band boundary must not show.
-    void drawsAcrossTileBoundaries_data()
-    {
-        QTest::addColumn<ZoomAction>("zoom");
-        QTest::addColumn<QPoint>("above"); // viewport pixels just above / below row 4096
-        QTest::addColumn<QPoint>("below");
-        QTest::addColumn<QPoint>("bottom");
-        // At actual size scrolled to the bottom, row 4096 is at y = 496; fitted (1/7) at 585.
-        QTest::newRow("actual size")
-            << ZoomAction::actualSize << QPoint(400, 492) << QPoint(400, 500) << QPoint(400, 599);
-        QTest::newRow("fit") << ZoomAction::fit << QPoint(400, 582) << QPoint(400, 589)
-                             << QPoint(400, 599);
-    }
-    void drawsAcrossTileBoundaries()
-    {
-        QFETCH(ZoomAction, zoom);
-        QFETCH(QPoint, above);
-        QFETCH(QPoint, below);
-        QFETCH(QPoint, bottom);
-        QImage bitmap(4096, 4200, QImage::Format_RGB32); // 16 KiB rows: 4096 per band
-        bitmap.fill(Qt::red);
-        {
-            QPainter p(&bitmap);
-            p.fillRect(QRect(0, 4096, 4096, 104), Qt::blue);
-        }
-        Viewer v;
-        QVERIFY(v.show());
         v.s.setCurrentImage(still(bitmap));
-        v.s.setZoomAction(zoom);
-        v.s.setScrollTarget(QPointF(0.5, 0));
+        v.s.setZoomAction(zoom); // applied at once, before the levels can arrive
+        if (bitmap.height() > 4096)
+            v.s.setScrollTarget(QPointF(0.5, 0));
         for (const bool ready : {false, true}) {
             if (ready)
                 QTRY_VERIFY(!v.view.isPreparing());
             else
                 QVERIFY(v.view.isPreparing());
             const QImage shot = v.render();
-            QVERIFY2(shot.pixelColor(above) == QColor(Qt::red), text(above));
-            QVERIFY2(shot.pixelColor(below) == QColor(Qt::blue), text(below));
-            QVERIFY2(shot.pixelColor(bottom) == QColor(Qt::blue), text(bottom));
+            for (const auto &[points, colour] :
+                 {std::pair{red, QColor(Qt::red)}, {blue, QColor(Qt::blue)}, {unpainted, sentinel}})
+                for (const QPoint p : points)
+                    QVERIFY2(shot.pixelColor(p) == colour, text(p) + (ready ? " ready" : ""));
         }
     }
 
     void clearingTheImageStopsPreparing()
     {
         Viewer v;
-        QVERIFY(v.show());
-        v.showImage(still({3000, 2000}));
+        QVERIFY(v.show({3000, 2000}));
         v.s.setCurrentImage(std::nullopt);
         QVERIFY(!v.view.isPreparing());
         nextTurn();
@@ -661,7 +494,6 @@ private slots:
         QTest::addColumn<QSize>("image");
         QTest::addColumn<bool>("scaledDown");
         QTest::newRow("larger than the screen") << QSize(6000, 2500) << true;
-        QTest::newRow("taller than the screen") << QSize(1200, 5000) << true;
         QTest::newRow("smaller than the screen") << QSize(300, 200) << false;
     }
     void autoSizeFitsTheWindowToTheImage()
@@ -681,27 +513,26 @@ private slots:
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         // The layout's margins plus whatever decoration the platform draws.
-        const QSizeF chrome = QSizeF(20, 50) + QSizeF(window.frameGeometry().size()) -
-                              QSizeF(window.geometry().size());
+        const QSizeF chrome = QSizeF(20, 50) + window.frameGeometry().size().toSizeF() -
+                              window.geometry().size().toSizeF();
         QCOMPARE(QSizeF(window.frameGeometry().size()) - QSizeF(view->viewport()->size()), chrome);
         const QRectF available = view->window()->screen()->availableGeometry();
-        QVERIFY(available.width() < 6000 && available.height() < 5000);
+        QVERIFY(available.width() < 6000);
 
         s.setCurrentImage(still(image));
         nextTurn();
         const auto frame = view->autoSizeFrame();
         QVERIFY(frame);
-        QVERIFY2(std::abs(frame->center().x() - available.center().x()) <= 0.5, text(*frame));
-        QVERIFY2(std::abs(frame->center().y() - available.center().y()) <= 0.5, text(*frame));
+        QVERIFY2(std::abs(frame->center().x() - available.center().x()) <= 0.5 &&
+                     std::abs(frame->center().y() - available.center().y()) <= 0.5,
+                 text(*frame));
         const QSizeF shown = frame->size() - chrome;
-        if (scaledDown) {
-            QVERIFY2(available.contains(*frame), text(*frame));
-            // Scaled as a whole, until one side meets the screen's edge.
+        if (scaledDown) { // as a whole, until one side meets the screen's edge
             const double aspect = shown.width() / shown.height();
-            QVERIFY2(std::abs(aspect / (image.width() / double(image.height())) - 1) < 0.01,
-                     text(*frame));
-            QVERIFY2(near(frame->width(), available.width()) ||
-                         near(frame->height(), available.height()),
+            QVERIFY2(available.contains(*frame) &&
+                         std::abs(aspect / (image.width() / double(image.height())) - 1) < 0.01 &&
+                         (near(frame->width(), available.width()) ||
+                          near(frame->height(), available.height())),
                      text(*frame));
         } else {
             QCOMPARE(shown, QSizeF(image));
@@ -714,12 +545,11 @@ private slots:
         QTRY_COMPARE(view->viewport()->size(), shown.toSize());
         QTRY_COMPARE(view->magnification(), view->minimumMagnification());
         QVERIFY(view->isFitMode());
-        if (!scaledDown)
-            QCOMPARE(view->magnification(), 1.0);
+        QVERIFY(scaledDown || view->magnification() == 1.0);
         const QSizeF onScreen = QSizeF(image) * view->magnification();
         QVERIFY(std::min(std::abs(onScreen.width() - shown.width()),
                          std::abs(onScreen.height() - shown.height())) <= 1);
-        QVERIFY2(near(s.visibleRect(), QRectF(0, 0, 1, 1)), text(s.visibleRect()));
+        VERIFY_NEAR(s.visibleRect(), QRectF(0, 0, 1, 1));
     }
 
     void animationFollowsTheVirtualClock_data()
@@ -732,7 +562,6 @@ private slots:
         QTest::newRow("third frame at 300 ms") << 0 << 0.3 << 2;
         QTest::newRow("one play ends on the last frame") << 0 << 5.0 << 2;
         QTest::newRow("one extra play wraps once") << 1 << 0.7 << 1;
-        QTest::newRow("one extra play ends on the last frame") << 1 << 5.0 << 2;
         QTest::newRow("endless loop") << -1 << 3.1 << 1;
     }
     void animationFollowsTheVirtualClock()
@@ -758,21 +587,18 @@ private slots:
         QVERIFY(v.show());
         v.showImage(animation({100, 200, 300}, -1));
         v.s.resetAnimation();
-        auto shown = [&v] { return frameColours.indexOf(v.render().pixelColor(400, 300)); };
+        const auto shown = [&v] { return frameColours.indexOf(v.render().pixelColor(400, 300)); };
         v.t.scheduler.advance(0.1);
         v.s.toggleAnimationPause();
         QCOMPARE(v.s.animationFrame(), 1);
         v.t.scheduler.advance(5);
         QCOMPARE(v.t.scheduler.pendingCount(), 0); // no frame timer left running
         QCOMPARE(shown(), 1);
-        v.s.stepAnimationFrame(+1);
-        QCOMPARE(shown(), 2);
-        v.s.stepAnimationFrame(+1);
-        QCOMPARE(shown(), 0);
-        v.s.stepAnimationFrame(-1);
-        QCOMPARE(shown(), 2);
+        for (const auto &[step, frame] : {std::pair{+1, 2}, {+1, 0}, {-1, 2}}) {
+            v.s.stepAnimationFrame(step);
+            QCOMPARE(shown(), frame);
+        }
         QCOMPARE(v.s.animationFrame(), 2);
-
         // Resuming plays on from the stepped frame; pausing at once stays on it.
         v.s.toggleAnimationPause();
         QVERIFY(!v.s.isAnimationPaused());
@@ -784,13 +610,9 @@ private slots:
         QCOMPARE(shown(), 0);
         v.s.toggleAnimationPause();
         QCOMPARE(v.s.animationFrame(), 0);
-    }
 
-    void newAnimationStartsOnItsOwnClock()
-    {
-        Viewer v;
-        QVERIFY(v.show());
-        v.showImage(animation({1000, 1000, 1000}, -1));
+        v.s.toggleAnimationPause(); // a new animation starts on its own clock
+        v.s.setCurrentImage(animation({1000, 1000, 1000}, -1));
         v.s.resetAnimation();
         v.t.scheduler.advance(0.5);
         v.s.setCurrentImage(animation({100, 200, 300}, -1));
@@ -799,8 +621,7 @@ private slots:
         v.s.toggleAnimationPause();
         QCOMPARE(v.s.animationFrame(), 1);
         v.s.toggleAnimationPause();
-        // A still image stops the frame timer; the clock then runs dry.
-        v.s.setCurrentImage(still({100, 100}));
+        v.s.setCurrentImage(still({100, 100})); // a still image stops the frame timer
         v.s.resetAnimation();
         v.t.scheduler.advance(5);
         QCOMPARE(v.t.scheduler.pendingCount(), 0);
