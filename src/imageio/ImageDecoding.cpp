@@ -19,7 +19,7 @@ std::optional<ImageSource> openImageSource(const QString &path)
     if (!info.isFile() || !info.isReadable())
         return std::nullopt;
     const QString mime = imageMimeType(path);
-    switch (decoderKindFor(path)) {
+    switch (decoderKindFor(path, mime)) { // one content sniff per open
     case DecoderKind::raw:
         return rawdecoder::probe(path, mime);
     case DecoderKind::heif:

@@ -134,13 +134,17 @@ QString imageMimeType(const QString &path)
 
 DecoderKind decoderKindFor(const QString &path)
 {
+    return decoderKindFor(path, imageMimeType(path));
+}
+
+DecoderKind decoderKindFor(const QString &path, const QString &type)
+{
     static const QMimeDatabase db;
     const QMimeType byName = db.mimeTypeForFile(path, QMimeDatabase::MatchExtension);
     // Raw files carry a TIFF structure whose first image is a tiny preview; only the
     // extension tells them apart.
     if (byName.inherits(s("image/x-dcraw")))
         return DecoderKind::raw;
-    const QString type = imageMimeType(path);
     if (inheritsAny(type, {"image/heif", "image/avif"}))
         return DecoderKind::heif;
     if (inheritsAny(type, {"image/vnd.adobe.photoshop"}) ||

@@ -37,6 +37,8 @@ bool isSupportedImageFile(const QUrl &url);
 // The decoder for a file: by the type its extension names for camera raw (whose files look
 // like TIFF inside), otherwise by content, falling back to the extension.
 DecoderKind decoderKindFor(const QString &path);
+// The same with the file's MIME type already known (see imageMimeType).
+DecoderKind decoderKindFor(const QString &path, const QString &mimeType);
 
 // Canonical MIME type name of the file, by content first, then by name.
 QString imageMimeType(const QString &path);
