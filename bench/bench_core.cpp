@@ -17,10 +17,13 @@
 #include <QImage>
 #include <QTemporaryDir>
 
+#include "BenchServices.h"
+
 #include <benchmark/benchmark.h>
 #include <exiv2/exiv2.hpp>
 
 using namespace orva;
+using namespace orva::bench;
 
 namespace {
 
@@ -64,28 +67,6 @@ Folders &folders()
     return f;
 }
 
-class NoScreens final : public ScreenInfo {
-public:
-    QList<ScreenGeometry> screens() const override { return {{QSizeF(1920, 1080), 1.0}}; }
-};
-class NoWatch final : public DirectoryWatcherFactory {
-public:
-    std::unique_ptr<DirectoryWatcher> watch(const QUrl &, std::function<void()>) override
-    {
-        return nullptr;
-    }
-};
-class NoTags final : public TagStore {
-public:
-    QStringList readTags(const QUrl &) const override { return {}; }
-};
-
-void waitUntil(const std::function<bool()> &done)
-{
-    while (!done())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-}
-
 } // namespace
 
 static void BM_Core_ListAndSortByName_10000(benchmark::State &state)
@@ -120,7 +101,7 @@ static void BM_Core_StepToPrefetchedNeighbour(benchmark::State &state)
     QSettingsStore settings(settingsDir.filePath(QStringLiteral("bench.conf")));
     QtScheduler scheduler;
     ImageIOService images;
-    NoScreens screens;
+    OneScreen screens;
     NoWatch watchers;
     NoTags tags;
     TaskRuntime tasks;

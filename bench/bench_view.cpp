@@ -17,11 +17,14 @@
 #include <QScrollBar>
 #include <QTemporaryDir>
 
+#include "BenchServices.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cmath>
 
 using namespace orva;
+using namespace orva::bench;
 
 namespace {
 
@@ -57,28 +60,6 @@ DecodedImage decoded(const QImage &bitmap)
     image->pointSize = QSizeF(bitmap.size());
     image->frames.push_back({bitmap, 0});
     return DecodedImage{image, bitmap, image, 1.0};
-}
-
-class OneScreen final : public ScreenInfo {
-public:
-    QList<ScreenGeometry> screens() const override { return {{QSizeF(1920, 1080), 1.0}}; }
-};
-class NoWatch final : public DirectoryWatcherFactory {
-public:
-    std::unique_ptr<DirectoryWatcher> watch(const QUrl &, std::function<void()>) override
-    {
-        return nullptr;
-    }
-};
-class NoTags final : public TagStore {
-public:
-    QStringList readTags(const QUrl &) const override { return {}; }
-};
-
-void waitUntil(const std::function<bool()> &done)
-{
-    while (!done())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
 // A shown view with a 1920x1080 viewport over a state on the real services.
