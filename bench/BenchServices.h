@@ -2,12 +2,18 @@
 
 // Services for benchmarks that run a viewer state on real decoding and clocks: one 1080p
 // screen, no folder watching, no tags.
+#include "core/runtime/Scheduler.h"
+#include "core/runtime/TaskRuntime.h"
 #include "core/services/DirectoryWatcher.h"
 #include "core/services/ScreenInfo.h"
 #include "core/services/TagStore.h"
+#include "core/state/AppState.h"
+#include "imageio/ImageIOService.h"
+#include "platform/settings/QSettingsStore.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QTemporaryDir>
 
 #include <functional>
 #include <memory>
@@ -30,6 +36,20 @@ public:
 class NoTags final : public TagStore {
 public:
     QStringList readTags(const QUrl &) const override { return {}; }
+};
+
+// A viewer state on real decoding, settings in a temporary file and Qt's clock. The task
+// runtime comes after the services so that it stops (waiting for its work) before they go.
+struct BenchState {
+    QTemporaryDir settingsDir;
+    QSettingsStore settings{settingsDir.filePath(QStringLiteral("bench.conf"))};
+    QtScheduler scheduler;
+    ImageIOService images;
+    OneScreen screens;
+    NoWatch watchers;
+    NoTags tags;
+    TaskRuntime tasks;
+    AppState state{AppServices{settings, scheduler, tasks, images, screens, watchers, tags}};
 };
 
 // Runs the event loop until `done` holds.

@@ -97,15 +97,9 @@ BENCHMARK(BM_Core_SortByDateTaken_1000)->Unit(benchmark::kMillisecond)->UseRealT
 // From navigate(+1) to the prefetched neighbour's image set in the state.
 static void BM_Core_StepToPrefetchedNeighbour(benchmark::State &state)
 {
-    QTemporaryDir settingsDir;
-    QSettingsStore settings(settingsDir.filePath(QStringLiteral("bench.conf")));
-    QtScheduler scheduler;
-    ImageIOService images;
-    OneScreen screens;
-    NoWatch watchers;
-    NoTags tags;
-    TaskRuntime tasks;
-    AppState s(AppServices{settings, scheduler, tasks, images, screens, watchers, tags});
+    BenchState bench;
+    AppState &s = bench.state;
+    TaskRuntime &tasks = bench.tasks;
     s.open(QUrl::fromLocalFile(folders().steps.filePath(QStringLiteral("step00.jpg"))));
     waitUntil([&] { return s.imageFiles().size() == 20 && s.currentImage().has_value(); });
     for (auto _ : state) {

@@ -63,16 +63,7 @@ DecodedImage decoded(const QImage &bitmap)
 }
 
 // A shown view with a 1920x1080 viewport over a state on the real services.
-struct Viewer {
-    QTemporaryDir settingsDir;
-    QSettingsStore settings{settingsDir.filePath(QStringLiteral("bench.conf"))};
-    QtScheduler scheduler;
-    ImageIOService images;
-    OneScreen screens;
-    NoWatch watchers;
-    NoTags tags;
-    TaskRuntime tasks;
-    AppState state{AppServices{settings, scheduler, tasks, images, screens, watchers, tags}};
+struct Viewer : BenchState {
     ZoomableImageView view{state};
     QImage target{viewportSize, QImage::Format_ARGB32_Premultiplied};
 

@@ -529,27 +529,6 @@ QColorSpace colourSpaceFor(const PsdHeader &h, const QByteArray &icc)
     return embedded;
 }
 
-qint64 bitsPerPixel(QImage::Format format)
-{
-    switch (format) {
-    case QImage::Format_Mono:
-        return 1;
-    case QImage::Format_Indexed8:
-    case QImage::Format_Grayscale8:
-        return 8;
-    case QImage::Format_Grayscale16:
-        return 16;
-    case QImage::Format_RGBX64:
-    case QImage::Format_RGBA64:
-        return 64;
-    case QImage::Format_RGBX32FPx4:
-    case QImage::Format_RGBA32FPx4:
-        return 128;
-    default:
-        return 32;
-    }
-}
-
 bool cancelled(const std::function<bool()> &isCancelled) { return isCancelled && isCancelled(); }
 
 } // namespace
@@ -623,7 +602,9 @@ std::optional<QImage> readPsdComposite(QIODevice &device, const PsdLimits &limit
     const int channels = layout->colourChannels + (layout->alpha ? 1 : 0);
     const int readChannels = layout->planar ? 1 : channels;
     const qint64 rowBytes = header->depth == 1 ? (width + 7) / 8 : width * (header->depth / 8);
-    const qint64 imageBytes = (width * bitsPerPixel(layout->format) + 31) / 32 * 4 * height;
+    const qint64 imageBytes =
+        (width * qint64(QImage::toPixelFormat(layout->format).bitsPerPixel()) + 31) / 32 * 4 *
+        height;
     if (imageBytes > limits.maxBytes || readChannels * rowBytes * height > limits.maxBytes)
         return std::nullopt;
 
