@@ -5,6 +5,7 @@
 #include "core/runtime/Scheduler.h"
 #include "core/runtime/TaskRuntime.h"
 #include "core/services/DirectoryWatcher.h"
+#include "core/services/PointerEvents.h"
 #include "core/services/ScreenInfo.h"
 #include "core/services/TagStore.h"
 #include "core/state/AppState.h"
@@ -36,6 +37,19 @@ public:
 class NoTags final : public TagStore {
 public:
     QStringList readTags(const QUrl &) const override { return {}; }
+    std::optional<QString> writeTags(const QUrl &, const QStringList &) override
+    {
+        return QStringLiteral("Operation not supported");
+    }
+};
+
+class NoPointer final : public PointerEvents {
+public:
+    std::unique_ptr<Monitor> addMouseMovedMonitor(std::function<void(QWindow *)>) override
+    {
+        return std::make_unique<Monitor>();
+    }
+    void hidePointerUntilMouseMoves() override {}
 };
 
 // A viewer state on real decoding, settings in a temporary file and Qt's clock. The task
@@ -48,8 +62,10 @@ struct BenchState {
     OneScreen screens;
     NoWatch watchers;
     NoTags tags;
+    NoPointer pointer;
     TaskRuntime tasks;
-    AppState state{AppServices{settings, scheduler, tasks, images, screens, watchers, tags}};
+    AppState state{
+        AppServices{settings, scheduler, tasks, images, screens, watchers, tags, pointer}};
 };
 
 // Runs the event loop until `done` holds.

@@ -37,6 +37,7 @@ void AppDelegate::launch(const QStringList &paths)
         return;
     // An empty launch window: the remembered size (or 400 x 300), centred.
     const QSizeF size = Settings(services_.settings).savedWindowSize().value_or(QSizeF(400, 300));
+    first->expectProgrammaticResize();
     first->resize(size.toSize());
     if (const QScreen *screen = first->screen()) {
         QRect frame(QPoint(), size.toSize());
@@ -59,10 +60,8 @@ void AppDelegate::openFiles(const QStringList &paths)
 ViewerWindow *AppDelegate::createWindow(const std::optional<QUrl> &file)
 {
     auto *window = new ViewerWindow(services_);
-    window->resize(
-        Settings(services_.settings).savedWindowSize().value_or(QSizeF(800, 600)).toSize());
+    window->resize(400, 300); // the remembered size follows when it is first shown
     connect(window, &ViewerWindow::firstShown, this, [this, window, file] {
-        window->state().setWindow(window->windowHandle());
         router_.windowShown(window->state(), file, [this](const QUrl &url) { createWindow(url); });
     });
     window->show();

@@ -3,6 +3,7 @@
 #include "core/runtime/TaskRuntime.h"
 #include "imageio/ImageIOService.h"
 #include "platform/instance/SingleInstance.h"
+#include "platform/pointer/QtPointerEvents.h"
 #include "platform/screens/QtScreenInfo.h"
 #include "platform/settings/QSettingsStore.h"
 #include "platform/tags/XattrTagStore.h"
@@ -35,9 +36,10 @@ int main(int argc, char *argv[])
     orva::QtScreenInfo screens;
     orva::InotifyDirectoryWatcherFactory watchers;
     orva::XattrTagStore tags;
+    orva::QtPointerEvents pointer;
     orva::TaskRuntime tasks; // destroyed first: its work uses the services above
     const orva::AppServices services{settingsStore, scheduler, tasks, images,
-                                     screens,       watchers,  tags};
+                                     screens,       watchers,  tags,  pointer};
 
     orva::AppDelegate delegate(services);
     QObject::connect(&instance, &orva::SingleInstance::filesReceived, &delegate,

@@ -1,20 +1,29 @@
 #include "ui/ViewerWindow.h"
 
-#include <QKeyEvent>
-#include <QPalette>
+#include "core/services/ImageService.h"
+#include "ui/ImageViewer.h"
+#include "ui/ViewerCommands.h"
+#include "ui/ZoomableImageView.h"
+
+#include <QFileDialog>
+#include <QMenuBar>
+#include <QWindow>
 
 namespace orva {
 
 ViewerWindow::ViewerWindow(const AppServices &services, QWidget *parent)
-    : QMainWindow(parent), state_(services), imageView_(new ZoomableImageView(state_, this))
+    : QMainWindow(parent), state_(services), commands_(new ViewerCommands(state_, this)),
+      viewer_(new ImageViewer(state_, *commands_, this)),
+      resizeTracker_(services.scheduler,
+                     [this](QSize size) { state_.settings().saveWindowSize(QSizeF(size)); })
 {
-    setCentralWidget(imageView_);
-    imageView_->setFocus();
+    setCentralWidget(viewer_);
     setAttribute(Qt::WA_DeleteOnClose);
-    QPalette dark = palette();
-    dark.setColor(QPalette::Window, Qt::black);
-    setPalette(dark);
-    setAutoFillBackground(true);
+    commands_->populateMenuBar(menuBar());
+    addActions(commands_->shortcutActions());
+    connect(commands_, &ViewerCommands::openRequested, this, &ViewerWindow::chooseFileToOpen);
+    connect(&imageView(), &ZoomableImageView::windowResizeRequested, this,
+            &ViewerWindow::expectProgrammaticResize);
 
     const auto updateTitle = [this] { setWindowTitle(state_.windowTitle()); };
     connect(&state_, &AppState::currentURLChanged, this, updateTitle);
@@ -23,27 +32,62 @@ ViewerWindow::ViewerWindow(const AppServices &services, QWidget *parent)
     updateTitle();
 }
 
+ViewerWindow::~ViewerWindow() = default;
+
+ZoomableImageView &ViewerWindow::imageView() { return viewer_->imageView(); }
+
 void ViewerWindow::showEvent(QShowEvent *event)
 {
     QMainWindow::showEvent(event);
     if (!shown_) {
         shown_ = true;
+        windowKnown();
         emit firstShown();
     }
 }
 
-void ViewerWindow::keyPressEvent(QKeyEvent *event)
+void ViewerWindow::windowKnown()
 {
-    switch (event->key()) {
-    case Qt::Key_Right:
-        state_.navigate(+1);
-        break;
-    case Qt::Key_Left:
-        state_.navigate(-1);
-        break;
-    default:
-        QMainWindow::keyPressEvent(event);
+    // Runs before the window is mapped, so the remembered size shows without a jump.
+    state_.setWindow(windowHandle());
+    const QRect frame =
+        restoredWindowFrame(geometry(), state_.settings().savedWindowSize(), state_.displayMode());
+    if (frame.size() != size()) {
+        expectProgrammaticResize();
+        resize(frame.size()); // the top-left corner stays; the window manager may place it
     }
+}
+
+void ViewerWindow::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    resizeTracker_.resized(size(), windowState() == Qt::WindowNoState);
+}
+
+void ViewerWindow::changeEvent(QEvent *event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange) {
+        // Entering or leaving full screen resizes the window without the user dragging.
+        expectProgrammaticResize();
+        menuBar()->setVisible(!isFullScreen());
+    }
+}
+
+void ViewerWindow::chooseFileToOpen()
+{
+    QStringList patterns;
+    for (const QString &ext : state_.services().images.supportedExtensions())
+        patterns << QStringLiteral("*.") + ext;
+    patterns.sort();
+    const QString folder = state_.currentURL()
+                               ? state_.currentURL()->adjusted(QUrl::RemoveFilename).toLocalFile()
+                               : QString();
+    const QString path = QFileDialog::getOpenFileName(
+        this, tr("Open"), folder,
+        tr("Images") + QStringLiteral(" (%1)").arg(patterns.join(QLatin1Char(' '))));
+    if (!path.isEmpty())
+        state_.open(QUrl::fromLocalFile(path)); // this window shows it, in either window mode
 }
 
 } // namespace orva

@@ -411,6 +411,7 @@ void ZoomableImageView::resizeWindowToFit()
                               win->geometry().top() - win->frameGeometry().top(),
                               win->frameGeometry().right() - win->geometry().right(),
                               win->frameGeometry().bottom() - win->geometry().bottom());
+    emit windowResizeRequested();
     win->setGeometry(frame->toRect().marginsRemoved(decoration));
 }
 

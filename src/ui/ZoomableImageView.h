@@ -40,6 +40,10 @@ public:
     // The window frame that auto-size would give the current image, for tests.
     std::optional<QRectF> autoSizeFrame() const;
 
+signals:
+    // Auto-size is about to set the window's frame.
+    void windowResizeRequested();
+
 protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;

@@ -20,6 +20,7 @@ public:
     {
         values.insert(key, value);
         ++writes;
+        emit valueChanged(key);
     }
 
     QHash<QString, QVariant> values;

@@ -136,4 +136,32 @@ int FakeWatcherFactory::liveWatchers() const
         std::count_if(watches_.begin(), watches_.end(), [](const auto &w) { return w->alive; }));
 }
 
+class FakeMonitor final : public PointerEvents::Monitor {
+public:
+    FakeMonitor(FakePointer &owner, std::shared_ptr<std::function<void(QWindow *)>> handler)
+        : owner_(owner), handler_(std::move(handler))
+    {
+    }
+    ~FakeMonitor() override { std::erase(owner_.handlers_, handler_); }
+
+private:
+    FakePointer &owner_;
+    std::shared_ptr<std::function<void(QWindow *)>> handler_;
+};
+
+std::unique_ptr<PointerEvents::Monitor>
+FakePointer::addMouseMovedMonitor(std::function<void(QWindow *)> handler)
+{
+    auto h = std::make_shared<std::function<void(QWindow *)>>(std::move(handler));
+    handlers_.push_back(h);
+    return std::make_unique<FakeMonitor>(*this, h);
+}
+
+void FakePointer::move(QWindow *window)
+{
+    const auto current = handlers_;
+    for (const auto &h : current)
+        (*h)(window);
+}
+
 } // namespace orva::test

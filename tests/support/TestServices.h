@@ -3,6 +3,7 @@
 #include "core/runtime/TaskRuntime.h"
 #include "core/services/DirectoryWatcher.h"
 #include "core/services/ImageService.h"
+#include "core/services/PointerEvents.h"
 #include "core/services/ScreenInfo.h"
 #include "core/services/TagStore.h"
 #include "core/state/AppServices.h"
@@ -84,7 +85,35 @@ private:
 class FakeTagStore final : public TagStore {
 public:
     QStringList readTags(const QUrl &url) const override { return tags.value(url.fileName()); }
+    std::optional<QString> writeTags(const QUrl &url, const QStringList &list) override
+    {
+        if (writeError)
+            return writeError;
+        // Like the real store: what is kept is trimmed, without empty names.
+        QStringList kept;
+        for (const QString &t : list)
+            if (!t.trimmed().isEmpty())
+                kept << t.trimmed();
+        tags.insert(url.fileName(), kept);
+        return std::nullopt;
+    }
     QHash<QString, QStringList> tags;
+    std::optional<QString> writeError;
+};
+
+// Mouse movement the test reports itself; counts pointer hides.
+class FakePointer final : public PointerEvents {
+public:
+    std::unique_ptr<Monitor> addMouseMovedMonitor(std::function<void(QWindow *)> handler) override;
+    void hidePointerUntilMouseMoves() override { ++hides; }
+    // Delivers one movement over `window` to every installed monitor.
+    void move(QWindow *window);
+    int monitors() const { return int(handlers_.size()); }
+    int hides = 0;
+
+private:
+    std::vector<std::shared_ptr<std::function<void(QWindow *)>>> handlers_;
+    friend class FakeMonitor;
 };
 
 // Everything a viewer state needs, with the fakes above and a virtual clock.
@@ -97,8 +126,9 @@ struct TestServices {
     FakeScreens screens;
     FakeWatcherFactory watchers;
     FakeTagStore tags;
+    FakePointer pointer;
     TaskRuntime tasks;
-    AppServices services{settings, scheduler, tasks, images, screens, watchers, tags};
+    AppServices services{settings, scheduler, tasks, images, screens, watchers, tags, pointer};
 };
 
 } // namespace orva::test

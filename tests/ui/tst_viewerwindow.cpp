@@ -1,25 +1,337 @@
+// A viewer window as a person uses it: its layers, keys, drops, menus, alert and size.
+#include "support/TestFolder.h"
 #include "support/TestServices.h"
+#include "ui/ImageViewer.h"
+#include "ui/MessageView.h"
+#include "ui/MetadataPanel.h"
+#include "ui/StatusPill.h"
+#include "ui/ViewerCommands.h"
 #include "ui/ViewerWindow.h"
+#include "ui/ZoomableImageView.h"
 
+#include <QDir>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QPushButton>
 #include <QtTest>
 
 using namespace orva;
+using namespace orva::test;
+
+namespace {
+
+const QStringList threeFiles{QStringLiteral("a.jpg"), QStringLiteral("b.jpg"),
+                             QStringLiteral("c.jpg")};
+
+// A shown window that the test owns (closing only hides it).
+struct Shown {
+    explicit Shown(TestServices &t) : window(new ViewerWindow(t.services))
+    {
+        window->setAttribute(Qt::WA_DeleteOnClose, false);
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    }
+    void openAndList(const TestFolder &f, const QString &name, int count)
+    {
+        window->state().open(f.url(name));
+        QTRY_COMPARE(window->state().imageFiles().size(), count);
+    }
+    ImageViewer &viewer() { return window->viewer(); }
+    AppState &state() { return window->state(); }
+    std::unique_ptr<ViewerWindow> window;
+};
+
+// Sends one key press to the viewer; true when it was handled.
+bool press(QWidget &target, Qt::Key key, const QString &text = {}, bool autoRepeat = false)
+{
+    QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier, text, autoRepeat);
+    QCoreApplication::sendEvent(&target, &event);
+    return event.isAccepted();
+}
+
+} // namespace
 
 class TestViewerWindow : public QObject {
     Q_OBJECT
 
 private slots:
-    void titleFollowsTheState()
+    void emptyWindowShowsOnlyTheInvitation()
     {
-        test::TestServices t;
+        TestServices t;
+        Shown w(t);
+        QCOMPARE(w.window->windowTitle(), QStringLiteral("Orva"));
+        QVERIFY(w.viewer().emptyState().isVisible());
+        QCOMPARE(w.viewer().emptyState().title(), QStringLiteral("Open an image to start"));
+        QCOMPARE(w.viewer().emptyState().caption(),
+                 QStringLiteral("Drop a file or use File > Open"));
+        QVERIFY(!w.viewer().imageView().isVisible());
+        QVERIFY(!w.viewer().statusBar().isVisible());
+        QVERIFY(!w.viewer().failureState().isVisible());
+        QVERIFY(w.viewer().hasFocus());
+        QCOMPARE(w.viewer().emptyState().color(), QColor(Qt::white)); // black background
+    }
+
+    void shownFileWithStatusBarTitleAndFailure()
+    {
+        TestServices t;
+        TestFolder f(threeFiles);
+        t.images.failing.insert(QStringLiteral("c.jpg"));
+        Shown w(t);
+        w.openAndList(f, QStringLiteral("b.jpg"), 3);
+        QCOMPARE(w.window->windowTitle(), QStringLiteral("b.jpg [2/3]"));
+        QVERIFY(!w.viewer().emptyState().isVisible());
+        QVERIFY(w.viewer().imageView().isVisible());
+        QVERIFY(w.viewer().statusBar().isVisible());
+        QTRY_VERIFY(w.state().currentImage());
+        const viewer::StatusBarContent &bar = w.viewer().statusBar().content();
+        QCOMPARE(bar.position, QStringLiteral("2 / 3"));
+        QCOMPARE(bar.zoom, QStringLiteral("%1%").arg(int(w.state().magnification() * 100)));
+        // Pinned to the top-right corner.
+        const QRect pill = w.viewer().statusBar().geometry();
+        QCOMPARE(pill.right(), w.viewer().width() - 1 - StatusPill::inset);
+        QCOMPARE(pill.top(), StatusPill::inset);
+
+        // The new file revealed the bar; 2 s later it hides.
+        QVERIFY(w.viewer().statusBar().isShown());
+        t.scheduler.advance(2.1);
+        QVERIFY(!w.viewer().statusBar().isShown());
+
+        QVERIFY(press(w.viewer(), Qt::Key_Right));
+        QTRY_VERIFY(w.state().loadFailed());
+        QVERIFY(w.viewer().failureState().isVisible());
+        QCOMPARE(w.viewer().failureState().title(),
+                 QStringLiteral("This image cannot be displayed"));
+        QVERIFY(w.viewer().statusBar().isShown()); // every file change shows the bar
+        QVERIFY(press(w.viewer(), Qt::Key_Space));
+        QCOMPARE(w.state().currentIndex(), 0);
+        QVERIFY(press(w.viewer(), Qt::Key_Left));
+        QCOMPARE(w.state().currentIndex(), 2);
+    }
+
+    void tabCyclesTheOverlay()
+    {
+        TestServices t;
+        TestFolder f(threeFiles);
+        Shown w(t);
+        w.openAndList(f, QStringLiteral("a.jpg"), 3);
+        QVERIFY(!w.viewer().metadataPanel().isVisible());
+        QTest::keyClick(&w.viewer(), Qt::Key_Tab); // not taken by focus chaining
+        QCOMPARE(w.state().overlayMode(), OverlayMode::metadata);
+        QVERIFY(w.viewer().metadataPanel().isVisible());
+        QCOMPARE(w.viewer().metadataPanel().width(), MetadataPanel::panelWidth);
+        QTest::keyClick(&w.viewer(), Qt::Key_Tab);
+        QCOMPARE(w.state().overlayMode(), OverlayMode::histogram);
+        QVERIFY(!w.viewer().metadataPanel().isVisible());
+        QTest::keyClick(&w.viewer(), Qt::Key_Tab);
+        QCOMPARE(w.state().overlayMode(), OverlayMode::none);
+        QCOMPARE(t.settings.values.value(QStringLiteral("overlayMode")),
+                 QVariant(QStringLiteral("none")));
+    }
+
+    void escapeChain()
+    {
+        TestServices t;
+        TestFolder f(threeFiles);
+        Shown w(t);
+        w.openAndList(f, QStringLiteral("a.jpg"), 3);
+        w.state().setOverlayMode(OverlayMode::metadata);
+        w.state().startSlideshow();
+        QTRY_VERIFY(w.window->isFullScreen());
+
+        QVERIFY(press(w.viewer(), Qt::Key_Escape)); // stops the slideshow, leaves its full screen
+        QVERIFY(!w.state().isSlideshowRunning());
+        QTRY_VERIFY(!w.window->isFullScreen());
+        QCOMPARE(w.state().overlayMode(), OverlayMode::metadata);
+
+        w.window->showFullScreen();
+        QVERIFY(press(w.viewer(), Qt::Key_Escape)); // closes the overlay
+        QCOMPARE(w.state().overlayMode(), OverlayMode::none);
+        QVERIFY(w.window->isFullScreen());
+        QVERIFY(press(w.viewer(), Qt::Key_Escape)); // leaves full screen
+        QTRY_VERIFY(!w.window->isFullScreen());
+        QVERIFY(w.window->isVisible());
+        QVERIFY(press(w.viewer(), Qt::Key_Escape, {}, true)); // a held key closes nothing
+        QVERIFY(w.window->isVisible());
+        QVERIFY(press(w.viewer(), Qt::Key_Escape)); // closes the window
+        QVERIFY(!w.window->isVisible());
+    }
+
+    void fullScreenKeyAndAnimationKeys()
+    {
+        TestServices t;
+        Shown w(t);
+        QVERIFY(press(w.viewer(), Qt::Key_F, QStringLiteral("f")));
+        QTRY_VERIFY(w.window->isFullScreen());
+        QVERIFY(!w.window->menuBar()->isVisible());
+        QVERIFY(press(w.viewer(), Qt::Key_F, QStringLiteral("f")));
+        QTRY_VERIFY(!w.window->isFullScreen());
+        QVERIFY(w.window->menuBar()->isVisible());
+
+        w.state().setAnimationFrameCount(12);
+        QVERIFY(press(w.viewer(), Qt::Key_K, QStringLiteral("k")));
+        QVERIFY(w.state().isAnimationPaused());
+        QVERIFY(press(w.viewer(), Qt::Key_Comma, QStringLiteral(",")));
+        QCOMPARE(w.state().animationFrame(), 11);
+        QVERIFY(press(w.viewer(), Qt::Key_Period, QStringLiteral(".")));
+        QCOMPARE(w.state().animationFrame(), 0);
+        QCOMPARE(w.viewer().statusBar().content().frameCounter, QStringLiteral("1 / 12"));
+    }
+
+    void digitKeysTagTheFileAndNineFallsThrough()
+    {
+        TestServices t;
+        TestFolder f(threeFiles);
+        Shown w(t);
+        w.openAndList(f, QStringLiteral("a.jpg"), 3);
+        QVERIFY(press(w.viewer(), Qt::Key_1, QStringLiteral("1")));
+        QVERIFY(press(w.viewer(), Qt::Key_5, QStringLiteral("5"), true)); // repeats count too
+        QCOMPARE(w.state().currentTags(),
+                 (QStringList{QStringLiteral("Red"), QStringLiteral("Blue")}));
+        QCOMPARE(w.viewer().statusBar().content().tags,
+                 (QList<FinderTag>{FinderTag::red, FinderTag::blue}));
+        QVERIFY(!press(w.viewer(), Qt::Key_9, QStringLiteral("9")));
+        QVERIFY(!press(w.viewer(), Qt::Key_8, QStringLiteral("8")));
+        QVERIFY(press(w.viewer(), Qt::Key_0, QStringLiteral("0")));
+        QVERIFY(w.state().currentTags().isEmpty());
+    }
+
+    void dropOfAFolderAndAPngOpensThePng()
+    {
+        TestServices t;
+        TestFolder f({QStringLiteral("photo.png")});
+        QDir(f.dir.path()).mkdir(QStringLiteral("folder"));
+        Shown w(t);
+        QMimeData mime;
+        mime.setUrls({f.url(QStringLiteral("folder")), f.url(QStringLiteral("photo.png"))});
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton,
+                              Qt::NoModifier);
+        QCoreApplication::sendEvent(&w.viewer(), &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(&w.viewer(), &drop);
+        QVERIFY(drop.isAccepted());
+        QCOMPARE(w.state().currentURL(), std::optional(f.url(QStringLiteral("photo.png"))));
+
+        QMimeData folderOnly;
+        folderOnly.setUrls({f.url(QStringLiteral("folder"))});
+        QDragEnterEvent refused(QPoint(10, 10), Qt::CopyAction, &folderOnly, Qt::LeftButton,
+                                Qt::NoModifier);
+        refused.setAccepted(false);
+        QCoreApplication::sendEvent(&w.viewer(), &refused);
+        QVERIFY(!refused.isAccepted());
+    }
+
+    void errorAlertShowsTheMessageAndOkClearsIt()
+    {
+        TestServices t;
+        Shown w(t);
+        w.state().open(QUrl::fromLocalFile(QStringLiteral("/nowhere/notes.txt")));
+        QVERIFY(w.state().errorMessage());
+        QMessageBox *alert = w.viewer().errorAlert();
+        QVERIFY(alert);
+        QTRY_VERIFY(alert->isVisible());
+        QCOMPARE(alert->windowTitle(), QStringLiteral("Error"));
+        QCOMPARE(alert->text(), *w.state().errorMessage());
+        alert->button(QMessageBox::Ok)->click();
+        QVERIFY(!w.state().errorMessage());
+    }
+
+    void menusFollowTheState()
+    {
+        TestServices t;
+        TestFolder one({QStringLiteral("only.jpg")});
+        TestFolder two({QStringLiteral("a.jpg"), QStringLiteral("b.jpg")});
+        Shown w(t);
+        ViewerCommands &c = w.window->commands();
+        QCOMPARE(c.open()->shortcut(), QKeySequence(QStringLiteral("Ctrl+O")));
+        QCOMPARE(c.fitToWindow()->shortcut(), QKeySequence(QStringLiteral("Ctrl+1")));
+        QCOMPARE(c.slideshow()->shortcut(), QKeySequence(QStringLiteral("Ctrl+Alt+S")));
+
+        w.openAndList(one, QStringLiteral("only.jpg"), 1);
+        QVERIFY(!c.slideshow()->isEnabled());
+        QVERIFY(!c.animationMenu()->isEnabled()); // a still image
+        w.openAndList(two, QStringLiteral("a.jpg"), 2);
+        QVERIFY(c.slideshow()->isEnabled());
+        c.slideshow()->trigger();
+        QVERIFY(w.state().isSlideshowRunning());
+        QCOMPARE(c.slideshow()->text(), QStringLiteral("Stop Slideshow"));
+        c.slideshow()->trigger();
+        QVERIFY(!w.state().isSlideshowRunning());
+
+        // A display-mode toggle re-issues its zoom even when it is the current mode.
+        QTRY_VERIFY(!w.state().zoomAction());
+        c.fitToWindow()->trigger();
+        QCOMPARE(w.state().zoomAction(), std::optional(ZoomAction::fit));
+        QVERIFY(c.fitToWindow()->isChecked());
+        c.actualSize()->trigger();
+        QVERIFY(c.actualSize()->isChecked() && !c.fitToWindow()->isChecked());
+
+        c.metadata()->trigger();
+        QCOMPARE(w.state().overlayMode(), OverlayMode::metadata);
+        QVERIFY(c.metadata()->isChecked());
+
+        w.state().setAnimationFrameCount(3);
+        QVERIFY(c.animationMenu()->isEnabled());
+        w.state().setAnimationPaused(true);
+        QCOMPARE(c.playPause()->text(), QStringLiteral("Play Animation"));
+    }
+
+    void sortChangesRescanEveryWindow()
+    {
+        TestServices t;
+        TestFolder f(threeFiles);
+        Shown a(t), b(t);
+        a.openAndList(f, QStringLiteral("a.jpg"), 3);
+        b.openAndList(f, QStringLiteral("c.jpg"), 3);
+        QCOMPARE(b.state().imageFiles().first().fileName(), QStringLiteral("a.jpg"));
+        a.window->commands().descending()->trigger();
+        QCOMPARE(t.settings.values.value(QStringLiteral("sortDescending")), QVariant(true));
+        QTRY_COMPARE(b.state().imageFiles().first().fileName(), QStringLiteral("c.jpg"));
+        QTRY_COMPARE(a.state().currentIndex(), 2);
+        QVERIFY(b.window->commands().descending()->isChecked());
+    }
+
+    void rememberedSize_data()
+    {
+        QTest::addColumn<QSize>("remembered");
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QSize>("expected");
+        QTest::newRow("restored") << QSize(1000, 700) << "fitToWindow" << QSize(1000, 700);
+        QTest::newRow("too narrow") << QSize(99, 700) << "fitToWindow" << QSize(400, 300);
+        QTest::newRow("auto-size") << QSize(1000, 700) << "autoSizeWindow" << QSize(400, 300);
+    }
+    void rememberedSize()
+    {
+        QFETCH(QSize, remembered);
+        QFETCH(QString, mode);
+        QFETCH(QSize, expected);
+        TestServices t;
+        t.settings.values.insert(QStringLiteral("lastWindowWidth"), remembered.width());
+        t.settings.values.insert(QStringLiteral("lastWindowHeight"), remembered.height());
+        t.settings.values.insert(QStringLiteral("displayMode"), mode);
         ViewerWindow window(t.services);
         window.setAttribute(Qt::WA_DeleteOnClose, false);
-        QCOMPARE(window.windowTitle(), QStringLiteral("Orva"));
-        window.state().setImageFiles({QUrl::fromLocalFile(QStringLiteral("/p/a.jpg")),
-                                      QUrl::fromLocalFile(QStringLiteral("/p/b.jpg"))});
-        window.state().setCurrentURL(QUrl::fromLocalFile(QStringLiteral("/p/b.jpg")));
-        window.state().setCurrentIndex(1);
-        QCOMPARE(window.windowTitle(), QStringLiteral("b.jpg [2/2]"));
+        window.resize(400, 300);
+        window.show();
+        QCOMPARE(window.size(), expected);
+        QCOMPARE(window.state().window(), window.windowHandle());
+    }
+
+    void userResizeIsRememberedForTheNextWindow()
+    {
+        TestServices t;
+        {
+            Shown w(t);
+            t.scheduler.advance(2);     // past the restore
+            w.window->resize(640, 480); // what a drag by the window manager looks like
+            t.scheduler.advance(0.6);
+            QCOMPARE(t.settings.values.value(QStringLiteral("lastWindowWidth")).toDouble(), 640.0);
+            QCOMPARE(t.settings.values.value(QStringLiteral("lastWindowHeight")).toDouble(), 480.0);
+        }
+        ViewerWindow next(t.services);
+        next.setAttribute(Qt::WA_DeleteOnClose, false);
+        next.show();
+        QCOMPARE(next.size(), QSize(640, 480));
     }
 };
 

@@ -4,6 +4,7 @@ namespace orva {
 
 class DirectoryWatcherFactory;
 class ImageService;
+class PointerEvents;
 class Scheduler;
 class ScreenInfo;
 class SettingsStore;
@@ -20,6 +21,7 @@ struct AppServices {
     ScreenInfo &screens;
     DirectoryWatcherFactory &watchers;
     TagStore &tags;
+    PointerEvents &pointer;
 };
 
 } // namespace orva

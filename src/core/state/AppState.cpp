@@ -17,6 +17,11 @@ AppState::AppState(const AppServices &services, QObject *parent)
     if (const auto mode = s.storedOverlayMode())
         setOverlayMode(*mode);
     setShowThumbnailBar(s.showThumbnailBar());
+    // Movement over this state's window (both absent counts as the same) shows its bar.
+    mouseMonitor_ = services_.pointer.addMouseMovedMonitor([this](QWindow *window) {
+        if (window == window_.data())
+            revealStatusBar();
+    });
 }
 
 AppState::~AppState() = default;

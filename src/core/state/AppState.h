@@ -2,10 +2,12 @@
 
 #include "core/model/DecodedImage.h"
 #include "core/model/Enums.h"
+#include "core/model/FinderTag.h"
 #include "core/model/MetadataEntry.h"
 #include "core/runtime/Scheduler.h"
 #include "core/runtime/TaskRuntime.h"
 #include "core/services/DirectoryWatcher.h"
+#include "core/services/PointerEvents.h"
 #include "core/settings/Settings.h"
 #include "core/state/AppServices.h"
 
@@ -130,6 +132,17 @@ public:
     // The frame an animated image view is showing now; read when pausing.
     void reportDisplayedAnimationFrame(int frame) { displayedAnimationFrame_ = frame; }
 
+    // --- slideshow and status bar (AppStateTimers.cpp) ---
+    // Steps +1 every interval with wrap-around, in full screen; needs two files.
+    void startSlideshow();
+    void stopSlideshow();
+    // Shows the status bar and (re)arms its hide 2 s from now.
+    void revealStatusBar();
+
+    // --- colour tags (AppStateTags.cpp) ---
+    void toggleTag(FinderTag tag);
+    void removeColorTags();
+
     // --- folder listing (AppStateFolder.cpp) ---
     void rescanCurrentFolder();
 
@@ -179,7 +192,9 @@ private:
     void scheduleFullResolutionCheck();
     void checkFullResolution();
     void renderCurrentImage();
-    void stopSlideshow();
+    void scheduleSlideshowStep(double interval);
+    void scheduleStatusBarHide();
+    void writeTags(const QStringList &tags);
     void scanFolder(const QUrl &folder);
     void applyListing(const QList<QUrl> &files);
     void scheduleRescan();
@@ -235,6 +250,11 @@ private:
     std::unique_ptr<DirectoryWatcher> directoryWatcher_;
     ScheduledAction rescanTask_;
     int displayedAnimationFrame_ = 0;
+    std::unique_ptr<PointerEvents::Monitor> mouseMonitor_;
 };
+
+// Full screen on or off for a top-level window; other states (maximised) are kept.
+void toggleFullScreen(QWindow *window);
+bool isFullScreen(const QWindow *window);
 
 } // namespace orva

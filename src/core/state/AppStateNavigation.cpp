@@ -192,12 +192,6 @@ void AppState::clearViewer()
     setCurrentIndex(0);
 }
 
-void AppState::stopSlideshow()
-{
-    slideshowTask_.cancel();
-    setSlideshowRunning(false);
-}
-
 void AppState::scheduleFullResolutionCheck()
 {
     fullResolutionCheck_ =

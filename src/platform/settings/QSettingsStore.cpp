@@ -20,6 +20,7 @@ std::optional<QVariant> QSettingsStore::value(const QString &key) const
 void QSettingsStore::setValue(const QString &key, const QVariant &value)
 {
     settings_.setValue(key, value);
+    emit valueChanged(key);
 }
 
 void QSettingsStore::sync() { settings_.sync(); }

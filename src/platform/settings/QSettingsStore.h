@@ -6,7 +6,7 @@
 
 namespace orva {
 
-// User defaults in ~/.config/Orva/Orva.conf (INI), shared by every window.
+// User defaults in ~/.config/Orva/Orva.ini (INI), shared by every window.
 class QSettingsStore final : public SettingsStore {
 public:
     QSettingsStore();

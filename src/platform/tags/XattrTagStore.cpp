@@ -91,4 +91,9 @@ std::optional<QString> writeTags(const QUrl &url, const QStringList &tags)
     return std::nullopt;
 }
 
+std::optional<QString> XattrTagStore::writeTags(const QUrl &url, const QStringList &tags)
+{
+    return orva::writeTags(url, tags);
+}
+
 } // namespace orva

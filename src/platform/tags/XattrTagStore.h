@@ -11,6 +11,7 @@ namespace orva {
 class XattrTagStore final : public TagStore {
 public:
     QStringList readTags(const QUrl &url) const override;
+    std::optional<QString> writeTags(const QUrl &url, const QStringList &tags) override;
 };
 
 // Replaces the file's tags; an empty list removes the attribute. Returns the system's

@@ -1,0 +1,111 @@
+#include "core/view/ViewerContent.h"
+
+#include "core/services/ImageService.h"
+#include "core/state/AppState.h"
+
+#include <QFileInfo>
+
+#include <cmath>
+
+namespace orva::viewer {
+
+namespace {
+
+QString counter(qint64 n, qint64 of)
+{
+    return QString::asprintf("%lld / %lld", static_cast<long long>(n), static_cast<long long>(of));
+}
+
+} // namespace
+
+StatusBarContent statusBarContent(const AppState &state)
+{
+    StatusBarContent c;
+    for (FinderTag tag : allFinderTags)
+        if (state.currentTags().contains(tagLabel(tag)))
+            c.tags.append(tag);
+    if (state.animationFrameCount() >= 2 && state.isAnimationPaused())
+        c.frameCounter = counter(state.animationFrame() + 1, state.animationFrameCount());
+    if (state.imageFiles().size() > 1)
+        c.position = counter(state.currentIndex() + 1, state.imageFiles().size());
+    // Truncated, not rounded: a fitted 1000-pixel image in 650 points reads 65%.
+    const double percent = std::trunc(state.magnification() * 100.0);
+    const long long zoom = std::isfinite(percent) ? static_cast<long long>(percent) : 0;
+    c.zoom = QString::asprintf("%lld%%", zoom);
+    return c;
+}
+
+bool messageTextIsDark(BackgroundStyle style)
+{
+    switch (style) {
+    case BackgroundStyle::lightGray:
+    case BackgroundStyle::white:
+    case BackgroundStyle::checkerboard:
+        return true;
+    case BackgroundStyle::black:
+    case BackgroundStyle::darkGray:
+    case BackgroundStyle::blurred:
+        return false;
+    }
+    return false;
+}
+
+OverlayMode nextOverlayMode(OverlayMode mode)
+{
+    switch (mode) {
+    case OverlayMode::none:
+        return OverlayMode::metadata;
+    case OverlayMode::metadata:
+        return OverlayMode::histogram;
+    case OverlayMode::histogram:
+        return OverlayMode::none;
+    }
+    return OverlayMode::none;
+}
+
+bool handleDigitKey(AppState &state, const QString &text)
+{
+    // An optional sign, then decimal digits only.
+    bool ok = false;
+    const qlonglong n = text.toLongLong(&ok, 10);
+    if (!ok || text.trimmed() != text)
+        return false;
+    if (n == 0) {
+        state.removeColorTags();
+        return true;
+    }
+    if (n >= 1 && n <= 7) {
+        state.toggleTag(FinderTag(n));
+        return true;
+    }
+    return false;
+}
+
+EscapeStep escapeStep(const AppState &state, bool keyWindowIsFullScreen)
+{
+    if (state.isSlideshowRunning())
+        return EscapeStep::stopSlideshow;
+    if (state.overlayMode() != OverlayMode::none)
+        return EscapeStep::closeOverlay;
+    if (keyWindowIsFullScreen)
+        return EscapeStep::leaveFullScreen;
+    return EscapeStep::closeWindow;
+}
+
+std::optional<QUrl> firstOpenableDrop(const QList<QUrl> &urls, const ImageService &images)
+{
+    for (const QUrl &url : urls) {
+        if (!url.isLocalFile())
+            continue;
+        const QString path = url.toLocalFile();
+        if (path.endsWith(QLatin1Char('/')))
+            continue;
+        const QFileInfo info(path);
+        if (!images.supportedExtensions().contains(info.suffix().toLower()) || info.isDir())
+            continue;
+        return url;
+    }
+    return std::nullopt;
+}
+
+} // namespace orva::viewer

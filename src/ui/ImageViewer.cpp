@@ -1,0 +1,263 @@
+#include "ui/ImageViewer.h"
+
+#include "core/settings/Settings.h"
+#include "core/state/AppState.h"
+#include "core/view/ViewerContent.h"
+#include "ui/MessageView.h"
+#include "ui/MetadataPanel.h"
+#include "ui/StatusPill.h"
+#include "ui/ViewerCommands.h"
+#include "ui/ZoomableImageView.h"
+
+#include <QContextMenuEvent>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPainter>
+
+namespace orva {
+
+namespace {
+QString translated(const char *text) { return QCoreApplication::translate("Orva", text); }
+} // namespace
+
+ImageViewer::ImageViewer(AppState &state, ViewerCommands &commands, QWidget *parent)
+    : QWidget(parent), state_(state), commands_(commands),
+      imageView_(new ZoomableImageView(state, this)),
+      empty_(new MessageView(MessageView::Symbol::photo, this)),
+      failure_(new MessageView(MessageView::Symbol::warning, this)),
+      metadata_(new MetadataPanel(this)), status_(new StatusPill(this))
+{
+    setFocusPolicy(Qt::StrongFocus);
+    setAcceptDrops(true);
+    // Keys belong to the content, not to the scroll view inside it.
+    imageView_->setFocusPolicy(Qt::NoFocus);
+    empty_->setLines(translated("Open an image to start"), 0.5,
+                     translated("Drop a file or use File > Open"), 0.3);
+    failure_->setLines(translated("This image cannot be displayed"), 0.6);
+
+    for (auto signal : {&AppState::currentURLChanged, &AppState::loadFailedChanged,
+                        &AppState::overlayModeChanged})
+        connect(&state_, signal, this, &ImageViewer::updateLayers);
+    connect(&state_, &AppState::metadataChanged, this, [this] {
+        metadata_->setEntries(state_.metadata());
+        layoutOverlays();
+    });
+    for (auto signal : {&AppState::currentTagsChanged, &AppState::animationFrameCountChanged,
+                        &AppState::isAnimationPausedChanged, &AppState::animationFrameChanged,
+                        &AppState::imageFilesChanged, &AppState::currentIndexChanged,
+                        &AppState::magnificationChanged})
+        connect(&state_, signal, this, &ImageViewer::updateStatusBar);
+    connect(&state_, &AppState::showStatusBarChanged, this,
+            [this] { status_->setShown(state_.showStatusBar()); });
+    connect(&state_, &AppState::currentURLChanged, this, &ImageViewer::currentFileChanged);
+    connect(&state_, &AppState::errorMessageChanged, this, &ImageViewer::showError);
+
+    SettingsStore &settings = state_.services().settings;
+    connect(&settings, &SettingsStore::valueChanged, this, [this](const QString &key) {
+        if (key == QLatin1String(SettingsKey::sortOrder) ||
+            key == QLatin1String(SettingsKey::sortDescending))
+            state_.rescanCurrentFolder();
+        else if (key == QLatin1String(SettingsKey::backgroundStyle))
+            updateMessageColor();
+    });
+    // Coming back to the window picks up what changed in its folder meanwhile.
+    connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, [this](QWindow *focused) {
+        if (focused == state_.window())
+            state_.rescanCurrentFolder();
+    });
+
+    metadata_->setEntries(state_.metadata());
+    status_->setShown(state_.showStatusBar());
+    updateMessageColor();
+    updateStatusBar();
+    updateLayers();
+}
+
+void ImageViewer::updateLayers()
+{
+    const bool hasFile = state_.currentURL().has_value();
+    empty_->setVisible(!hasFile);
+    imageView_->setVisible(hasFile);
+    failure_->setVisible(hasFile && state_.loadFailed());
+    metadata_->setVisible(hasFile && state_.overlayMode() == OverlayMode::metadata);
+    status_->setVisible(hasFile);
+    // Stacking order: image, failure notice, overlay, status bar.
+    failure_->raise();
+    metadata_->raise();
+    status_->raise();
+    layoutOverlays();
+}
+
+void ImageViewer::updateStatusBar()
+{
+    status_->setContent(viewer::statusBarContent(state_));
+    layoutOverlays();
+}
+
+void ImageViewer::updateMessageColor()
+{
+    const QColor c =
+        viewer::messageTextIsDark(state_.settings().backgroundStyle()) ? Qt::black : Qt::white;
+    empty_->setColor(c);
+    failure_->setColor(c);
+}
+
+void ImageViewer::layoutOverlays()
+{
+    const QRect all = rect();
+    imageView_->setGeometry(all);
+    empty_->setGeometry(all);
+    failure_->setGeometry(all);
+    const int inset = MetadataPanel::inset;
+    metadata_->adjustSize();
+    metadata_->move(inset, inset);
+    status_->resize(status_->sizeHint());
+    status_->move(width() - status_->width() - StatusPill::inset, StatusPill::inset);
+}
+
+void ImageViewer::currentFileChanged()
+{
+    // Every new file takes focus and shows the status bar for a moment.
+    setFocus();
+    if (state_.currentURL())
+        state_.revealStatusBar();
+}
+
+void ImageViewer::showError()
+{
+    const std::optional<QString> &message = state_.errorMessage();
+    if (!message) {
+        if (errorAlert_)
+            errorAlert_->close();
+        return;
+    }
+    if (!errorAlert_) {
+        errorAlert_ = new QMessageBox(QMessageBox::Warning, translated("Error"), QString(),
+                                      QMessageBox::Ok, this);
+        errorAlert_->setAttribute(Qt::WA_DeleteOnClose);
+        // Dismissing the alert clears the message.
+        connect(errorAlert_, &QMessageBox::finished, this,
+                [this] { state_.setErrorMessage(std::nullopt); });
+    }
+    errorAlert_->setText(*message);
+    errorAlert_->open();
+}
+
+void ImageViewer::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    layoutOverlays();
+}
+
+void ImageViewer::paintEvent(QPaintEvent *)
+{
+    // The window background; the other styles arrive with the background choices.
+    QPainter(this).fillRect(rect(), Qt::black);
+}
+
+void ImageViewer::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    setFocus();
+}
+
+bool ImageViewer::focusNextPrevChild(bool) { return false; } // Tab cycles the overlay
+
+void ImageViewer::keyPressEvent(QKeyEvent *event)
+{
+    const bool repeat = event->isAutoRepeat();
+    QWidget *win = window();
+    switch (event->key()) {
+    case Qt::Key_Right:
+    case Qt::Key_Space:
+        state_.navigate(+1);
+        return;
+    case Qt::Key_Left:
+        state_.navigate(-1);
+        return;
+    case Qt::Key_Tab:
+        if (!repeat)
+            state_.setOverlayMode(viewer::nextOverlayMode(state_.overlayMode()));
+        return;
+    case Qt::Key_Escape:
+        // Held down it must not close one window after another.
+        if (repeat)
+            return;
+        switch (viewer::escapeStep(state_, orva::isFullScreen(win->windowHandle()))) {
+        case viewer::EscapeStep::stopSlideshow:
+            state_.stopSlideshow();
+            break;
+        case viewer::EscapeStep::closeOverlay:
+            state_.setOverlayMode(OverlayMode::none);
+            break;
+        case viewer::EscapeStep::leaveFullScreen:
+            toggleFullScreen(win->windowHandle());
+            break;
+        case viewer::EscapeStep::closeWindow:
+            win->close();
+            break;
+        }
+        return;
+    case Qt::Key_F:
+        if (event->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier))
+            break;
+        if (!repeat)
+            toggleFullScreen(win->windowHandle());
+        return;
+    case Qt::Key_K:
+        if (event->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier))
+            break;
+        if (!repeat)
+            state_.toggleAnimationPause();
+        return;
+    case Qt::Key_Comma:
+        state_.stepAnimationFrame(-1);
+        return;
+    case Qt::Key_Period:
+        state_.stepAnimationFrame(+1);
+        return;
+    default:
+        break;
+    }
+    if (!(event->modifiers() & ~Qt::KeypadModifier) &&
+        viewer::handleDigitKey(state_, event->text()))
+        return;
+    event->ignore();
+}
+
+void ImageViewer::contextMenuEvent(QContextMenuEvent *event)
+{
+    if (!state_.currentURL())
+        return; // the empty window's menu is empty
+    QMenu menu(this);
+    commands_.populateContextMenu(&menu);
+    menu.exec(event->globalPos());
+}
+
+void ImageViewer::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (event->mimeData()->hasUrls() &&
+        viewer::firstOpenableDrop(event->mimeData()->urls(), state_.services().images))
+        event->acceptProposedAction();
+}
+
+void ImageViewer::dragMoveEvent(QDragMoveEvent *event) { event->acceptProposedAction(); }
+
+void ImageViewer::dropEvent(QDropEvent *event)
+{
+    const std::optional<QUrl> url =
+        event->mimeData()->hasUrls()
+            ? viewer::firstOpenableDrop(event->mimeData()->urls(), state_.services().images)
+            : std::nullopt;
+    if (!url) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    state_.open(*url);
+}
+
+} // namespace orva

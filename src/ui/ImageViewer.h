@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QMessageBox>
+#include <QPointer>
+#include <QWidget>
+
+namespace orva {
+
+class AppState;
+class MessageView;
+class MetadataPanel;
+class StatusPill;
+class ViewerCommands;
+class ZoomableImageView;
+
+// The content of a viewer window, bottom layer first: background, the image view (or
+// the empty-window invitation), the failure notice, the metadata overlay and the status
+// bar. It answers the viewer's own keys, takes dropped files and shows the error alert.
+class ImageViewer : public QWidget {
+    Q_OBJECT
+
+public:
+    ImageViewer(AppState &state, ViewerCommands &commands, QWidget *parent = nullptr);
+
+    ZoomableImageView &imageView() const { return *imageView_; }
+    MessageView &emptyState() const { return *empty_; }
+    MessageView &failureState() const { return *failure_; }
+    MetadataPanel &metadataPanel() const { return *metadata_; }
+    StatusPill &statusBar() const { return *status_; }
+    // The open error alert, if any.
+    QMessageBox *errorAlert() const { return errorAlert_; }
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    bool focusNextPrevChild(bool next) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+
+private:
+    void updateLayers();
+    void updateStatusBar();
+    void updateMessageColor();
+    void layoutOverlays();
+    void showError();
+    void currentFileChanged();
+
+    AppState &state_;
+    ViewerCommands &commands_;
+    ZoomableImageView *imageView_;
+    MessageView *empty_;
+    MessageView *failure_;
+    MetadataPanel *metadata_;
+    StatusPill *status_;
+    QPointer<QMessageBox> errorAlert_;
+};
+
+} // namespace orva

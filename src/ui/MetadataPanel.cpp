@@ -1,0 +1,95 @@
+#include "ui/MetadataPanel.h"
+
+#include <QCoreApplication>
+#include <QGridLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QVBoxLayout>
+
+namespace orva {
+
+namespace {
+
+QFont captionFont(const QWidget *w)
+{
+    QFont f = w->font();
+    f.setPointSizeF(f.pointSizeF() * 0.85);
+    return f;
+}
+
+QLabel *makeLabel(const QString &text, const QFont &font, const QColor &color, QWidget *parent)
+{
+    auto *label = new QLabel(text, parent);
+    label->setFont(font);
+    QPalette p = label->palette();
+    p.setColor(QPalette::WindowText, color);
+    label->setPalette(p);
+    return label;
+}
+
+} // namespace
+
+MetadataPanel::MetadataPanel(QWidget *parent) : QFrame(parent), layout_(new QVBoxLayout(this))
+{
+    setFixedWidth(panelWidth);
+    layout_->setContentsMargins(inset, inset, inset, inset);
+    layout_->setSpacing(6);
+    QFont headline = font();
+    headline.setBold(true);
+    QLabel *header =
+        makeLabel(QCoreApplication::translate("Orva", "Metadata"), headline, Qt::white, this);
+    layout_->addWidget(header);
+    layout_->addSpacing(4);
+    rebuild();
+}
+
+void MetadataPanel::setEntries(const QList<MetadataEntry> &entries)
+{
+    if (entries == entries_)
+        return;
+    entries_ = entries;
+    rebuild();
+}
+
+void MetadataPanel::rebuild()
+{
+    delete rows_;
+    rows_ = new QWidget(this);
+    const QFont caption = captionFont(this);
+    if (entries_.isEmpty()) {
+        auto *box = new QVBoxLayout(rows_);
+        box->setContentsMargins(0, 0, 0, 0);
+        box->addWidget(makeLabel(QCoreApplication::translate("Orva", "No metadata available"),
+                                 caption, QColor(255, 255, 255, 150), rows_));
+    } else {
+        auto *grid = new QGridLayout(rows_);
+        grid->setContentsMargins(0, 0, 0, 0);
+        grid->setHorizontalSpacing(8);
+        grid->setVerticalSpacing(6);
+        for (int i = 0; i < entries_.size(); ++i) {
+            QLabel *label = makeLabel(entries_[i].label, caption, Qt::gray, rows_);
+            label->setFixedWidth(90);
+            label->setAlignment(Qt::AlignRight | Qt::AlignTop);
+            QLabel *value = makeLabel(entries_[i].value, caption, Qt::white, rows_);
+            value->setWordWrap(true);
+            value->setTextInteractionFlags(Qt::TextSelectableByMouse);
+            value->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+            grid->addWidget(label, i, 0, Qt::AlignTop);
+            grid->addWidget(value, i, 1, Qt::AlignTop);
+        }
+    }
+    layout_->addWidget(rows_);
+    adjustSize();
+}
+
+void MetadataPanel::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    QPainterPath card;
+    card.addRoundedRect(QRectF(rect()), 8, 8);
+    p.fillPath(card, QColor(0, 0, 0, 204));
+}
+
+} // namespace orva

@@ -1,0 +1,193 @@
+#include "ui/ViewerCommands.h"
+
+#include "core/model/FinderTag.h"
+#include "core/settings/Settings.h"
+#include "core/state/AppState.h"
+
+#include <QApplication>
+#include <QMenuBar>
+
+namespace orva {
+
+namespace {
+
+QString translated(const char *text) { return QCoreApplication::translate("Orva", text); }
+
+QAction *makeAction(QObject *parent, const QString &text, const QList<QKeySequence> &keys = {},
+                    bool checkable = false)
+{
+    auto *a = new QAction(text, parent);
+    a->setShortcuts(keys);
+    a->setCheckable(checkable);
+    return a;
+}
+
+} // namespace
+
+ViewerCommands::ViewerCommands(AppState &state, QWidget *window)
+    : QObject(window), state_(state), window_(window)
+{
+    open_ = makeAction(this, translated("Open..."), {QKeySequence(Qt::CTRL | Qt::Key_O)});
+    connect(open_, &QAction::triggered, this, &ViewerCommands::openRequested);
+    close_ = makeAction(this, translated("Close Window"), {QKeySequence(Qt::CTRL | Qt::Key_W)});
+    connect(close_, &QAction::triggered, window_, &QWidget::close);
+    quit_ = makeAction(this, translated("Quit"), {QKeySequence(Qt::CTRL | Qt::Key_Q)});
+    quit_->setMenuRole(QAction::QuitRole);
+    connect(quit_, &QAction::triggered, qApp, &QApplication::closeAllWindows);
+
+    // A display-mode toggle re-applies its mode whether switched on or off, so choosing
+    // the current mode again re-issues its zoom.
+    auto modeToggle = [this](const char *text, Qt::Key key, DisplayMode mode) {
+        QAction *a = makeAction(this, translated(text), {QKeySequence(Qt::CTRL | key)}, true);
+        connect(a, &QAction::triggered, this, [this, mode] {
+            state_.applyDisplayMode(mode);
+            refresh();
+        });
+        return a;
+    };
+    fit_ = modeToggle("Fit to Window", Qt::Key_1, DisplayMode::fitToWindow);
+    actual_ = modeToggle("Actual Size", Qt::Key_0, DisplayMode::actualSize);
+    autoSize_ = modeToggle("Auto-Size Window", Qt::Key_2, DisplayMode::autoSizeWindow);
+
+    auto zoomButton = [this](const char *text, QList<QKeySequence> keys, ZoomAction action) {
+        QAction *a = makeAction(this, translated(text), keys);
+        connect(a, &QAction::triggered, this, [this, action] {
+            if (state_.zoomAction() != action)
+                state_.setZoomAction(action);
+        });
+        return a;
+    };
+    // Ctrl+= on the key itself; Ctrl++ where the plus sign needs Shift.
+    zoomIn_ = zoomButton(
+        "Zoom In", {QKeySequence(Qt::CTRL | Qt::Key_Equal), QKeySequence(QKeySequence::ZoomIn)},
+        ZoomAction::zoomIn);
+    zoomOut_ =
+        zoomButton("Zoom Out", {QKeySequence(Qt::CTRL | Qt::Key_Minus)}, ZoomAction::zoomOut);
+
+    metadata_ = makeAction(this, translated("Metadata"), {}, true);
+    connect(metadata_, &QAction::triggered, this, [this](bool on) {
+        state_.setOverlayMode(on ? OverlayMode::metadata : OverlayMode::none);
+    });
+
+    slideshow_ = makeAction(this, translated("Start Slideshow"),
+                            {QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_S)});
+    // Decided by the state at the moment of the click, not by the label.
+    connect(slideshow_, &QAction::triggered, this, [this] {
+        if (state_.isSlideshowRunning())
+            state_.stopSlideshow();
+        else
+            state_.startSlideshow();
+    });
+
+    animation_ = new QMenu(translated("Animation"), window_);
+    playPause_ = animation_->addAction(translated("Pause Animation"));
+    connect(playPause_, &QAction::triggered, this, [this] { state_.toggleAnimationPause(); });
+    previousFrame_ = animation_->addAction(translated("Previous Frame"));
+    connect(previousFrame_, &QAction::triggered, this, [this] { state_.stepAnimationFrame(-1); });
+    nextFrame_ = animation_->addAction(translated("Next Frame"));
+    connect(nextFrame_, &QAction::triggered, this, [this] { state_.stepAnimationFrame(+1); });
+
+    tags_ = new QMenu(translated("Tags"), window_);
+    for (FinderTag tag : allFinderTags) {
+        QAction *a = tags_->addAction(tagLabel(tag));
+        a->setCheckable(true);
+        // Always toggles, whatever the check mark shows.
+        connect(a, &QAction::triggered, this, [this, tag] {
+            state_.toggleTag(tag);
+            refresh();
+        });
+        tagToggles_ << a;
+    }
+    tags_->addSeparator();
+    connect(tags_->addAction(translated("Remove Color Tags")), &QAction::triggered, this,
+            [this] { state_.removeColorTags(); });
+
+    // Application-wide settings, not the window's: every window rescans when they change.
+    sort_ = new QMenu(translated("Sort By"), window_);
+    sortGroup_ = new QActionGroup(this);
+    for (SortOrder order : allCases<SortOrder>()) {
+        QAction *a = sort_->addAction(label(order));
+        a->setCheckable(true);
+        sortGroup_->addAction(a);
+        connect(a, &QAction::triggered, this,
+                [this, order] { state_.settings().setSortOrder(order); });
+        sortOptions_ << a;
+    }
+    descending_ = makeAction(this, translated("Descending Order"), {}, true);
+    connect(descending_, &QAction::triggered, this,
+            [this](bool on) { state_.settings().setSortDescending(on); });
+
+    for (auto signal : {&AppState::displayModeChanged, &AppState::overlayModeChanged,
+                        &AppState::isSlideshowRunningChanged, &AppState::imageFilesChanged,
+                        &AppState::animationFrameCountChanged, &AppState::isAnimationPausedChanged,
+                        &AppState::currentTagsChanged})
+        connect(&state_, signal, this, &ViewerCommands::refresh);
+    connect(&state_.services().settings, &SettingsStore::valueChanged, this,
+            &ViewerCommands::refresh);
+    for (QMenu *m : {animation_, tags_, sort_})
+        connect(m, &QMenu::aboutToShow, this, &ViewerCommands::refresh);
+    refresh();
+}
+
+void ViewerCommands::refresh()
+{
+    fit_->setChecked(state_.displayMode() == DisplayMode::fitToWindow);
+    actual_->setChecked(state_.displayMode() == DisplayMode::actualSize);
+    autoSize_->setChecked(state_.displayMode() == DisplayMode::autoSizeWindow);
+    metadata_->setChecked(state_.overlayMode() == OverlayMode::metadata);
+    slideshow_->setText(state_.isSlideshowRunning() ? translated("Stop Slideshow")
+                                                    : translated("Start Slideshow"));
+    slideshow_->setEnabled(state_.imageFiles().size() >= 2);
+    animation_->setEnabled(state_.animationFrameCount() >= 2);
+    playPause_->setText(state_.isAnimationPaused() ? translated("Play Animation")
+                                                   : translated("Pause Animation"));
+    for (int i = 0; i < tagToggles_.size(); ++i)
+        tagToggles_[i]->setChecked(state_.currentTags().contains(tagLabel(allFinderTags[i])));
+    const Settings settings = state_.settings();
+    const SortOrder order = settings.sortOrder();
+    const auto orders = allCases<SortOrder>();
+    for (int i = 0; i < sortOptions_.size(); ++i)
+        sortOptions_[i]->setChecked(orders[i] == order);
+    descending_->setChecked(settings.sortDescending());
+}
+
+void ViewerCommands::populateMenuBar(QMenuBar *bar)
+{
+    QMenu *file = bar->addMenu(translated("&File"));
+    file->addAction(open_);
+    file->addSeparator();
+    file->addAction(close_);
+    file->addAction(quit_);
+
+    QMenu *edit = bar->addMenu(translated("&Edit"));
+    edit->addMenu(tags_);
+
+    QMenu *image = bar->addMenu(translated("&Image"));
+    image->addActions({fit_, actual_, autoSize_});
+    image->addSeparator();
+    image->addActions({zoomIn_, zoomOut_});
+    image->addSeparator();
+    image->addAction(metadata_);
+    image->addSeparator();
+    image->addAction(slideshow_);
+    image->addMenu(animation_);
+    image->addSeparator();
+    image->addMenu(sort_);
+    image->addAction(descending_);
+}
+
+void ViewerCommands::populateContextMenu(QMenu *menu)
+{
+    menu->addMenu(tags_);
+    menu->addSeparator();
+    menu->addActions({fit_, actual_, autoSize_});
+    menu->addSeparator();
+    menu->addAction(metadata_);
+}
+
+QList<QAction *> ViewerCommands::shortcutActions() const
+{
+    return {open_, close_, quit_, fit_, actual_, autoSize_, zoomIn_, zoomOut_, slideshow_};
+}
+
+} // namespace orva

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QAction>
+#include <QActionGroup>
+#include <QList>
+#include <QMenu>
+#include <QObject>
+
+class QMenuBar;
+
+namespace orva {
+
+class AppState;
+
+// The command families of a viewer window, as actions shared by its menu bar and its
+// context menu. Checks, labels and enabled states follow the window's state.
+class ViewerCommands : public QObject {
+    Q_OBJECT
+
+public:
+    ViewerCommands(AppState &state, QWidget *window);
+
+    // File, Edit and Image menus.
+    void populateMenuBar(QMenuBar *bar);
+    // The context menu of a window showing a file (it is empty otherwise).
+    void populateContextMenu(QMenu *menu);
+    // Every action with a shortcut, so that the shortcuts work while the menu bar is
+    // hidden (full screen).
+    QList<QAction *> shortcutActions() const;
+
+    QAction *open() const { return open_; }
+    QAction *fitToWindow() const { return fit_; }
+    QAction *actualSize() const { return actual_; }
+    QAction *autoSizeWindow() const { return autoSize_; }
+    QAction *zoomIn() const { return zoomIn_; }
+    QAction *zoomOut() const { return zoomOut_; }
+    QAction *metadata() const { return metadata_; }
+    QAction *slideshow() const { return slideshow_; }
+    QMenu *animationMenu() const { return animation_; }
+    QAction *playPause() const { return playPause_; }
+    QMenu *tagMenu() const { return tags_; }
+    QMenu *sortMenu() const { return sort_; }
+    QAction *descending() const { return descending_; }
+
+    // Brings checks, labels and enabled states up to date.
+    void refresh();
+
+signals:
+    void openRequested();
+
+private:
+    AppState &state_;
+    QWidget *window_;
+    QAction *open_, *close_, *quit_;
+    QAction *fit_, *actual_, *autoSize_;
+    QAction *zoomIn_, *zoomOut_;
+    QAction *metadata_;
+    QAction *slideshow_;
+    QMenu *animation_;
+    QAction *playPause_, *previousFrame_, *nextFrame_;
+    QMenu *tags_;
+    QList<QAction *> tagToggles_;
+    QMenu *sort_;
+    QActionGroup *sortGroup_;
+    QList<QAction *> sortOptions_;
+    QAction *descending_;
+};
+
+} // namespace orva

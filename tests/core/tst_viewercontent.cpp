@@ -1,0 +1,179 @@
+// The viewer's status-bar text, key meanings, drops and window-size memory, without widgets.
+#include "core/state/AppState.h"
+#include "core/view/ViewerContent.h"
+#include "core/view/WindowSizing.h"
+#include "support/TestFolder.h"
+#include "support/TestServices.h"
+
+#include <QDir>
+#include <QtTest>
+
+using namespace orva;
+using namespace orva::test;
+
+namespace {
+
+QList<QUrl> urls(int n)
+{
+    QList<QUrl> out;
+    for (int i = 0; i < n; ++i)
+        out << QUrl::fromLocalFile(QStringLiteral("/p/%1.jpg").arg(i));
+    return out;
+}
+
+} // namespace
+
+class TestViewerContent : public QObject {
+    Q_OBJECT
+
+private slots:
+    void statusBarItems()
+    {
+        TestServices t;
+        AppState s(t.services);
+        // A single image: only the zoom, truncated (a fitted 1000-pixel image in 650 points).
+        s.setImageFiles(urls(1));
+        s.setMagnification(0.65);
+        viewer::StatusBarContent c = viewer::statusBarContent(s);
+        QCOMPARE(c.zoom, QStringLiteral("65%"));
+        QVERIFY(c.position.isEmpty() && c.frameCounter.isEmpty() && c.tags.isEmpty());
+        s.setMagnification(0.6599);
+        QCOMPARE(viewer::statusBarContent(s).zoom, QStringLiteral("65%"));
+        s.setMagnification(20);
+        QCOMPARE(viewer::statusBarContent(s).zoom, QStringLiteral("2000%"));
+
+        // Tags in tag order whatever the file's order; names that are no colour are skipped.
+        s.setCurrentTags({QStringLiteral("Gray"), QStringLiteral("Work"), QStringLiteral("Red")});
+        s.setImageFiles(urls(20));
+        s.setCurrentIndex(1);
+        c = viewer::statusBarContent(s);
+        QCOMPARE(c.tags, (QList<FinderTag>{FinderTag::red, FinderTag::gray}));
+        QCOMPARE(c.position, QStringLiteral("2 / 20"));
+
+        // The frame counter shows only while a multi-frame animation is paused.
+        s.setAnimationFrameCount(12);
+        s.setAnimationFrame(2);
+        QVERIFY(viewer::statusBarContent(s).frameCounter.isEmpty());
+        s.setAnimationPaused(true);
+        QCOMPARE(viewer::statusBarContent(s).frameCounter, QStringLiteral("3 / 12"));
+        s.setAnimationFrameCount(1);
+        QVERIFY(viewer::statusBarContent(s).frameCounter.isEmpty());
+    }
+
+    void digitKeys()
+    {
+        TestServices t;
+        TestFolder f({QStringLiteral("a.jpg")});
+        t.tags.tags.insert(QStringLiteral("a.jpg"), {QStringLiteral("Work")});
+        AppState s(t.services);
+        s.open(f.url(QStringLiteral("a.jpg")));
+
+        const QStringList names{QStringLiteral("Red"),    QStringLiteral("Orange"),
+                                QStringLiteral("Yellow"), QStringLiteral("Green"),
+                                QStringLiteral("Blue"),   QStringLiteral("Purple"),
+                                QStringLiteral("Gray")};
+        for (int n = 1; n <= 7; ++n) {
+            QVERIFY(viewer::handleDigitKey(s, QString::number(n)));
+            QCOMPARE(s.currentTags().last(), names[n - 1]);
+        }
+        QVERIFY(viewer::handleDigitKey(s, QStringLiteral("2"))); // toggles off again
+        QVERIFY(!s.currentTags().contains(QStringLiteral("Orange")));
+        QVERIFY(viewer::handleDigitKey(s, QStringLiteral("0")));
+        QCOMPARE(s.currentTags(), QStringList{QStringLiteral("Work")});
+
+        // Not a tag number, or not a number: the key passes on and nothing changes.
+        for (const char *text : {"8", "9", "a", "", " 1", "1.5"})
+            QVERIFY2(!viewer::handleDigitKey(s, QString::fromLatin1(text)), text);
+        QCOMPARE(s.currentTags(), QStringList{QStringLiteral("Work")});
+    }
+
+    void tabCyclesAndEscapeTakesTheFirstApplicableStep()
+    {
+        using viewer::EscapeStep;
+        QCOMPARE(viewer::nextOverlayMode(OverlayMode::none), OverlayMode::metadata);
+        QCOMPARE(viewer::nextOverlayMode(OverlayMode::metadata), OverlayMode::histogram);
+        QCOMPARE(viewer::nextOverlayMode(OverlayMode::histogram), OverlayMode::none);
+
+        TestServices t;
+        AppState s(t.services);
+        s.setSlideshowRunning(true);
+        s.setOverlayMode(OverlayMode::metadata);
+        QCOMPARE(viewer::escapeStep(s, true), EscapeStep::stopSlideshow);
+        s.setSlideshowRunning(false);
+        QCOMPARE(viewer::escapeStep(s, true), EscapeStep::closeOverlay);
+        s.setOverlayMode(OverlayMode::none);
+        QCOMPARE(viewer::escapeStep(s, true), EscapeStep::leaveFullScreen);
+        QCOMPARE(viewer::escapeStep(s, false), EscapeStep::closeWindow);
+    }
+
+    void dropsOpenTheFirstImageFile()
+    {
+        TestServices t;
+        TestFolder f({QStringLiteral("photo.png"), QStringLiteral("notes.txt")});
+        QDir(f.dir.path()).mkdir(QStringLiteral("folder"));
+        QDir(f.dir.path()).mkdir(QStringLiteral("album.jpg")); // a folder named like an image
+        const QUrl folder = f.url(QStringLiteral("folder"));
+        const QUrl png = f.url(QStringLiteral("photo.png"));
+
+        QCOMPARE(viewer::firstOpenableDrop({folder, png}, t.images), std::optional(png));
+        QCOMPARE(viewer::firstOpenableDrop(
+                     {f.url(QStringLiteral("album.jpg")), f.url(QStringLiteral("notes.txt")),
+                      QUrl(QStringLiteral("https://example.com/a.jpg")),
+                      QUrl::fromLocalFile(f.dir.path() + QStringLiteral("/x.jpg/"))},
+                     t.images),
+                 std::nullopt);
+        QCOMPARE(viewer::firstOpenableDrop({f.url(QStringLiteral("PHOTO.PNG"))}, t.images),
+                 std::optional(f.url(QStringLiteral("PHOTO.PNG")))); // case of the extension
+    }
+
+    void messageColourFollowsTheBackground()
+    {
+        QVERIFY(viewer::messageTextIsDark(BackgroundStyle::white));
+        QVERIFY(viewer::messageTextIsDark(BackgroundStyle::checkerboard));
+        QVERIFY(viewer::messageTextIsDark(BackgroundStyle::lightGray));
+        QVERIFY(!viewer::messageTextIsDark(BackgroundStyle::black));
+        QVERIFY(!viewer::messageTextIsDark(BackgroundStyle::darkGray));
+        QVERIFY(!viewer::messageTextIsDark(BackgroundStyle::blurred));
+    }
+
+    void restoredFrameKeepsTheTopLeftCorner()
+    {
+        const QRect frame(100, 100, 800, 600);
+        QCOMPARE(restoredWindowFrame(frame, QSizeF(1000, 700), DisplayMode::fitToWindow),
+                 QRect(100, 100, 1000, 700));
+        QCOMPARE(restoredWindowFrame(frame, QSizeF(1000, 700), DisplayMode::autoSizeWindow), frame);
+        QCOMPARE(restoredWindowFrame(frame, std::nullopt, DisplayMode::actualSize), frame);
+    }
+
+    void onlyUserResizesAreRemembered()
+    {
+        VirtualScheduler clock;
+        QList<QSize> saved;
+        LiveResizeTracker tracker(clock, [&saved](QSize s) { saved << s; });
+
+        // A drag: many sizes, reported once, when they settle.
+        tracker.resized(QSize(700, 500), true);
+        clock.advance(0.2);
+        tracker.resized(QSize(640, 480), true);
+        clock.advance(LiveResizeTracker::settleTime - 0.01);
+        QVERIFY(saved.isEmpty());
+        clock.advance(0.02);
+        QCOMPARE(saved, QList<QSize>{QSize(640, 480)});
+
+        // Orva's own resizes (auto-size, restoring) and full screen are not the user's.
+        tracker.expectProgrammaticResize();
+        tracker.resized(QSize(1200, 900), true);
+        tracker.resized(QSize(1920, 1080), false);
+        clock.advance(5);
+        QCOMPARE(saved.size(), 1);
+        // A drag that began before a programmatic resize is dropped with it.
+        tracker.resized(QSize(300, 300), true);
+        clock.advance(0.1);
+        tracker.expectProgrammaticResize();
+        clock.advance(5);
+        QCOMPARE(saved.size(), 1);
+    }
+};
+
+QTEST_MAIN(TestViewerContent)
+#include "tst_viewercontent.moc"

@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# The real application on a real X server: launch with a photo, hand a second photo over
+# from a second launch, step with the keyboard, close windows with Escape, and see the
+# process end with its last window.
+# usage: desktop_session.sh ORVA_BINARY SAMPLE_MAKER
+set -euo pipefail
+orva=$1
+make_samples=$2
+
+for tool in Xvfb xdotool; do
+  command -v "$tool" >/dev/null || { echo "missing $tool (scripts/install-deps.sh installs it)"; exit 1; }
+done
+
+work=$(mktemp -d)
+xvfb_pid=
+app_pid=
+cleanup() {
+  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  [ -n "${KEEP_WORK:-}" ] && find "$work" -name "*.conf" || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# A private display, settings folder and single-instance socket.
+exec 3>"$work/display"
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+export DISPLAY=":$(head -n1 "$work/display")"
+export QT_QPA_PLATFORM=xcb
+export HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/run"
+mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+"$make_samples" "$work/photos" >/dev/null
+
+# Blocks until a window whose title matches exists; prints its id.
+window() { timeout 30 xdotool search --sync --name "$1" | head -n1; }
+# Polls (bounded) until no window's title matches.
+gone() {
+  for _ in $(seq 300); do
+    xdotool search --name "$1" >/dev/null 2>&1 || return 0
+    sleep 0.1
+  done
+  echo "window '$1' is still open"; return 1
+}
+# Polls (bounded) until the settings file holds a line.
+until_setting() {
+  for _ in $(seq 300); do
+    grep -qx "$1" "$settings" 2>/dev/null && return 0
+    sleep 0.1
+  done
+  echo "the settings never held $1:"; cat "$settings"; return 1
+}
+step() { echo "-- $*"; }
+
+step "launch with a photo: its window shows it and the folder is listed"
+"$orva" "$work/photos/01-landscape.jpg" >"$work/orva.log" 2>&1 &
+app_pid=$!
+first=$(window '^01-landscape\.jpg \[1/8\]$')
+
+step "a second launch hands its file over and exits"
+timeout 20 "$orva" "$work/photos/04-transparent.png"
+second=$(window '^04-transparent\.png \[4/8\]$')
+[ "$first" != "$second" ]
+
+step "Right steps the first window to the next photo"
+xdotool windowfocus --sync "$first"
+xdotool key Right
+window '^02-portrait\.jpg \[2/8\]$' >/dev/null
+
+step "Escape closes the overlay first, then the window"
+settings="$XDG_CONFIG_HOME/Orva/Orva.ini"
+xdotool key Tab
+until_setting 'overlayMode=metadata'
+xdotool key Escape
+until_setting 'overlayMode=none'
+xdotool search --name '^02-portrait' >/dev/null
+xdotool key Escape
+gone '^02-portrait'
+kill -0 "$app_pid"
+
+step "closing the last window ends the application"
+xdotool windowfocus --sync "$second"
+xdotool key Escape
+timeout 20 tail --pid="$app_pid" -f /dev/null
+wait "$app_pid" && rc=0 || rc=$?
+app_pid=
+[ "$rc" -eq 0 ] || { echo "orva exited with $rc"; cat "$work/orva.log"; exit 1; }
+echo "desktop session passed"
