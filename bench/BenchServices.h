@@ -52,9 +52,9 @@ public:
     void hidePointerUntilMouseMoves() override {}
 };
 
-// A viewer state on real decoding, settings in a temporary file and Qt's clock. The task
-// runtime comes after the services so that it stops (waiting for its work) before they go.
-struct BenchState {
+// Real decoding, settings in a temporary file and Qt's clock. The task runtime comes after
+// the services so that it stops (waiting for its work) before they go.
+struct BenchServices {
     QTemporaryDir settingsDir;
     QSettingsStore settings{settingsDir.filePath(QStringLiteral("bench.conf"))};
     QtScheduler scheduler;
@@ -64,8 +64,12 @@ struct BenchState {
     NoTags tags;
     NoPointer pointer;
     TaskRuntime tasks;
-    AppState state{
-        AppServices{settings, scheduler, tasks, images, screens, watchers, tags, pointer}};
+    AppServices services{settings, scheduler, tasks, images, screens, watchers, tags, pointer};
+};
+
+// A viewer state on those services.
+struct BenchState : BenchServices {
+    AppState state{services};
 };
 
 // Runs the event loop until `done` holds.

@@ -173,10 +173,11 @@ void ImageViewer::keyPressEvent(QKeyEvent *event)
     switch (event->key()) {
     case Qt::Key_Right:
     case Qt::Key_Space:
-        state_.navigate(+1);
-        return;
     case Qt::Key_Left:
-        state_.navigate(-1);
+        // A held key steps as fast as photos arrive, so that each one is seen; repeats
+        // that come while the current photo is still decoding are dropped.
+        if (!repeat || state_.isCurrentFileLoaded())
+            state_.navigate(event->key() == Qt::Key_Left ? -1 : +1);
         return;
     case Qt::Key_Tab:
         if (!repeat)

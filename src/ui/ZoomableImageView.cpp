@@ -79,7 +79,10 @@ ZoomableImageView::ZoomableImageView(AppState &state, QWidget *parent)
     fade_.setStartValue(1.0);
     fade_.setEndValue(0.0);
     connect(&fade_, &QVariantAnimation::valueChanged, viewport(), qOverload<>(&QWidget::update));
-    connect(&fade_, &QVariantAnimation::finished, this, [this] { fadeFrom_ = QImage(); });
+    connect(&fade_, &QVariantAnimation::finished, this, [this] {
+        fading_ = false;
+        viewport()->update();
+    });
 
     connect(&state_, &AppState::currentImageChanged, this, &ZoomableImageView::applyImage);
     connect(&state_, &AppState::zoomActionChanged, this, &ZoomableImageView::applyZoomRequest);
@@ -203,17 +206,20 @@ void ZoomableImageView::applyImage()
     const bool hadImage = shown_.has_value();
     if (hadImage && isVisible() && !viewport()->size().isEmpty()) {
         // Cross-fade from what is on screen now.
-        fadeFrom_ =
-            QImage(viewport()->size() * devicePixelRatioF(), QImage::Format_ARGB32_Premultiplied);
-        fadeFrom_.setDevicePixelRatio(devicePixelRatioF());
+        // The buffer is kept between fades: touching fresh memory for every step costs
+        // page faults worth tens of milliseconds while decoders keep the cores busy.
+        prepareFadeBuffer();
         fadeFrom_.fill(Qt::transparent);
         {
             QPainter p(&fadeFrom_);
-            drawStill(p, QRectF(QPointF(), viewportPoints()));
+            drawStill(p, QRectF(QPointF(), viewportPoints()), true);
         }
+        fading_ = true;
         fade_.stop();
         fade_.start();
     }
+    if (!hadImage) // ready before the first step, after the first paint
+        QTimer::singleShot(100, this, &ZoomableImageView::prepareFadeBuffer);
     shown_ = next;
     doc_ = next->image->pointSize;
     if (!hadImage) {
@@ -250,6 +256,16 @@ void ZoomableImageView::applyImage()
     // applied in the meantime has already set mag_.
     if (!hadImage)
         QMetaObject::invokeMethod(this, refit, Qt::QueuedConnection);
+}
+
+void ZoomableImageView::prepareFadeBuffer()
+{
+    const QSize pixels = viewport()->size() * devicePixelRatioF();
+    if (fadeFrom_.size() == pixels || pixels.isEmpty())
+        return;
+    fadeFrom_ = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
+    fadeFrom_.setDevicePixelRatio(devicePixelRatioF());
+    fadeFrom_.fill(Qt::transparent); // touches every page now, not during a step
 }
 
 void ZoomableImageView::startPyramid()
@@ -521,13 +537,13 @@ void ZoomableImageView::paintEvent(QPaintEvent *event)
 {
     QPainter painter(viewport());
     drawStill(painter, event->rect());
-    if (!fadeFrom_.isNull()) {
+    if (fading_) {
         painter.setOpacity(fade_.currentValue().toDouble());
         painter.drawImage(QPointF(), fadeFrom_);
     }
 }
 
-void ZoomableImageView::drawStill(QPainter &painter, const QRectF &exposed)
+void ZoomableImageView::drawStill(QPainter &painter, const QRectF &exposed, bool quick)
 {
     if (!shown_ || doc_.isEmpty())
         return;
@@ -554,7 +570,9 @@ void ZoomableImageView::drawStill(QPainter &painter, const QRectF &exposed)
         while (k + 1 < pyramid_->levels.size() && base / double(1u << (k + 1)) >= wanted)
             ++k;
         level = pyramid_->levels[k];
-    } else if (shown_->bitmap && isDrawableAsIs(*shown_->bitmap)) {
+    } else if (!quick && shown_->bitmap && isDrawableAsIs(*shown_->bitmap)) {
+        // (A fade's snapshot of an image leaving the screen takes the small preview: filtering
+        // the whole bitmap would stall each quick step.)
         level = *shown_->bitmap;
     } else if (!shown_->preview->frames.empty()) {
         level = shown_->preview->frames.front().image; // until the pyramid is ready
@@ -563,8 +581,10 @@ void ZoomableImageView::drawStill(QPainter &painter, const QRectF &exposed)
         return;
     const double sx = level.width() / target.width();
     const double sy = level.height() / target.height();
+    // A fade's snapshot of the image leaving the screen is unfiltered: filtering a large
+    // level costs tens of milliseconds, which would stall every quick step.
     painter.setRenderHint(QPainter::SmoothPixmapTransform,
-                          mag_ * dpr < 3.0 * (level.width() / doc_.width()));
+                          !quick && mag_ * dpr < 3.0 * (level.width() / doc_.width()));
     // Tiles of at most 64 MiB, drawn straight from the image's memory.
     const qint64 bpl = level.bytesPerLine();
     const int tiles = zoom::tileCount(level.height(), bpl);

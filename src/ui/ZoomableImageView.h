@@ -71,10 +71,11 @@ private:
     void resizeWindowToFit();
     void finishAutoSize(bool consumeZoomAction);
     void startPyramid();
+    void prepareFadeBuffer();
     void scheduleNextFrame();
     QSizeF viewportPoints() const;
     QPointF documentPoint(QPointF viewportPos) const;
-    void drawStill(QPainter &painter, const QRectF &exposed);
+    void drawStill(QPainter &painter, const QRectF &exposed, bool quick = false);
 
     AppState &state_;
     Scheduler &scheduler_;
@@ -102,7 +103,8 @@ private:
     int loopsLeft_ = 0;
     ScheduledAction frameTimer_;
 
-    QImage fadeFrom_;
+    QImage fadeFrom_; // kept allocated between fades
+    bool fading_ = false;
     QVariantAnimation fade_;
 };
 

@@ -108,6 +108,29 @@ private slots:
         QCOMPARE(w.state().currentIndex(), 2);
     }
 
+    void heldKeyStepsOnlyOncePhotosArrive()
+    {
+        TestServices t;
+        TestFolder f(threeFiles);
+        t.images.setGated(true);
+        Shown w(t);
+        w.window->state().open(f.url(QStringLiteral("a.jpg")));
+        t.images.release(QStringLiteral("a.jpg"));
+        QTRY_VERIFY(w.state().isCurrentFileLoaded());
+        QTRY_COMPARE(w.state().imageFiles().size(), 3);
+        QVERIFY(press(w.viewer(), Qt::Key_Right, {}, true));
+        QCOMPARE(w.state().currentIndex(), 1);
+        QVERIFY(press(w.viewer(), Qt::Key_Right, {}, true)); // b.jpg is still decoding
+        QCOMPARE(w.state().currentIndex(), 1);
+        QVERIFY(press(w.viewer(), Qt::Key_Right)); // a fresh press always steps
+        QCOMPARE(w.state().currentIndex(), 2);
+        t.images.release(QStringLiteral("c.jpg"));
+        QTRY_VERIFY(w.state().isCurrentFileLoaded());
+        QVERIFY(press(w.viewer(), Qt::Key_Left, {}, true));
+        QCOMPARE(w.state().currentIndex(), 1);
+        t.images.setGated(false);
+    }
+
     void tabCyclesTheOverlay()
     {
         TestServices t;

@@ -101,6 +101,8 @@ public:
     void setWindow(QWindow *window) { window_ = window; }
     bool slideshowEnteredFullScreen() const { return slideshowEnteredFullScreen_; }
     int loadGeneration() const { return loadGeneration_; }
+    // The shown file's preview (or its failure) has arrived.
+    bool isCurrentFileLoaded() const { return appliedGeneration_ == loadGeneration_; }
     const std::optional<DecodedImage> &sourceImage() const { return sourceImage_; }
     int rotationSteps() const { return rotationSteps_; }
     int navigationDirection() const { return navigationDirection_; }
@@ -244,6 +246,7 @@ private:
     Task<DecodedImage> fullResolutionTask_;
     ScheduledAction fullResolutionCheck_;
     int loadGeneration_ = 0;
+    int appliedGeneration_ = 0;
     std::optional<DecodedImage> sourceImage_;
     int rotationSteps_ = 0;
     int navigationDirection_ = +1;

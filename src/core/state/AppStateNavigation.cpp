@@ -49,6 +49,7 @@ void AppState::showFile(const QUrl &url)
     preview.then(this, [this, generation](const std::optional<DecodedImage> &result) {
         if (generation != loadGeneration_)
             return;
+        appliedGeneration_ = generation;
         sourceImage_ = result;
         setLoadFailed(!result);
         setCurrentImage(result);
