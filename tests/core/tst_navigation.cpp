@@ -1,4 +1,5 @@
 #include "core/state/AppState.h"
+#include "support/TestFolder.h"
 #include "support/TestServices.h"
 
 #include <QDir>
@@ -13,19 +14,7 @@ using namespace orva::test;
 
 namespace {
 
-// A real folder of (empty) image files; the fake image service never reads them.
-struct Folder {
-    QTemporaryDir dir;
-    explicit Folder(const QStringList &files)
-    {
-        for (const QString &f : files) {
-            QFile file(dir.filePath(f));
-            file.open(QIODevice::WriteOnly);
-        }
-    }
-    QUrl url(const QString &name) const { return QUrl::fromLocalFile(dir.filePath(name)); }
-    QUrl folder() const { return QUrl::fromLocalFile(dir.path()); }
-};
+using Folder = TestFolder;
 
 QStringList letters(int n)
 {
@@ -42,13 +31,6 @@ QStringList names(const QList<QUrl> &urls)
         out << u.fileName();
     std::sort(out.begin(), out.end());
     return out;
-}
-
-// Opens `name` and waits until its folder listing has been applied.
-void openAndList(AppState &s, const Folder &f, const QString &name, int count)
-{
-    s.open(f.url(name));
-    QTRY_COMPARE(s.imageFiles().size(), count);
 }
 
 } // namespace

@@ -14,12 +14,6 @@ namespace {
 const QStringList threeFiles{QStringLiteral("a.jpg"), QStringLiteral("b.jpg"),
                              QStringLiteral("c.jpg")};
 
-void openAndList(AppState &s, const TestFolder &f, const QString &name, int count)
-{
-    s.open(f.url(name));
-    QTRY_COMPARE(s.imageFiles().size(), count);
-}
-
 } // namespace
 
 class TestViewerTimers : public QObject {

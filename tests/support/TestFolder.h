@@ -1,9 +1,12 @@
 #pragma once
 
+#include "core/state/AppState.h"
+
 #include <QFile>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QUrl>
+#include <QtTest>
 
 namespace orva::test {
 
@@ -18,6 +21,14 @@ struct TestFolder {
         }
     }
     QUrl url(const QString &name) const { return QUrl::fromLocalFile(dir.filePath(name)); }
+    QUrl folder() const { return QUrl::fromLocalFile(dir.path()); }
 };
+
+// Opens `name` and waits until its folder listing has been applied.
+inline void openAndList(AppState &s, const TestFolder &f, const QString &name, int count)
+{
+    s.open(f.url(name));
+    QTRY_COMPARE(s.imageFiles().size(), count);
+}
 
 } // namespace orva::test
