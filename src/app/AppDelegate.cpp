@@ -1,6 +1,7 @@
 #include "app/AppDelegate.h"
 
 #include "core/settings/Settings.h"
+#include "core/view/WindowSizing.h"
 #include "ui/ViewerWindow.h"
 
 #include <QFileInfo>
@@ -36,12 +37,11 @@ void AppDelegate::launch(const QStringList &paths)
     if (!paths.isEmpty())
         return;
     // An empty launch window: the remembered size (or 400 x 300), centred.
-    const QSizeF size = Settings(services_.settings).savedWindowSize().value_or(QSizeF(400, 300));
-    first->expectProgrammaticResize();
-    first->resize(size.toSize());
     if (const QScreen *screen = first->screen()) {
-        QRect frame(QPoint(), size.toSize());
-        frame.moveCenter(screen->availableGeometry().center());
+        const QRect frame = launchWindowFrame(screen->availableGeometry(),
+                                              Settings(services_.settings).savedWindowSize());
+        first->expectProgrammaticResize();
+        first->resize(frame.size());
         first->move(frame.topLeft());
     }
 }

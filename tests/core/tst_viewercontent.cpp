@@ -145,6 +145,20 @@ private slots:
         QCOMPARE(restoredWindowFrame(frame, std::nullopt, DisplayMode::actualSize), frame);
     }
 
+    void launchWindowIsCentred()
+    {
+        const QRect available(0, 0, 1920, 1080);
+        QCOMPARE(launchWindowFrame(available, std::nullopt), QRect(760, 390, 400, 300));
+        QCOMPARE(launchWindowFrame(available, QSizeF(1000, 700)), QRect(460, 190, 1000, 700));
+        // What the settings yield for a remembered 90 x 800: nothing, so 400 x 300.
+        TestServices t;
+        t.settings.values.insert(QStringLiteral("lastWindowWidth"), 90);
+        t.settings.values.insert(QStringLiteral("lastWindowHeight"), 800);
+        QCOMPARE(
+            launchWindowFrame(QRect(100, 50, 1000, 800), Settings(t.settings).savedWindowSize()),
+            QRect(400, 300, 400, 300));
+    }
+
     void onlyUserResizesAreRemembered()
     {
         VirtualScheduler clock;

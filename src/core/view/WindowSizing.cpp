@@ -9,6 +9,13 @@ QRect restoredWindowFrame(const QRect &frame, std::optional<QSizeF> remembered, 
     return QRect(frame.topLeft(), remembered->toSize());
 }
 
+QRect launchWindowFrame(const QRect &available, std::optional<QSizeF> remembered)
+{
+    const QSizeF size = remembered.value_or(QSizeF(400, 300));
+    const QPointF centre = QRectF(available).center();
+    return QRectF(centre - QPointF(size.width(), size.height()) / 2, size).toRect();
+}
+
 void LiveResizeTracker::expectProgrammaticResize()
 {
     programmaticUntil_ = scheduler_.now() + programmaticGrace;

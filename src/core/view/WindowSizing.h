@@ -16,6 +16,10 @@ namespace orva {
 // remembered size.
 QRect restoredWindowFrame(const QRect &frame, std::optional<QSizeF> remembered, DisplayMode mode);
 
+// The first, empty window at launch: the remembered size (or 400 x 300) centred in the
+// screen's available area.
+QRect launchWindowFrame(const QRect &available, std::optional<QSizeF> remembered);
+
 // Tells a resize the user made from the ones Orva makes itself. X11 has no "live resize
 // ended" event, so the end of a user resize is the moment resize events have been quiet
 // for `settleTime`; resizes that follow Orva's own requests within `programmaticGrace`
