@@ -6,6 +6,7 @@
 #include "ui/MessageView.h"
 #include "ui/MetadataPanel.h"
 #include "ui/StatusPill.h"
+#include "ui/ViewerBackground.h"
 #include "ui/ViewerCommands.h"
 #include "ui/ZoomableImageView.h"
 
@@ -60,8 +61,10 @@ ImageViewer::ImageViewer(AppState &state, ViewerCommands &commands, QWidget *par
         if (key == QLatin1String(SettingsKey::sortOrder) ||
             key == QLatin1String(SettingsKey::sortDescending))
             state_.rescanCurrentFolder();
-        else if (key == QLatin1String(SettingsKey::backgroundStyle))
+        else if (key == QLatin1String(SettingsKey::backgroundStyle)) {
             updateMessageColor();
+            update();
+        }
     });
     // Coming back to the window picks up what changed in its folder meanwhile.
     connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, [this](QWindow *focused) {
@@ -139,8 +142,10 @@ void ImageViewer::showError()
                                       QMessageBox::Ok, this);
         errorAlert_->setAttribute(Qt::WA_DeleteOnClose);
         // Dismissing the alert clears the message.
-        connect(errorAlert_, &QMessageBox::finished, this,
-                [this] { state_.setErrorMessage(std::nullopt); });
+        connect(errorAlert_, &QMessageBox::finished, this, [this] {
+            errorAlert_ = nullptr; // it deletes itself; a new error gets a new alert
+            state_.setErrorMessage(std::nullopt);
+        });
     }
     errorAlert_->setText(*message);
     errorAlert_->open();
@@ -154,8 +159,8 @@ void ImageViewer::resizeEvent(QResizeEvent *event)
 
 void ImageViewer::paintEvent(QPaintEvent *)
 {
-    // The window background; the other styles arrive with the background choices.
-    QPainter(this).fillRect(rect(), Qt::black);
+    QPainter painter(this);
+    viewer::paintBackground(painter, rect(), state_.settings().backgroundStyle());
 }
 
 void ImageViewer::showEvent(QShowEvent *event)
@@ -233,19 +238,29 @@ void ImageViewer::contextMenuEvent(QContextMenuEvent *event)
 {
     if (!state_.currentURL())
         return; // the empty window's menu is empty
-    QMenu menu(this);
-    commands_.populateContextMenu(&menu);
-    menu.exec(event->globalPos());
+    // Not exec(): a nested loop could outlive this window (closed by routing meanwhile).
+    auto *menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    commands_.populateContextMenu(menu);
+    menu->popup(event->globalPos());
 }
 
 void ImageViewer::dragEnterEvent(QDragEnterEvent *event)
 {
-    if (event->mimeData()->hasUrls() &&
-        viewer::firstOpenableDrop(event->mimeData()->urls(), state_.services().images))
+    dragAcceptable_ =
+        event->mimeData()->hasUrls() &&
+        viewer::firstOpenableDrop(event->mimeData()->urls(), state_.services().images);
+    if (dragAcceptable_)
         event->acceptProposedAction();
 }
 
-void ImageViewer::dragMoveEvent(QDragMoveEvent *event) { event->acceptProposedAction(); }
+void ImageViewer::dragMoveEvent(QDragMoveEvent *event)
+{
+    if (dragAcceptable_)
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
 
 void ImageViewer::dropEvent(QDropEvent *event)
 {

@@ -57,6 +57,7 @@ private:
     MetadataPanel *metadata_;
     StatusPill *status_;
     QPointer<QMessageBox> errorAlert_;
+    bool dragAcceptable_ = false;
 };
 
 } // namespace orva

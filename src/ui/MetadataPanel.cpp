@@ -74,6 +74,7 @@ void MetadataPanel::rebuild()
             QLabel *value = makeLabel(entries_[i].value, caption, Qt::white, rows_);
             value->setWordWrap(true);
             value->setTextInteractionFlags(Qt::TextSelectableByMouse);
+            value->setFocusPolicy(Qt::NoFocus); // keys stay with the viewer
             value->setAlignment(Qt::AlignLeft | Qt::AlignTop);
             grid->addWidget(label, i, 0, Qt::AlignTop);
             grid->addWidget(value, i, 1, Qt::AlignTop);

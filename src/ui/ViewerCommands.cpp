@@ -137,7 +137,7 @@ void ViewerCommands::refresh()
     metadata_->setChecked(state_.overlayMode() == OverlayMode::metadata);
     slideshow_->setText(state_.isSlideshowRunning() ? translated("Stop Slideshow")
                                                     : translated("Start Slideshow"));
-    slideshow_->setEnabled(state_.imageFiles().size() >= 2);
+    slideshow_->setEnabled(state_.imageFiles().size() >= 2 || state_.isSlideshowRunning());
     animation_->setEnabled(state_.animationFrameCount() >= 2);
     playPause_->setText(state_.isAnimationPaused() ? translated("Play Animation")
                                                    : translated("Pause Animation"));

@@ -7,6 +7,7 @@
 
 #include <QFileDialog>
 #include <QMenuBar>
+#include <QPointer>
 #include <QWindow>
 
 namespace orva {
@@ -50,18 +51,18 @@ void ViewerWindow::windowKnown()
 {
     // Runs before the window is mapped, so the remembered size shows without a jump.
     state_.setWindow(windowHandle());
+    expectProgrammaticResize();
     const QRect frame =
         restoredWindowFrame(geometry(), state_.settings().savedWindowSize(), state_.displayMode());
-    if (frame.size() != size()) {
-        expectProgrammaticResize();
+    if (frame.size() != size())
         resize(frame.size()); // the top-left corner stays; the window manager may place it
-    }
 }
 
 void ViewerWindow::resizeEvent(QResizeEvent *event)
 {
     QMainWindow::resizeEvent(event);
-    resizeTracker_.resized(size(), windowState() == Qt::WindowNoState);
+    if (shown_) // sizes set before the window is first shown are Orva's own
+        resizeTracker_.resized(size(), windowState() == Qt::WindowNoState);
 }
 
 void ViewerWindow::changeEvent(QEvent *event)
@@ -83,10 +84,11 @@ void ViewerWindow::chooseFileToOpen()
     const QString folder = state_.currentURL()
                                ? state_.currentURL()->adjusted(QUrl::RemoveFilename).toLocalFile()
                                : QString();
+    const QPointer<ViewerWindow> self(this);
     const QString path = QFileDialog::getOpenFileName(
         this, tr("Open"), folder,
         tr("Images") + QStringLiteral(" (%1)").arg(patterns.join(QLatin1Char(' '))));
-    if (!path.isEmpty())
+    if (self && !path.isEmpty())
         state_.open(QUrl::fromLocalFile(path)); // this window shows it, in either window mode
 }
 

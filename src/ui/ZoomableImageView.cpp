@@ -261,7 +261,8 @@ void ZoomableImageView::applyImage()
 void ZoomableImageView::prepareFadeBuffer()
 {
     const QSize pixels = viewport()->size() * devicePixelRatioF();
-    if (fadeFrom_.size() == pixels || pixels.isEmpty())
+    if ((fadeFrom_.size() == pixels && fadeFrom_.devicePixelRatio() == devicePixelRatioF()) ||
+        pixels.isEmpty())
         return;
     fadeFrom_ = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
     fadeFrom_.setDevicePixelRatio(devicePixelRatioF());
@@ -581,10 +582,8 @@ void ZoomableImageView::drawStill(QPainter &painter, const QRectF &exposed, bool
         return;
     const double sx = level.width() / target.width();
     const double sy = level.height() / target.height();
-    // A fade's snapshot of the image leaving the screen is unfiltered: filtering a large
-    // level costs tens of milliseconds, which would stall every quick step.
     painter.setRenderHint(QPainter::SmoothPixmapTransform,
-                          !quick && mag_ * dpr < 3.0 * (level.width() / doc_.width()));
+                          mag_ * dpr < 3.0 * (level.width() / doc_.width()));
     // Tiles of at most 64 MiB, drawn straight from the image's memory.
     const qint64 bpl = level.bytesPerLine();
     const int tiles = zoom::tileCount(level.height(), bpl);

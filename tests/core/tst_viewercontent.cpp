@@ -39,6 +39,8 @@ private slots:
         QVERIFY(c.position.isEmpty() && c.frameCounter.isEmpty() && c.tags.isEmpty());
         s.setMagnification(0.6599);
         QCOMPARE(viewer::statusBarContent(s).zoom, QStringLiteral("65%"));
+        s.setMagnification(570.0 / 1000.0); // 56.99999... in binary
+        QCOMPARE(viewer::statusBarContent(s).zoom, QStringLiteral("57%"));
         s.setMagnification(20);
         QCOMPARE(viewer::statusBarContent(s).zoom, QStringLiteral("2000%"));
 

@@ -20,6 +20,22 @@ class TestViewerTimers : public QObject {
     Q_OBJECT
 
 private slots:
+    void slideshowEndsWhenTheListShrinksToOneFile()
+    {
+        TestServices t;
+        TestFolder f(threeFiles);
+        AppState s(t.services);
+        openAndList(s, f, QStringLiteral("a.jpg"), 3);
+        s.startSlideshow();
+        s.removeFromList(f.url(QStringLiteral("a.jpg")));
+        s.removeFromList(f.url(QStringLiteral("b.jpg")));
+        QVERIFY(s.isSlideshowRunning());
+        t.scheduler.advance(5);
+        QVERIFY(!s.isSlideshowRunning());
+        QCOMPARE(t.pointer.hides, 0);
+        QCOMPARE(s.currentURL(), std::optional(f.url(QStringLiteral("c.jpg"))));
+    }
+
     void slideshowStepsWithWrapAroundAtTheInterval_data()
     {
         QTest::addColumn<std::optional<double>>("stored");
@@ -205,8 +221,12 @@ private slots:
         s.removeColorTags();
         QCOMPARE(s.currentTags(), QStringList{QStringLiteral("Work")});
 
-        // A failed write keeps the tags shown and says why.
+        // Nothing to remove on a file system that cannot keep tags: no write, no alert.
         t.tags.writeError = QStringLiteral("Operation not supported");
+        s.removeColorTags();
+        QVERIFY(!s.errorMessage());
+
+        // A failed write keeps the tags shown and says why.
         s.toggleTag(FinderTag::green);
         QCOMPARE(s.currentTags(), QStringList{QStringLiteral("Work")});
         QCOMPARE(s.errorMessage(), std::optional(QStringLiteral("Operation not supported")));

@@ -5,6 +5,7 @@
 #include "ui/MessageView.h"
 #include "ui/MetadataPanel.h"
 #include "ui/StatusPill.h"
+#include "ui/ViewerBackground.h"
 #include "ui/ViewerCommands.h"
 #include "ui/ViewerWindow.h"
 #include "ui/ZoomableImageView.h"
@@ -242,6 +243,10 @@ private slots:
         refused.setAccepted(false);
         QCoreApplication::sendEvent(&w.viewer(), &refused);
         QVERIFY(!refused.isAccepted());
+        QDragMoveEvent move(QPoint(20, 20), Qt::CopyAction, &folderOnly, Qt::LeftButton,
+                            Qt::NoModifier);
+        QCoreApplication::sendEvent(&w.viewer(), &move);
+        QVERIFY(!move.isAccepted()); // no "can drop" cursor over the window
     }
 
     void errorAlertShowsTheMessageAndOkClearsIt()
@@ -257,6 +262,11 @@ private slots:
         QCOMPARE(alert->text(), *w.state().errorMessage());
         alert->button(QMessageBox::Ok)->click();
         QVERIFY(!w.state().errorMessage());
+        // The next error, even at once, gets an alert of its own.
+        w.state().setErrorMessage(QStringLiteral("Permission denied"));
+        QVERIFY(w.viewer().errorAlert() && w.viewer().errorAlert() != alert);
+        QTRY_VERIFY(w.viewer().errorAlert()->isVisible());
+        QCOMPARE(w.viewer().errorAlert()->text(), QStringLiteral("Permission denied"));
     }
 
     void menusFollowTheState()
@@ -338,6 +348,30 @@ private slots:
         window.show();
         QCOMPARE(window.size(), expected);
         QCOMPARE(window.state().window(), window.windowHandle());
+        // Sizes Orva set itself (before showing, restoring) are not remembered.
+        t.scheduler.advance(5);
+        QCOMPARE(t.settings.values.value(QStringLiteral("lastWindowWidth")).toInt(),
+                 remembered.width());
+    }
+
+    void backgroundStylesAndMessageColour()
+    {
+        QImage board(105, 95, QImage::Format_RGB32);
+        QPainter painter(&board);
+        viewer::paintBackground(painter, board.rect(), BackgroundStyle::checkerboard);
+        painter.end();
+        const int dark = qRound(0.82 * 255), light = qRound(0.96 * 255);
+        QCOMPARE(qRed(board.pixel(0, 0)), dark);    // top-left square is dark
+        QCOMPARE(qRed(board.pixel(15, 5)), light);  // then they alternate
+        QCOMPARE(qRed(board.pixel(15, 15)), dark);  // row 1 starts light
+        QCOMPARE(qRed(board.pixel(102, 5)), light); // 9 rows, 10 columns: the edges stay light
+        QCOMPARE(qRed(board.pixel(5, 92)), light);
+
+        TestServices t;
+        Shown w(t);
+        Settings(t.settings).setBackgroundStyle(BackgroundStyle::white);
+        QCOMPARE(w.viewer().emptyState().color(), QColor(Qt::black));
+        QCOMPARE(w.viewer().grab().toImage().pixelColor(2, 2), QColor(Qt::white));
     }
 
     void userResizeIsRememberedForTheNextWindow()

@@ -25,7 +25,8 @@ void AppState::removeColorTags()
         if (std::none_of(allFinderTags.begin(), allFinderTags.end(),
                          [&t](FinderTag tag) { return tagLabel(tag) == t; }))
             kept.append(t);
-    writeTags(kept);
+    if (kept != currentTags_) // nothing to remove: no write that could only fail
+        writeTags(kept);
 }
 
 void AppState::writeTags(const QStringList &tags)

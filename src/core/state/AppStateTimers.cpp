@@ -36,6 +36,12 @@ void AppState::startSlideshow()
 void AppState::scheduleSlideshowStep(double interval)
 {
     slideshowTask_ = services_.scheduler.after(interval, [this, interval] {
+        // A list that shrank to one file (deleted from outside, or another file opened)
+        // has nothing to step through.
+        if (imageFiles_.size() < 2) {
+            stopSlideshow();
+            return;
+        }
         services_.pointer.hidePointerUntilMouseMoves();
         navigate(+1);
         // The step may have emptied the list, which stops the slideshow.

@@ -28,8 +28,9 @@ StatusBarContent statusBarContent(const AppState &state)
         c.frameCounter = counter(state.animationFrame() + 1, state.animationFrameCount());
     if (state.imageFiles().size() > 1)
         c.position = counter(state.currentIndex() + 1, state.imageFiles().size());
-    // Truncated, not rounded: a fitted 1000-pixel image in 650 points reads 65%.
-    const double percent = std::trunc(state.magnification() * 100.0);
+    // Truncated, not rounded: a fitted 1000-pixel image in 650 points reads 65%. The
+    // epsilon keeps 0.57 x 100 = 56.999... from reading 56%.
+    const double percent = std::trunc(state.magnification() * 100.0 + 1e-9);
     const long long zoom = std::isfinite(percent) ? static_cast<long long>(percent) : 0;
     c.zoom = QString::asprintf("%lld%%", zoom);
     return c;

@@ -48,7 +48,8 @@ bool QtPointerEvents::eventFilter(QObject *watched, QEvent *event)
     if (event->type() != QEvent::MouseMove || !watched->isWindowType())
         return false;
     const auto *move = static_cast<QMouseEvent *>(event);
-    if (hiddenAt_ && move->globalPosition() != *hiddenAt_) {
+    // Sub-pixel positions of synthetic moves differ from the integer cursor position.
+    if (hiddenAt_ && (move->globalPosition() - *hiddenAt_).manhattanLength() > 1.0) {
         hiddenAt_.reset();
         QGuiApplication::restoreOverrideCursor();
     }
