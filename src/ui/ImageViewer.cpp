@@ -20,10 +20,6 @@
 
 namespace orva {
 
-namespace {
-QString translated(const char *text) { return QCoreApplication::translate("Orva", text); }
-} // namespace
-
 ImageViewer::ImageViewer(AppState &state, ViewerCommands &commands, QWidget *parent)
     : QWidget(parent), state_(state), commands_(commands),
       imageView_(new ZoomableImageView(state, this)),
@@ -35,9 +31,9 @@ ImageViewer::ImageViewer(AppState &state, ViewerCommands &commands, QWidget *par
     setAcceptDrops(true);
     // Keys belong to the content, not to the scroll view inside it.
     imageView_->setFocusPolicy(Qt::NoFocus);
-    empty_->setLines(translated("Open an image to start"), 0.5,
-                     translated("Drop a file or use File > Open"), 0.3);
-    failure_->setLines(translated("This image cannot be displayed"), 0.6);
+    empty_->setLines(labelText("Open an image to start"), 0.5,
+                     labelText("Drop a file or use File > Open"), 0.3);
+    failure_->setLines(labelText("This image cannot be displayed"), 0.6);
 
     for (auto signal : {&AppState::currentURLChanged, &AppState::loadFailedChanged,
                         &AppState::overlayModeChanged})
@@ -138,7 +134,7 @@ void ImageViewer::showError()
         return;
     }
     if (!errorAlert_) {
-        errorAlert_ = new QMessageBox(QMessageBox::Warning, translated("Error"), QString(),
+        errorAlert_ = new QMessageBox(QMessageBox::Warning, labelText("Error"), QString(),
                                       QMessageBox::Ok, this);
         errorAlert_->setAttribute(Qt::WA_DeleteOnClose);
         // Dismissing the alert clears the message.

@@ -1,5 +1,7 @@
 #include "ui/MetadataPanel.h"
 
+#include "core/model/Enums.h"
+
 #include <QCoreApplication>
 #include <QGridLayout>
 #include <QLabel>
@@ -37,8 +39,7 @@ MetadataPanel::MetadataPanel(QWidget *parent) : QFrame(parent), layout_(new QVBo
     layout_->setSpacing(6);
     QFont headline = font();
     headline.setBold(true);
-    QLabel *header =
-        makeLabel(QCoreApplication::translate("Orva", "Metadata"), headline, Qt::white, this);
+    QLabel *header = makeLabel(labelText("Metadata"), headline, Qt::white, this);
     layout_->addWidget(header);
     layout_->addSpacing(4);
     rebuild();
@@ -60,8 +61,8 @@ void MetadataPanel::rebuild()
     if (entries_.isEmpty()) {
         auto *box = new QVBoxLayout(rows_);
         box->setContentsMargins(0, 0, 0, 0);
-        box->addWidget(makeLabel(QCoreApplication::translate("Orva", "No metadata available"),
-                                 caption, QColor(255, 255, 255, 150), rows_));
+        box->addWidget(makeLabel(labelText("No metadata available"), caption,
+                                 QColor(255, 255, 255, 150), rows_));
     } else {
         auto *grid = new QGridLayout(rows_);
         grid->setContentsMargins(0, 0, 0, 0);

@@ -11,8 +11,6 @@ namespace orva {
 
 namespace {
 
-QString translated(const char *text) { return QCoreApplication::translate("Orva", text); }
-
 QAction *makeAction(QObject *parent, const QString &text, const QList<QKeySequence> &keys = {},
                     bool checkable = false)
 {
@@ -27,18 +25,18 @@ QAction *makeAction(QObject *parent, const QString &text, const QList<QKeySequen
 ViewerCommands::ViewerCommands(AppState &state, QWidget *window)
     : QObject(window), state_(state), window_(window)
 {
-    open_ = makeAction(this, translated("Open..."), {QKeySequence(Qt::CTRL | Qt::Key_O)});
+    open_ = makeAction(this, labelText("Open..."), {QKeySequence(Qt::CTRL | Qt::Key_O)});
     connect(open_, &QAction::triggered, this, &ViewerCommands::openRequested);
-    close_ = makeAction(this, translated("Close Window"), {QKeySequence(Qt::CTRL | Qt::Key_W)});
+    close_ = makeAction(this, labelText("Close Window"), {QKeySequence(Qt::CTRL | Qt::Key_W)});
     connect(close_, &QAction::triggered, window_, &QWidget::close);
-    quit_ = makeAction(this, translated("Quit"), {QKeySequence(Qt::CTRL | Qt::Key_Q)});
+    quit_ = makeAction(this, labelText("Quit"), {QKeySequence(Qt::CTRL | Qt::Key_Q)});
     quit_->setMenuRole(QAction::QuitRole);
     connect(quit_, &QAction::triggered, qApp, &QApplication::closeAllWindows);
 
     // A display-mode toggle re-applies its mode whether switched on or off, so choosing
     // the current mode again re-issues its zoom.
     auto modeToggle = [this](const char *text, Qt::Key key, DisplayMode mode) {
-        QAction *a = makeAction(this, translated(text), {QKeySequence(Qt::CTRL | key)}, true);
+        QAction *a = makeAction(this, labelText(text), {QKeySequence(Qt::CTRL | key)}, true);
         connect(a, &QAction::triggered, this, [this, mode] {
             state_.applyDisplayMode(mode);
             refresh();
@@ -50,7 +48,7 @@ ViewerCommands::ViewerCommands(AppState &state, QWidget *window)
     autoSize_ = modeToggle("Auto-Size Window", Qt::Key_2, DisplayMode::autoSizeWindow);
 
     auto zoomButton = [this](const char *text, QList<QKeySequence> keys, ZoomAction action) {
-        QAction *a = makeAction(this, translated(text), keys);
+        QAction *a = makeAction(this, labelText(text), keys);
         connect(a, &QAction::triggered, this, [this, action] {
             if (state_.zoomAction() != action)
                 state_.setZoomAction(action);
@@ -64,12 +62,12 @@ ViewerCommands::ViewerCommands(AppState &state, QWidget *window)
     zoomOut_ =
         zoomButton("Zoom Out", {QKeySequence(Qt::CTRL | Qt::Key_Minus)}, ZoomAction::zoomOut);
 
-    metadata_ = makeAction(this, translated("Metadata"), {}, true);
+    metadata_ = makeAction(this, labelText("Metadata"), {}, true);
     connect(metadata_, &QAction::triggered, this, [this](bool on) {
         state_.setOverlayMode(on ? OverlayMode::metadata : OverlayMode::none);
     });
 
-    slideshow_ = makeAction(this, translated("Start Slideshow"),
+    slideshow_ = makeAction(this, labelText("Start Slideshow"),
                             {QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_S)});
     // Decided by the state at the moment of the click, not by the label.
     connect(slideshow_, &QAction::triggered, this, [this] {
@@ -79,15 +77,15 @@ ViewerCommands::ViewerCommands(AppState &state, QWidget *window)
             state_.startSlideshow();
     });
 
-    animation_ = new QMenu(translated("Animation"), window_);
-    playPause_ = animation_->addAction(translated("Pause Animation"));
+    animation_ = new QMenu(labelText("Animation"), window_);
+    playPause_ = animation_->addAction(labelText("Pause Animation"));
     connect(playPause_, &QAction::triggered, this, [this] { state_.toggleAnimationPause(); });
-    previousFrame_ = animation_->addAction(translated("Previous Frame"));
+    previousFrame_ = animation_->addAction(labelText("Previous Frame"));
     connect(previousFrame_, &QAction::triggered, this, [this] { state_.stepAnimationFrame(-1); });
-    nextFrame_ = animation_->addAction(translated("Next Frame"));
+    nextFrame_ = animation_->addAction(labelText("Next Frame"));
     connect(nextFrame_, &QAction::triggered, this, [this] { state_.stepAnimationFrame(+1); });
 
-    tags_ = new QMenu(translated("Tags"), window_);
+    tags_ = new QMenu(labelText("Tags"), window_);
     for (FinderTag tag : allFinderTags) {
         QAction *a = tags_->addAction(tagLabel(tag));
         a->setCheckable(true);
@@ -99,11 +97,11 @@ ViewerCommands::ViewerCommands(AppState &state, QWidget *window)
         tagToggles_ << a;
     }
     tags_->addSeparator();
-    connect(tags_->addAction(translated("Remove Color Tags")), &QAction::triggered, this,
+    connect(tags_->addAction(labelText("Remove Color Tags")), &QAction::triggered, this,
             [this] { state_.removeColorTags(); });
 
     // Application-wide settings, not the window's: every window rescans when they change.
-    sort_ = new QMenu(translated("Sort By"), window_);
+    sort_ = new QMenu(labelText("Sort By"), window_);
     sortGroup_ = new QActionGroup(this);
     for (SortOrder order : allCases<SortOrder>()) {
         QAction *a = sort_->addAction(label(order));
@@ -113,7 +111,7 @@ ViewerCommands::ViewerCommands(AppState &state, QWidget *window)
                 [this, order] { state_.settings().setSortOrder(order); });
         sortOptions_ << a;
     }
-    descending_ = makeAction(this, translated("Descending Order"), {}, true);
+    descending_ = makeAction(this, labelText("Descending Order"), {}, true);
     connect(descending_, &QAction::triggered, this,
             [this](bool on) { state_.settings().setSortDescending(on); });
 
@@ -135,12 +133,12 @@ void ViewerCommands::refresh()
     actual_->setChecked(state_.displayMode() == DisplayMode::actualSize);
     autoSize_->setChecked(state_.displayMode() == DisplayMode::autoSizeWindow);
     metadata_->setChecked(state_.overlayMode() == OverlayMode::metadata);
-    slideshow_->setText(state_.isSlideshowRunning() ? translated("Stop Slideshow")
-                                                    : translated("Start Slideshow"));
+    slideshow_->setText(state_.isSlideshowRunning() ? labelText("Stop Slideshow")
+                                                    : labelText("Start Slideshow"));
     slideshow_->setEnabled(state_.imageFiles().size() >= 2 || state_.isSlideshowRunning());
     animation_->setEnabled(state_.animationFrameCount() >= 2);
-    playPause_->setText(state_.isAnimationPaused() ? translated("Play Animation")
-                                                   : translated("Pause Animation"));
+    playPause_->setText(state_.isAnimationPaused() ? labelText("Play Animation")
+                                                   : labelText("Pause Animation"));
     for (int i = 0; i < tagToggles_.size(); ++i)
         tagToggles_[i]->setChecked(state_.currentTags().contains(tagLabel(allFinderTags[i])));
     const Settings settings = state_.settings();
@@ -153,16 +151,16 @@ void ViewerCommands::refresh()
 
 void ViewerCommands::populateMenuBar(QMenuBar *bar)
 {
-    QMenu *file = bar->addMenu(translated("&File"));
+    QMenu *file = bar->addMenu(labelText("&File"));
     file->addAction(open_);
     file->addSeparator();
     file->addAction(close_);
     file->addAction(quit_);
 
-    QMenu *edit = bar->addMenu(translated("&Edit"));
+    QMenu *edit = bar->addMenu(labelText("&Edit"));
     edit->addMenu(tags_);
 
-    QMenu *image = bar->addMenu(translated("&Image"));
+    QMenu *image = bar->addMenu(labelText("&Image"));
     image->addActions({fit_, actual_, autoSize_});
     image->addSeparator();
     image->addActions({zoomIn_, zoomOut_});

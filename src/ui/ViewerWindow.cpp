@@ -86,8 +86,8 @@ void ViewerWindow::chooseFileToOpen()
                                : QString();
     const QPointer<ViewerWindow> self(this);
     const QString path = QFileDialog::getOpenFileName(
-        this, tr("Open"), folder,
-        tr("Images") + QStringLiteral(" (%1)").arg(patterns.join(QLatin1Char(' '))));
+        this, labelText("Open"), folder,
+        labelText("Images") + QStringLiteral(" (%1)").arg(patterns.join(QLatin1Char(' '))));
     if (self && !path.isEmpty())
         state_.open(QUrl::fromLocalFile(path)); // this window shows it, in either window mode
 }
