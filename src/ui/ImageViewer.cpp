@@ -92,8 +92,15 @@ void ImageViewer::updateLayers()
 
 void ImageViewer::updateStatusBar()
 {
+    // Runs on every magnification change while zooming: only the pill moves.
     status_->setContent(viewer::statusBarContent(state_));
-    layoutOverlays();
+    placeStatusBar();
+}
+
+void ImageViewer::placeStatusBar()
+{
+    status_->resize(status_->sizeHint());
+    status_->move(width() - status_->width() - StatusPill::inset, StatusPill::inset);
 }
 
 void ImageViewer::updateMessageColor()
@@ -113,8 +120,7 @@ void ImageViewer::layoutOverlays()
     const int inset = MetadataPanel::inset;
     metadata_->adjustSize();
     metadata_->move(inset, inset);
-    status_->resize(status_->sizeHint());
-    status_->move(width() - status_->width() - StatusPill::inset, StatusPill::inset);
+    placeStatusBar();
 }
 
 void ImageViewer::currentFileChanged()

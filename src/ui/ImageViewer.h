@@ -46,6 +46,7 @@ private:
     void updateStatusBar();
     void updateMessageColor();
     void layoutOverlays();
+    void placeStatusBar();
     void showError();
     void currentFileChanged();
 

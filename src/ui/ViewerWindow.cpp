@@ -33,7 +33,12 @@ ViewerWindow::ViewerWindow(const AppServices &services, QWidget *parent)
     updateTitle();
 }
 
-ViewerWindow::~ViewerWindow() = default;
+ViewerWindow::~ViewerWindow()
+{
+    // The content observes the state: it goes first (children would otherwise outlive the
+    // state member until QWidget's own destructor).
+    delete takeCentralWidget();
+}
 
 ZoomableImageView &ViewerWindow::imageView() { return viewer_->imageView(); }
 
