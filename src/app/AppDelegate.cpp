@@ -4,7 +4,6 @@
 #include "core/view/WindowSizing.h"
 #include "ui/ViewerWindow.h"
 
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QScreen>
 
@@ -12,12 +11,12 @@ namespace orva {
 
 namespace {
 
-QList<QUrl> toUrls(const QStringList &paths)
+void bringForward(QWindow *window)
 {
-    QList<QUrl> urls;
-    for (const QString &p : paths)
-        urls << QUrl::fromLocalFile(QFileInfo(p).absoluteFilePath());
-    return urls;
+    if (!window)
+        return;
+    window->raise();
+    window->requestActivate();
 }
 
 } // namespace
@@ -27,14 +26,14 @@ AppDelegate::AppDelegate(const AppServices &services, QObject *parent)
 {
 }
 
-void AppDelegate::launch(const QStringList &paths)
+void AppDelegate::launch(const QList<QUrl> &files)
 {
     // Under memory pressure only the decodes of shown files go on.
     memoryPressure_ = std::make_unique<MemoryPressureMonitor>(
         services_.scheduler, [this] { router_.relieveMemoryPressure(); });
-    router_.openFiles(toUrls(paths)); // queued until the first window registers
-    ViewerWindow *first = createWindow(std::nullopt);
-    if (!paths.isEmpty())
+    router_.openFiles(files); // queued until the first window registers
+    ViewerWindow *first = createWindow(std::nullopt, false);
+    if (!files.isEmpty())
         return;
     // An empty launch window: the remembered size (or 400 x 300), centred.
     if (const QScreen *screen = first->screen()) {
@@ -46,23 +45,34 @@ void AppDelegate::launch(const QStringList &paths)
     }
 }
 
-void AppDelegate::openFiles(const QStringList &paths)
+void AppDelegate::openFiles(const QList<QUrl> &files)
 {
-    router_.openFiles(toUrls(paths));
-    // A later launch without files just brings Orva forward.
-    for (AppState *s : router_.states())
-        if (s->window()) {
-            s->window()->requestActivate();
-            break;
-        }
+    // The window that shows the handed-over file comes forward: the shared window in
+    // single-window mode, a window left empty that took it, or (once shown) a new one.
+    handingOver_ = true;
+    router_.openFiles(files);
+    handingOver_ = false;
+    if (AppState *target = router_.lastTarget()) {
+        bringForward(target->window());
+    } else if (files.isEmpty()) {
+        // A later launch without files just brings Orva forward.
+        for (AppState *s : router_.states())
+            if (s->window()) {
+                bringForward(s->window());
+                break;
+            }
+    }
 }
 
-ViewerWindow *AppDelegate::createWindow(const std::optional<QUrl> &file)
+ViewerWindow *AppDelegate::createWindow(const std::optional<QUrl> &file, bool activate)
 {
     auto *window = new ViewerWindow(services_);
     window->resize(400, 300); // the remembered size follows when it is first shown
-    connect(window, &ViewerWindow::firstShown, this, [this, window, file] {
-        router_.windowShown(window->state(), file, [this](const QUrl &url) { createWindow(url); });
+    connect(window, &ViewerWindow::firstShown, this, [this, window, file, activate] {
+        router_.windowShown(window->state(), file,
+                            [this](const QUrl &url) { createWindow(url, handingOver_); });
+        if (activate)
+            bringForward(window->windowHandle());
     });
     window->show();
     return window;

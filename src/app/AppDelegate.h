@@ -26,18 +26,19 @@ public:
 
     // Files given at launch (possibly none): queued, then the first window comes up and
     // takes them; without files the empty window is centred at its remembered size.
-    void launch(const QStringList &paths);
-    // Files handed over by a later launch.
-    void openFiles(const QStringList &paths);
+    void launch(const QList<QUrl> &files);
+    // Files handed over by a later launch; the window that takes them comes forward.
+    void openFiles(const QList<QUrl> &files);
 
     WindowRouter &router() { return router_; }
 
 private:
-    ViewerWindow *createWindow(const std::optional<QUrl> &file);
+    ViewerWindow *createWindow(const std::optional<QUrl> &file, bool activate);
 
     AppServices services_;
     WindowRouter router_;
     std::unique_ptr<MemoryPressureMonitor> memoryPressure_;
+    bool handingOver_ = false; // windows created meanwhile come forward when shown
 };
 
 } // namespace orva

@@ -1,4 +1,5 @@
 #include "app/AppDelegate.h"
+#include "core/listing/FolderListing.h"
 #include "core/runtime/Scheduler.h"
 #include "core/runtime/TaskRuntime.h"
 #include "imageio/ImageIOService.h"
@@ -10,7 +11,6 @@
 #include "platform/watch/InotifyDirectoryWatcher.h"
 
 #include <QApplication>
-#include <QFileInfo>
 
 int main(int argc, char *argv[])
 {
@@ -21,14 +21,15 @@ int main(int argc, char *argv[])
     QApplication::setDesktopFileName(QStringLiteral("orva"));
 
     // Orva has no options of its own: every argument is a file to open (Exec=orva %F).
-    QStringList files;
-    for (const QString &a : app.arguments().mid(1))
-        files << QFileInfo(a).absoluteFilePath();
+    // Taken as bytes, since a file name need not be valid UTF-8 (QApplication has already
+    // removed its own options from argv).
+    QList<QUrl> files;
+    for (int i = 1; i < argc; ++i)
+        files << orva::standardizedFileUrl(orva::fileUrlFromLocalPath(QByteArray(argv[i])));
 
     orva::SingleInstance instance;
-    if (instance.handOff(files))
+    if (instance.handOffOrServe(files))
         return 0;
-    instance.listen();
 
     orva::QSettingsStore settingsStore;
     orva::QtScheduler scheduler;

@@ -85,7 +85,8 @@ std::optional<DecodedImage> decodeImage(const QUrl &url, std::optional<int> maxP
     const CancellationToken token = CancellationToken::current();
     if (token.isCancelled() || !url.isLocalFile())
         return std::nullopt;
-    const auto source = openImageSource(url.toLocalFile());
+    const ReadablePath readable(url);
+    const auto source = openImageSource(readable.path());
     if (!source)
         return std::nullopt;
     if (source->frameCount >= 2 && source->animated)
@@ -113,7 +114,8 @@ std::optional<QImage> makeThumbnail(const QUrl &url, int maxPixelSize)
 {
     if (!url.isLocalFile() || maxPixelSize <= 0)
         return std::nullopt;
-    const auto source = openImageSource(url.toLocalFile());
+    const ReadablePath readable(url);
+    const auto source = openImageSource(readable.path());
     if (!source)
         return std::nullopt;
     // An embedded thumbnail serves when it is at least as large as asked for.

@@ -1,12 +1,20 @@
 #include "imageio/ImageFormats.h"
 
+#include "core/listing/FolderListing.h"
+
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QMimeDatabase>
+#include <QTemporaryDir>
 
 #include <libheif/heif.h>
 
+#include <atomic>
 #include <initializer_list>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace orva {
 
@@ -109,18 +117,50 @@ const QSet<QString> &supportedImageExtensions()
     return extensions;
 }
 
+ReadablePath::ReadablePath(const QUrl &url)
+{
+    if (!url.isLocalFile())
+        return;
+    const QByteArray bytes = localPath(standardizedFileUrl(url));
+    const QString decoded = QFile::decodeName(bytes);
+    if (QFile::encodeName(decoded) == bytes) {
+        path_ = decoded;
+        return;
+    }
+    static QTemporaryDir links(QDir::tempPath() + QStringLiteral("/orva-links-XXXXXX"));
+    static std::atomic<int> counter = 0;
+    if (!links.isValid())
+        return;
+    // The extension decides the decoder for camera raw files, so the link keeps it.
+    const QString name = QFile::decodeName(bytes.mid(bytes.lastIndexOf('/') + 1));
+    const QString link =
+        links.filePath(QString::number(counter++) + QLatin1Char('.') + QFileInfo(name).suffix());
+    const QByteArray linkBytes = QFile::encodeName(link);
+    if (::symlink(bytes.constData(), linkBytes.constData()) != 0)
+        return;
+    link_ = linkBytes;
+    path_ = link;
+}
+
+ReadablePath::~ReadablePath()
+{
+    if (!link_.isEmpty())
+        ::unlink(link_.constData());
+}
+
 bool isSupportedImageFile(const QUrl &url)
 {
     if (!url.isLocalFile())
         return false;
-    const QString path = url.toLocalFile();
-    if (path.isEmpty() || path.endsWith(QLatin1Char('/')))
+    const QByteArray path = localPath(url); // bytes: the name need not be UTF-8
+    if (path.isEmpty() || path.endsWith('/'))
         return false;
-    if (!supportedImageExtensions().contains(QFileInfo(path).suffix().toLower()))
+    const QString name = QFile::decodeName(path.mid(path.lastIndexOf('/') + 1));
+    if (!supportedImageExtensions().contains(QFileInfo(name).suffix().toLower()))
         return false;
     // A path that cannot be examined counts as a file; opening it decides later.
-    const QFileInfo info(path);
-    return !(info.exists() && info.isDir());
+    struct stat st {};
+    return !(::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode));
 }
 
 QString imageMimeType(const QString &path)

@@ -34,6 +34,23 @@ const QSet<QString> &supportedImageExtensions();
 // file; only asks the file system whether the path is a directory.
 bool isSupportedImageFile(const QUrl &url);
 
+// A path for a file URL that Qt and the decoder libraries can open. A name that is not
+// valid UTF-8 has no QString that maps back to its bytes; such a file is reached through
+// a private symbolic link with the same extension, which lives as long as this object.
+class ReadablePath {
+public:
+    explicit ReadablePath(const QUrl &url);
+    ~ReadablePath();
+    ReadablePath(const ReadablePath &) = delete;
+    ReadablePath &operator=(const ReadablePath &) = delete;
+    // Empty when the URL names no local file or no link could be made.
+    const QString &path() const { return path_; }
+
+private:
+    QString path_;
+    QByteArray link_;
+};
+
 // The decoder for a file: by the type its extension names for camera raw (whose files look
 // like TIFF inside), otherwise by content, falling back to the extension.
 DecoderKind decoderKindFor(const QString &path);

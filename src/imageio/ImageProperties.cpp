@@ -141,7 +141,8 @@ std::optional<ImageProperties> readImageProperties(const QUrl &url)
 {
     if (!url.isLocalFile())
         return std::nullopt;
-    const auto source = openImageSource(url.toLocalFile());
+    const ReadablePath readable(url);
+    const auto source = openImageSource(readable.path());
     if (!source)
         return std::nullopt;
     ImageProperties p;

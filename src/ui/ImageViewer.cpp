@@ -65,7 +65,7 @@ ImageViewer::ImageViewer(AppState &state, ViewerCommands &commands, QWidget *par
     // Coming back to the window picks up what changed in its folder meanwhile.
     connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, [this](QWindow *focused) {
         if (focused == state_.window())
-            state_.rescanCurrentFolder();
+            state_.windowActivated();
     });
 
     metadata_->setEntries(state_.metadata());

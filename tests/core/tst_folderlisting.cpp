@@ -5,8 +5,15 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <fcntl.h>
+#include <functional>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace orva;
 using namespace orva::test;
@@ -29,6 +36,28 @@ QStringList names(const QList<QUrl> &urls)
     for (const QUrl &u : urls)
         out << u.fileName();
     return out;
+}
+
+bool createFile(const QByteArray &path)
+{
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    return fd >= 0 && ::close(fd) == 0;
+}
+
+// Permissions mean nothing to root, which CI may be: run the check as "nobody" then, in a
+// child process (this test starts no threads, so forking is safe).
+bool withoutPrivileges(const std::function<bool()> &check)
+{
+    if (::geteuid() != 0)
+        return check();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const bool dropped = ::setgid(65534) == 0 && ::setuid(65534) == 0;
+        ::_exit(dropped && check() ? 0 : 1);
+    }
+    int status = 0;
+    return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
 }
 
 } // namespace
@@ -82,6 +111,113 @@ private slots:
         QCOMPARE(listImageFiles(QUrl::fromLocalFile(path(QStringLiteral("missing"))), std::nullopt,
                                 SortOrder::name, false, images),
                  std::nullopt);
+    }
+
+    // A folder that may be entered but not read (mode 711): the opened file is the list.
+    void unlistableFolderKeepsTheOpenedFile()
+    {
+        QTemporaryDir outer;
+        const QString inner = outer.filePath(QStringLiteral("album"));
+        QVERIFY(QDir().mkdir(inner));
+        touch(inner + QStringLiteral("/a.jpg"));
+        touch(inner + QStringLiteral("/b.jpg"));
+        QVERIFY(::chmod(QFile::encodeName(outer.path()).constData(), 0711) == 0);
+        QVERIFY(::chmod(QFile::encodeName(inner).constData(), 0711) == 0);
+        const QUrl album = QUrl::fromLocalFile(inner);
+        const QUrl a = QUrl::fromLocalFile(inner + QStringLiteral("/a.jpg"));
+        const QUrl gone = QUrl::fromLocalFile(inner + QStringLiteral("/gone.jpg"));
+        QVERIFY(withoutPrivileges([&] {
+            return listImageFiles(album, a, SortOrder::name, false, images) == QList<QUrl>{a} &&
+                   listImageFiles(album, gone, SortOrder::name, false, images) == std::nullopt &&
+                   listImageFiles(album, std::nullopt, SortOrder::dateModified, false, images) ==
+                       std::nullopt;
+        }));
+        QVERIFY(::chmod(QFile::encodeName(inner).constData(), 0755) == 0);
+    }
+
+    // Names are bytes: one that is not UTF-8 is listed, found again from its URL, and
+    // keeps its place next to its neighbours; links to images count as images.
+    void namesAndLinks()
+    {
+        QTemporaryDir local;
+        const QUrl here = QUrl::fromLocalFile(local.path());
+        const QByteArray base = QFile::encodeName(local.path()) + '/';
+        // QTemporaryDir cannot see the odd name to remove it.
+        const auto removeOdd = qScopeGuard([&] { ::unlink((base + "caf\xe9.jpg").constData()); });
+        QVERIFY(createFile(base + "caf\xe9.jpg"));
+        QVERIFY(createFile(base + "a.jpg"));
+        QVERIFY(createFile(base + "100% #1?.jpg"));
+        QVERIFY(::symlink("a.jpg", (base + "link.jpg").constData()) == 0);
+        QVERIFY(::symlink("missing.jpg", (base + "dangling.jpg").constData()) == 0);
+        QVERIFY(QDir().mkdir(local.filePath(QStringLiteral("sub"))));
+        QVERIFY(::symlink("sub", (base + "dir.jpg").constData()) == 0);
+        for (const SortOrder order : {SortOrder::name, SortOrder::dateModified}) {
+            const auto list = listImageFiles(here, std::nullopt, order, false, images);
+            QVERIFY(list);
+            QStringList bytes;
+            for (const QUrl &u : *list) {
+                QVERIFY(u.isLocalFile());
+                QVERIFY(fileIdentity(u)); // every entry is reachable through its URL
+                bytes << QString::fromLatin1(localPath(u).mid(base.size()));
+            }
+            bytes.sort();
+            QCOMPARE(bytes,
+                     (QStringList{QStringLiteral("100% #1?.jpg"), QStringLiteral("a.jpg"),
+                                  QString::fromLatin1("caf\xe9.jpg"), QStringLiteral("link.jpg")}));
+        }
+        const QUrl odd = fileUrlFromLocalPath(base + "caf\xe9.jpg");
+        QCOMPARE(localPath(standardizedFileUrl(odd)), base + "caf\xe9.jpg");
+        QCOMPARE(folderOf(odd), here);
+        // Opening the odd file keeps it once, whatever form its URL came in.
+        QCOMPARE(
+            listImageFiles(here, QUrl::fromEncoded(odd.toEncoded()), SortOrder::name, false, images)
+                ->count(odd),
+            1);
+    }
+
+    // Paths are built and cleaned without a doubled separator, which a URL would read as
+    // a host name; the root folder is the common victim.
+    void pathsAroundTheRoot_data()
+    {
+        QTest::addColumn<QByteArray>("given");
+        QTest::addColumn<QByteArray>("standardized");
+        QTest::addColumn<QByteArray>("folder");
+        QTest::newRow("file in the root")
+            << QByteArray("/a.jpg") << QByteArray("/a.jpg") << QByteArray("/");
+        QTest::newRow("doubled separators")
+            << QByteArray("//x//y/./a.jpg") << QByteArray("/x/y/a.jpg") << QByteArray("/x/y");
+        QTest::newRow("parent steps")
+            << QByteArray("/x/y/../../../a.jpg") << QByteArray("/a.jpg") << QByteArray("/");
+        QTest::newRow("odd bytes") << QByteArray("/p\xff/q\xe9.jpg")
+                                   << QByteArray("/p\xff/q\xe9.jpg") << QByteArray("/p\xff");
+    }
+    void pathsAroundTheRoot()
+    {
+        QFETCH(QByteArray, given);
+        QFETCH(QByteArray, standardized);
+        QFETCH(QByteArray, folder);
+        const QUrl u = standardizedFileUrl(fileUrlFromLocalPath(given));
+        QVERIFY(u.isLocalFile());
+        QVERIFY(u.host().isEmpty());
+        QCOMPARE(localPath(u), standardized);
+        QCOMPARE(localPath(folderOf(u)), folder);
+        QCOMPARE(childFileUrl(folderOf(u), standardized.mid(standardized.lastIndexOf('/') + 1)), u);
+    }
+
+    // An image right in the root folder lists as "/name", not "//name".
+    void imagesInTheRootFolder()
+    {
+        const QByteArray name =
+            "orva-root-" + QByteArray::number(QCoreApplication::applicationPid()) + ".jpg";
+        if (!createFile("/" + name))
+            QSKIP("the root folder is not writable here");
+        const auto list = listImageFiles(QUrl::fromLocalFile(QStringLiteral("/")), std::nullopt,
+                                         SortOrder::name, false, images);
+        ::unlink(("/" + name).constData());
+        QVERIFY(list);
+        const QUrl expected = QUrl::fromLocalFile(QStringLiteral("/") + QString::fromLatin1(name));
+        QVERIFY(list->contains(expected));
+        QCOMPARE(expected.toLocalFile(), QStringLiteral("/") + QString::fromLatin1(name));
     }
 
     // The order a file browser shows, also under the C locale that CI runs with.

@@ -311,6 +311,64 @@ private slots:
         t.scheduler.advance(1);
         QCOMPARE(int(t.images.listings), listings);
     }
+
+    // An older listing finishing last (a slow date sort) must not bring back a file that a
+    // newer listing no longer saw.
+    void olderListingArrivingLateIsDropped()
+    {
+        TestServices t;
+        t.settings.values.insert(QStringLiteral("sortOrder"), QStringLiteral("dateTaken"));
+        Folder f(letters(3));
+        t.images.blockProperties(QStringLiteral("c.jpg"));
+        AppState s(t.services);
+        s.open(f.url(QStringLiteral("a.jpg")));
+        QTRY_VERIFY(t.images.blockedReads == 1); // the first listing has seen c and stalls
+        QVERIFY(QFile::remove(f.dir.filePath(QStringLiteral("c.jpg"))));
+        s.rescanCurrentFolder();
+        QTRY_COMPARE(s.imageFiles().size(), 2);
+        t.images.release(QStringLiteral("c.jpg"));
+        t.tasks.waitForDone();
+        QCoreApplication::processEvents();
+        QCOMPARE(names(s.imageFiles()),
+                 (QStringList{QStringLiteral("a.jpg"), QStringLiteral("b.jpg")}));
+    }
+
+    // Focus comes and goes in bursts (menus, dialogs): one rescan after it settles.
+    void activationRescansAreDebounced()
+    {
+        TestServices t;
+        Folder f(letters(2));
+        AppState s(t.services);
+        openAndList(s, f, QStringLiteral("a.jpg"), 2);
+        t.tasks.waitForDone();
+        const int listings = t.images.listings;
+        for (int i = 0; i < 5; ++i) {
+            s.windowActivated();
+            t.scheduler.advance(0.1);
+        }
+        t.tasks.waitForDone();
+        QCOMPARE(int(t.images.listings), listings);
+        t.scheduler.advance(0.2);
+        t.tasks.waitForDone();
+        QCOMPARE(int(t.images.listings), listings + 1);
+    }
+
+    // A watch that lost its folder is replaced at the next scan; a live one is kept.
+    void lostWatchIsRenewed()
+    {
+        TestServices t;
+        Folder f(letters(2));
+        AppState s(t.services);
+        openAndList(s, f, QStringLiteral("a.jpg"), 2);
+        const DirectoryWatcher *first = s.directoryWatcher();
+        s.rescanCurrentFolder();
+        QCOMPARE(s.directoryWatcher(), first);
+        QCOMPARE(t.watchers.liveWatchers(), 1);
+        t.watchers.loseAll();
+        s.rescanCurrentFolder();
+        QVERIFY(s.directoryWatcher()->isWatching());
+        QCOMPARE(t.watchers.liveWatchers(), 1);
+    }
 };
 
 QTEST_MAIN(TestNavigation)

@@ -159,6 +159,35 @@ private slots:
         QCOMPARE(w.router.states().size(), 3);
     }
 
+    // A later launch brings forward the window that took its file: the shared window (even
+    // when an older one exists), an empty window that took it, or none when a new window
+    // opens for it.
+    void handOffTarget_data()
+    {
+        QTest::addColumn<bool>("multi");
+        QTest::addColumn<int>("emptyWindow"); // index of a window left empty, -1: none
+        QTest::addColumn<int>("target");      // expected window, -1: a new one
+        QTest::newRow("single window, shown file in the newer window") << false << 0 << 1;
+        QTest::newRow("multi-window, an empty window") << true << 1 << 1;
+        QTest::newRow("multi-window, no empty window") << true << -1 << -1;
+    }
+    void handOffTarget()
+    {
+        QFETCH(bool, multi);
+        QFETCH(int, emptyWindow);
+        QFETCH(int, target);
+        Windows w;
+        for (int i = 0; i < 2; ++i)
+            w.show(i == emptyWindow ? std::nullopt : std::optional(w.url("a.jpg")));
+        w.setMultiWindow(multi);
+        w.router.openFiles({w.url("c.jpg")});
+        QCOMPARE(w.router.lastTarget(), target < 0 ? nullptr : w.states[size_t(target)].get());
+        if (target >= 0)
+            QCOMPARE(w.router.lastTarget()->currentURL(), std::optional(w.url("c.jpg")));
+        else
+            QCOMPARE(w.newWindowRequests, QList<QUrl>{w.url("c.jpg")});
+    }
+
     void memoryPressureCancelsPrefetches()
     {
         Windows w;

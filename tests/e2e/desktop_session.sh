@@ -52,6 +52,14 @@ until_setting() {
   done
   echo "the settings never held $1:"; cat "$settings"; return 1
 }
+# Polls (bounded) until the window holding the keyboard focus is the given one.
+until_focused() {
+  for _ in $(seq 300); do
+    [ "$(xdotool getwindowfocus 2>/dev/null)" = "$1" ] && return 0
+    sleep 0.1
+  done
+  echo "window $1 never became the active one (focus: $(xdotool getwindowfocus 2>&1))"; return 1
+}
 step() { echo "-- $*"; }
 
 step "launch with a photo: its window shows it and the folder is listed"
@@ -59,10 +67,12 @@ step "launch with a photo: its window shows it and the folder is listed"
 app_pid=$!
 first=$(window '^01-landscape\.jpg \[1/8\]$')
 
-step "a second launch hands its file over and exits"
+step "a second launch hands its file over, exits, and its window is the active one"
+xdotool windowfocus --sync "$first" # a window manager would have; Xvfb has none
 timeout 20 "$orva" "$work/photos/04-transparent.png"
 second=$(window '^04-transparent\.png \[4/8\]$')
 [ "$first" != "$second" ]
+until_focused "$second"
 
 step "Right steps the first window to the next photo"
 xdotool windowfocus --sync "$first"
@@ -82,6 +92,25 @@ kill -0 "$app_pid"
 
 step "closing the last window ends the application"
 xdotool windowfocus --sync "$second"
+xdotool key Escape
+timeout 20 tail --pid="$app_pid" -f /dev/null
+wait "$app_pid" && rc=0 || rc=$?
+app_pid=
+[ "$rc" -eq 0 ] || { echo "orva exited with $rc"; cat "$work/orva.log"; exit 1; }
+
+step "single-window mode: a hand-off goes to the shared window, which stays the active one"
+if grep -q '^\[General\]$' "$settings"; then
+  sed -i '/^\[General\]$/a multiWindowMode=false' "$settings"
+else
+  printf '[General]\nmultiWindowMode=false\n' >>"$settings"
+fi
+"$orva" "$work/photos/01-landscape.jpg" >"$work/orva.log" 2>&1 &
+app_pid=$!
+shared=$(window '^01-landscape\.jpg \[1/8\]$')
+xdotool windowfocus --sync "$shared"
+timeout 20 "$orva" "$work/photos/04-transparent.png"
+[ "$(window '^04-transparent\.png \[4/8\]$')" = "$shared" ]
+until_focused "$shared"
 xdotool key Escape
 timeout 20 tail --pid="$app_pid" -f /dev/null
 wait "$app_pid" && rc=0 || rc=$?

@@ -65,8 +65,10 @@ std::optional<ImageProperties> FakeImageService::readProperties(const QUrl &url)
         QMutexLocker lock(&mutex_);
         blocked = blockedProperties_.contains(name);
     }
-    if (blocked)
+    if (blocked) {
+        ++blockedReads;
         waitFor(name, true);
+    }
     ImageProperties p;
     p.pixelWidth = fullSize.width();
     p.pixelHeight = fullSize.height();
@@ -107,6 +109,7 @@ public:
     explicit FakeWatcher(std::shared_ptr<FakeWatcherFactory::Watch> w) : watch_(std::move(w)) {}
     ~FakeWatcher() override { watch_->alive = false; }
     QUrl directory() const override { return watch_->folder; }
+    bool isWatching() const override { return watch_->watching; }
 
 private:
     std::shared_ptr<FakeWatcherFactory::Watch> watch_;
@@ -117,7 +120,7 @@ std::unique_ptr<DirectoryWatcher> FakeWatcherFactory::watch(const QUrl &folder,
 {
     if (unwatchable.contains(folder.toLocalFile()))
         return nullptr;
-    auto w = std::make_shared<Watch>(Watch{folder, std::move(onChange), true});
+    auto w = std::make_shared<Watch>(Watch{folder, std::move(onChange), true, true});
     watches_.push_back(w);
     return std::make_unique<FakeWatcher>(w);
 }
@@ -128,6 +131,12 @@ void FakeWatcherFactory::fire(const QUrl &folder)
     for (const auto &w : snapshot)
         if (w->alive && w->folder == folder)
             w->onChange();
+}
+
+void FakeWatcherFactory::loseAll()
+{
+    for (const auto &w : watches_)
+        w->watching = false;
 }
 
 int FakeWatcherFactory::liveWatchers() const

@@ -41,7 +41,8 @@ public:
     QSet<QString> failing;                    // file names whose decode fails
     QHash<QString, QString> dateTimeOriginal; // file name -> Exif date text
     mutable std::atomic<int> decodeCalls = 0;
-    mutable std::atomic<int> listings = 0; // calls of supportedExtensions()
+    mutable std::atomic<int> listings = 0;     // calls of supportedExtensions()
+    mutable std::atomic<int> blockedReads = 0; // readProperties calls that had to wait
 
 private:
     void waitFor(const QString &fileName, bool always) const;
@@ -70,6 +71,8 @@ public:
     // Delivers one event batch to every live watcher of `folder`.
     void fire(const QUrl &folder);
     int liveWatchers() const;
+    // Every live watch stops covering its folder (moved away, deleted, replaced).
+    void loseAll();
     QSet<QString> unwatchable; // folder paths whose watch fails
 
 private:
@@ -77,6 +80,7 @@ private:
         QUrl folder;
         std::function<void()> onChange;
         bool alive = true;
+        bool watching = true;
     };
     std::vector<std::shared_ptr<Watch>> watches_;
     friend class FakeWatcher;

@@ -1,17 +1,23 @@
 #include "core/listing/FolderListing.h"
 
 #include "core/metadata/MetadataRows.h"
+#include "core/runtime/TaskRuntime.h"
 #include "core/services/ImageService.h"
 #include "core/settings/Settings.h"
 
 #include <QCollator>
 #include <QDateTime>
 #include <QDir>
-#include <QFileInfo>
+#include <QFile>
 #include <QLocale>
 
 #include <algorithm>
+#include <cerrno>
+#include <dirent.h>
 #include <limits>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace orva {
 
@@ -19,9 +25,63 @@ namespace {
 
 struct Entry {
     QUrl url;
-    QString name;
+    QByteArray bytes; // the name as stored, the last tie-break
+    QString name;     // for collation only: undecodable bytes read as U+FFFD here
     std::optional<QDateTime> modified;
 };
+
+std::optional<QDateTime> modificationDate(const struct stat &st)
+{
+    const qint64 ms = qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
+    return QDateTime::fromMSecsSinceEpoch(ms);
+}
+
+std::optional<QDateTime> modificationDate(const QByteArray &path)
+{
+    struct stat st {};
+    if (::stat(path.constData(), &st) != 0)
+        return std::nullopt;
+    return modificationDate(st);
+}
+
+QByteArray lastComponent(const QByteArray &path) { return path.mid(path.lastIndexOf('/') + 1); }
+
+Entry entryFor(const QUrl &url, bool dated)
+{
+    const QByteArray path = localPath(url);
+    const QByteArray name = lastComponent(path);
+    return {url, name, QFile::decodeName(name),
+            dated ? modificationDate(path) : std::optional<QDateTime>()};
+}
+
+// "." and ".." resolved and repeated separators folded, on bytes; ".." above the root
+// stays at the root, as the kernel does.
+QByteArray cleanedPath(const QByteArray &absolute)
+{
+    QList<QByteArray> parts;
+    for (const QByteArray &part : absolute.split('/')) {
+        if (part.isEmpty() || part == ".")
+            continue;
+        if (part == "..") {
+            if (!parts.isEmpty())
+                parts.removeLast();
+            continue;
+        }
+        parts.push_back(part);
+    }
+    QByteArray out;
+    for (const QByteArray &part : parts)
+        out += '/' + part;
+    return out.isEmpty() ? QByteArray("/") : out;
+}
+
+QByteArray workingDirectory()
+{
+    char *cwd = ::getcwd(nullptr, 0);
+    const QByteArray out = cwd ? QByteArray(cwd) : QFile::encodeName(QDir::currentPath());
+    ::free(cwd);
+    return out;
+}
 
 // Numeric collation is ignored under the C locale, which is what CI and many services run
 // with; English keeps "img2" before "img10" there.
@@ -37,12 +97,6 @@ QCollator nameCollator()
     return collator;
 }
 
-std::optional<QDateTime> modificationDate(const QFileInfo &info)
-{
-    const QDateTime d = info.lastModified();
-    return d.isValid() ? std::optional(d) : std::nullopt;
-}
-
 QList<QUrl> sortEntries(QList<Entry> entries, SortOrder order, bool descending,
                         const ImageService &images)
 {
@@ -56,6 +110,8 @@ QList<QUrl> sortEntries(QList<Entry> entries, SortOrder order, bool descending,
     std::vector<qint64> dates(size_t(entries.size()), std::numeric_limits<qint64>::min());
     if (order != SortOrder::name) {
         for (qsizetype i = 0; i < entries.size(); ++i) {
+            if (CancellationToken::current().isCancelled()) // a newer scan replaced this one
+                return {};
             std::optional<QDateTime> d;
             if (order == SortOrder::dateTaken)
                 d = dateTaken(entries[i].url, images);
@@ -72,7 +128,9 @@ QList<QUrl> sortEntries(QList<Entry> entries, SortOrder order, bool descending,
         const int c = keys[size_t(a)].compare(keys[size_t(b)]);
         if (c != 0)
             return c < 0;
-        return entries[a].name < entries[b].name;
+        if (entries[a].name != entries[b].name)
+            return entries[a].name < entries[b].name;
+        return entries[a].bytes < entries[b].bytes;
     };
     std::stable_sort(index.begin(), index.end(), [&](qsizetype a, qsizetype b) {
         if (dates[size_t(a)] != dates[size_t(b)])
@@ -90,16 +148,52 @@ QList<QUrl> sortEntries(QList<Entry> entries, SortOrder order, bool descending,
 
 } // namespace
 
+QByteArray localPath(const QUrl &url)
+{
+    return QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+}
+
+QUrl fileUrlFromLocalPath(const QByteArray &path)
+{
+    QUrl url;
+    url.setScheme(QStringLiteral("file"));
+    // Tolerant parsing keeps the escapes of bytes that are not UTF-8 as they are.
+    url.setPath(QString::fromLatin1(path.toPercentEncoding("/")), QUrl::TolerantMode);
+    return url;
+}
+
+QUrl childFileUrl(const QUrl &folder, const QByteArray &name)
+{
+    QByteArray path = localPath(folder);
+    if (!path.endsWith('/'))
+        path += '/';
+    return fileUrlFromLocalPath(path + name);
+}
+
 QUrl standardizedFileUrl(const QUrl &url)
 {
     if (!url.isLocalFile())
         return url;
-    return QUrl::fromLocalFile(QDir::cleanPath(QFileInfo(url.toLocalFile()).absoluteFilePath()));
+    QByteArray path = localPath(url);
+    if (!path.startsWith('/'))
+        path = workingDirectory() + '/' + path;
+    return fileUrlFromLocalPath(cleanedPath(path));
 }
 
 QUrl folderOf(const QUrl &file)
 {
-    return QUrl::fromLocalFile(QFileInfo(standardizedFileUrl(file).toLocalFile()).absolutePath());
+    const QByteArray path = localPath(standardizedFileUrl(file));
+    const qsizetype slash = path.lastIndexOf('/');
+    return fileUrlFromLocalPath(slash <= 0 ? QByteArray("/") : path.left(slash));
+}
+
+std::optional<FileIdentity> fileIdentity(const QUrl &file)
+{
+    struct stat st {};
+    if (!file.isLocalFile() || ::stat(localPath(file).constData(), &st) != 0)
+        return std::nullopt;
+    return FileIdentity{quint64(st.st_dev), quint64(st.st_ino), qint64(st.st_size),
+                        qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
 }
 
 SortOrder currentSortOrder(const Settings &settings) { return settings.sortOrder(); }
@@ -108,36 +202,61 @@ std::optional<QList<QUrl>> listImageFiles(const QUrl &folder, const std::optiona
                                           SortOrder order, bool descending,
                                           const ImageService &images)
 {
-    const QDir dir(folder.toLocalFile());
-    if (!folder.isLocalFile() || !dir.exists() || !dir.isReadable())
+    if (!folder.isLocalFile())
         return std::nullopt;
-    const QSet<QString> &extensions = images.supportedExtensions();
-    // Hidden files are skipped by leaving out QDir::Hidden; stat data comes with the entry.
-    const QFileInfoList infos =
-        dir.entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::Unsorted);
-    QList<Entry> entries;
-    entries.reserve(infos.size());
-    // Dates cost a stat per file; a name sort needs none (the entry type comes with the
-    // directory listing).
+    const QUrl base = standardizedFileUrl(folder);
+    const std::optional<QUrl> inc =
+        including ? std::optional(standardizedFileUrl(*including)) : std::nullopt;
     const bool dated = order != SortOrder::name;
-    const QString base = QDir::cleanPath(dir.absolutePath()) + QLatin1Char('/');
-    for (const QFileInfo &info : infos) {
-        const QString name = info.fileName();
-        const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-        if (dot < 0 || !extensions.contains(name.mid(dot + 1).toLower()) || !info.isFile())
+    struct CloseDir {
+        void operator()(DIR *d) const { ::closedir(d); }
+    };
+    const std::unique_ptr<DIR, CloseDir> dir(::opendir(localPath(base).constData()));
+    if (!dir) {
+        // A folder with search but no read permission: the file the user opened is still
+        // readable and stays, alone.
+        struct stat st {};
+        if (inc && ::stat(localPath(*inc).constData(), &st) == 0 && !S_ISDIR(st.st_mode))
+            return QList<QUrl>{*inc};
+        return std::nullopt;
+    }
+    const QSet<QString> &extensions = images.supportedExtensions();
+    const CancellationToken token = CancellationToken::current();
+    QList<Entry> entries;
+    bool includingListed = false;
+    // Names stay bytes: QDir drops names that are not valid UTF-8. The entry type comes
+    // with the listing; links (photo collections made of links are common) and file
+    // systems that give no type cost one stat.
+    for (int n = 0;; ++n) {
+        errno = 0;
+        const dirent *e = ::readdir(dir.get());
+        if (!e) {
+            if (errno != 0)
+                return std::nullopt;
+            break;
+        }
+        if ((n & 1023) == 0 && token.isCancelled())
+            return std::nullopt;
+        const QByteArray name(e->d_name);
+        if (name.startsWith('.')) // hidden, and "." and ".."
             continue;
-        entries.push_back({QUrl::fromLocalFile(base + name), name,
-                           dated ? modificationDate(info) : std::nullopt});
+        const qsizetype dot = name.lastIndexOf('.');
+        if (dot < 0 || !extensions.contains(QString::fromUtf8(name.mid(dot + 1)).toLower()))
+            continue;
+        struct stat st {};
+        const bool needStat = dated || e->d_type == DT_LNK || e->d_type == DT_UNKNOWN;
+        if (needStat && ::fstatat(::dirfd(dir.get()), e->d_name, &st, 0) != 0)
+            continue;
+        if (needStat ? !S_ISREG(st.st_mode) : e->d_type != DT_REG)
+            continue;
+        Entry entry{childFileUrl(base, name), name, QFile::decodeName(name),
+                    dated ? modificationDate(st) : std::nullopt};
+        includingListed = includingListed || (inc && entry.url == *inc);
+        entries.push_back(std::move(entry));
     }
-    if (including) {
-        const QUrl inc = standardizedFileUrl(*including);
-        const QFileInfo info(inc.toLocalFile());
-        const bool listed = std::any_of(entries.begin(), entries.end(),
-                                        [&](const Entry &e) { return e.url == inc; });
-        if (!listed && info.exists())
-            entries.push_back(
-                {inc, info.fileName(), dated ? modificationDate(info) : std::nullopt});
-    }
+    struct stat st {};
+    if (inc && !includingListed && ::stat(localPath(*inc).constData(), &st) == 0)
+        entries.push_back(entryFor(*inc, dated));
     return sortEntries(std::move(entries), order, descending, images);
 }
 
@@ -146,11 +265,8 @@ QList<QUrl> sortImageFiles(const QList<QUrl> &files, SortOrder order, bool desce
 {
     QList<Entry> entries;
     entries.reserve(files.size());
-    for (const QUrl &url : files) {
-        const QFileInfo info(url.toLocalFile());
-        entries.push_back({url, info.fileName(),
-                           order == SortOrder::name ? std::nullopt : modificationDate(info)});
-    }
+    for (const QUrl &url : files)
+        entries.push_back(entryFor(url, order != SortOrder::name));
     return sortEntries(std::move(entries), order, descending, images);
 }
 

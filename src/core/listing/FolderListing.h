@@ -2,6 +2,7 @@
 
 #include "core/model/Enums.h"
 
+#include <QByteArray>
 #include <QList>
 #include <QUrl>
 
@@ -12,17 +13,39 @@ namespace orva {
 class ImageService;
 class Settings;
 
+// A file's path as the file system's bytes. Names that are not valid UTF-8 survive: the
+// URL keeps them percent-encoded, which toLocalFile() would turn into U+FFFD.
+QByteArray localPath(const QUrl &url);
+// The file URL of a path given as bytes; equal to QUrl::fromLocalFile for UTF-8 paths.
+QUrl fileUrlFromLocalPath(const QByteArray &path);
+// An entry of a folder, without doubling the separator of the root folder.
+QUrl childFileUrl(const QUrl &folder, const QByteArray &name);
+
 // The standardized form of a file URL: absolute, clean path.
 QUrl standardizedFileUrl(const QUrl &url);
 // The folder holding a file, standardized.
 QUrl folderOf(const QUrl &file);
+
+// What identifies the contents a decode read: replacing a file (new inode), rewriting it
+// (new size or modification time) or copying over it all change it.
+struct FileIdentity {
+    quint64 device = 0;
+    quint64 inode = 0;
+    qint64 size = 0;
+    qint64 modifiedNs = 0;
+    friend bool operator==(const FileIdentity &, const FileIdentity &) = default;
+};
+// The identity of the file a URL names now (symbolic links followed); absent when it
+// cannot be examined.
+std::optional<FileIdentity> fileIdentity(const QUrl &file);
 
 // The sort order in the settings; anything that names no order gives `name`.
 SortOrder currentSortOrder(const Settings &settings);
 
 // The image files of a folder in display order: visible regular files with a supported
 // extension, plus `including` when it exists but the filter dropped it (a hidden file the
-// user opened). Absent when the folder cannot be read. Slow: reads the folder and, for
+// user opened). When the folder cannot be listed (search permission only), `including` alone
+// if it still exists; absent otherwise. Slow: reads the folder and, for
 // `dateTaken`, every file's metadata; run it on a background task.
 std::optional<QList<QUrl>> listImageFiles(const QUrl &folder, const std::optional<QUrl> &including,
                                           SortOrder order, bool descending,

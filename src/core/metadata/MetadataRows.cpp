@@ -1,5 +1,7 @@
 #include "core/metadata/MetadataRows.h"
 
+#include "core/listing/FolderListing.h"
+
 #include "core/services/ImageService.h"
 
 #include <QCoreApplication>
@@ -238,9 +240,8 @@ QList<MetadataEntry> formatMetadataEntries(std::optional<qint64> fileSize,
 QList<MetadataEntry> readMetadataEntries(const QUrl &url, const ImageService &images)
 {
     std::optional<qint64> fileSize;
-    const QFileInfo info(url.toLocalFile());
-    if (info.exists())
-        fileSize = info.size();
+    if (const auto identity = fileIdentity(url)) // by bytes: the name need not be UTF-8
+        fileSize = identity->size;
     return formatMetadataEntries(fileSize, images.readProperties(url));
 }
 

@@ -18,8 +18,11 @@ QList<AppState *> WindowRouter::states() const
     return out;
 }
 
+AppState *WindowRouter::lastTarget() const { return lastTarget_.data(); }
+
 void WindowRouter::openFiles(const QList<QUrl> &urls)
 {
+    lastTarget_ = nullptr;
     pending_ += urls;
     flushPendingURLs();
 }
@@ -57,6 +60,7 @@ void WindowRouter::flushPendingURLs()
         if (!pending_.isEmpty() && target) {
             const QUrl url = pending_.first();
             pending_.clear();
+            lastTarget_ = target;
             target->open(url);
             closeEmptyWindows();
         }
@@ -69,6 +73,7 @@ void WindowRouter::flushPendingURLs()
                     empty = s;
                     break;
                 }
+            lastTarget_ = empty;
             if (empty)
                 empty->open(url); // sets currentURL at once, so the next file goes elsewhere
             else if (openWindow_)

@@ -37,6 +37,10 @@ public:
     void relieveMemoryPressure();
 
     QList<QUrl> pendingURLs() const { return pending_; }
+    // The existing window that took the last file routed by openFiles(); null when that
+    // file went to a new window or is still queued. Whoever handed the file over brings
+    // this window forward.
+    AppState *lastTarget() const;
     QList<AppState *> states() const;
 
 private:
@@ -44,6 +48,7 @@ private:
     QList<QPointer<AppState>> states_;
     QList<QUrl> pending_;
     std::function<void(const QUrl &)> openWindow_;
+    QPointer<AppState> lastTarget_;
     bool flushing_ = false;
 };
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/listing/FolderListing.h"
 #include "core/model/DecodedImage.h"
 #include "core/model/Enums.h"
 #include "core/model/FinderTag.h"
@@ -147,6 +148,9 @@ public:
 
     // --- folder listing (AppStateFolder.cpp) ---
     void rescanCurrentFolder();
+    // The window became the active one: catch up with its folder, debounced like folder
+    // events since focus moves in bursts (a menu closing, a dialog going away).
+    void windowActivated();
 
     // --- settings and title (AppState.cpp) ---
     // Sets and persists the mode, then requests the zoom that goes with it.
@@ -200,6 +204,8 @@ private:
     void scanFolder(const QUrl &folder);
     void applyListing(const QList<QUrl> &files);
     void scheduleRescan();
+    // Drops kept decodes whose file changed on disk since; true when the shown file's did.
+    bool forgetChangedDecodes();
 
     template <class T, class U> bool assign(T &field, U &&value, void (AppState::*changed)())
     {
@@ -242,7 +248,12 @@ private:
     bool showStatusBar_ = true;
     ScheduledAction hideStatusBarTask_;
     double hideStatusBarDeadline_ = -std::numeric_limits<double>::infinity();
-    QHash<QUrl, Task<DecodedImage>> loadTasks_;
+    // A preview decode with the identity its file had when the decode started.
+    struct LoadEntry {
+        Task<DecodedImage> task;
+        std::optional<FileIdentity> identity;
+    };
+    QHash<QUrl, LoadEntry> loadTasks_;
     Task<DecodedImage> fullResolutionTask_;
     ScheduledAction fullResolutionCheck_;
     int loadGeneration_ = 0;
@@ -252,6 +263,9 @@ private:
     int navigationDirection_ = +1;
     std::unique_ptr<DirectoryWatcher> directoryWatcher_;
     ScheduledAction rescanTask_;
+    // Scans are numbered; only the newest one's listing is installed.
+    int scanNumber_ = 0;
+    Task<QList<QUrl>> scanTask_;
     int displayedAnimationFrame_ = 0;
     std::unique_ptr<PointerEvents::Monitor> mouseMonitor_;
 };

@@ -12,7 +12,10 @@ constexpr double rescanDebounce = 0.3;
 
 void AppState::scanFolder(const QUrl &folder)
 {
-    if (!directoryWatcher_ || directoryWatcher_->directory() != folder) {
+    // A watch whose folder was moved away, deleted or replaced by another at the same path
+    // no longer reports what happens there: watch again.
+    if (!directoryWatcher_ || directoryWatcher_->directory() != folder ||
+        !directoryWatcher_->isWatching()) {
         directoryWatcher_.reset(); // the old watch stops even if the new one fails
         const QPointer<AppState> self(this);
         directoryWatcher_ = services_.watchers.watch(folder, [self] {
@@ -25,16 +28,36 @@ void AppState::scanFolder(const QUrl &folder)
     const SortOrder order = currentSortOrder(s);
     const bool descending = s.sortDescending();
     const ImageService &images = services_.images;
-    services_.tasks
-        .run(TaskPriority::userInitiated,
-             [=, &images](const CancellationToken &) {
-                 return listImageFiles(folder, including, order, descending, images);
-             })
-        .then(this, [this, folder](const std::optional<QList<QUrl>> &files) {
-            // A listing of a folder the window has left (or emptied) is dropped.
-            if (currentURL_ && folderOf(*currentURL_) == folder)
-                applyListing(files.value_or(QList<QUrl>()));
+    // An older listing (a slow date sort) finishing late must not bring back files a
+    // newer one no longer saw.
+    const int scan = ++scanNumber_;
+    scanTask_.cancel();
+    scanTask_ =
+        services_.tasks.run(TaskPriority::userInitiated, [=, &images](const CancellationToken &) {
+            return listImageFiles(folder, including, order, descending, images);
         });
+    scanTask_.then(this, [this, folder, scan](const std::optional<QList<QUrl>> &files) {
+        if (scan != scanNumber_)
+            return;
+        // A listing of a folder the window has left (or emptied) is dropped.
+        if (currentURL_ && folderOf(*currentURL_) == folder)
+            applyListing(files.value_or(QList<QUrl>()));
+    });
+}
+
+bool AppState::forgetChangedDecodes()
+{
+    bool currentChanged = false;
+    for (auto it = loadTasks_.begin(); it != loadTasks_.end();) {
+        if (it->identity == fileIdentity(it.key())) {
+            ++it;
+            continue;
+        }
+        currentChanged = currentChanged || (currentURL_ && it.key() == *currentURL_);
+        it->task.cancel();
+        it = loadTasks_.erase(it);
+    }
+    return currentChanged;
 }
 
 void AppState::applyListing(const QList<QUrl> &files)
@@ -43,9 +66,15 @@ void AppState::applyListing(const QList<QUrl> &files)
         return;
     const qsizetype k = files.indexOf(*currentURL_);
     setImageFiles(files);
+    const bool shownFileChanged = forgetChangedDecodes();
     if (k >= 0) {
         setCurrentIndex(int(k));
-        prefetchNeighbours();
+        // The shown file was rewritten or replaced (an editor's save), or its decode
+        // failed (perhaps a copy still arriving): show what is on disk now.
+        if (shownFileChanged || !loadTasks_.contains(*currentURL_))
+            showFile(*currentURL_);
+        else
+            prefetchNeighbours();
     } else {
         showIndexClamped(currentIndex_);
     }
@@ -64,5 +93,7 @@ void AppState::rescanCurrentFolder()
     if (currentURL_)
         scanFolder(folderOf(*currentURL_));
 }
+
+void AppState::windowActivated() { scheduleRescan(); }
 
 } // namespace orva

@@ -68,15 +68,29 @@ void AppState::showFile(const QUrl &url)
 
 Task<DecodedImage> AppState::loadTask(const QUrl &url)
 {
-    if (const auto it = loadTasks_.constFind(url); it != loadTasks_.constEnd())
-        return *it;
+    const std::optional<FileIdentity> identity = fileIdentity(url);
+    if (const auto it = loadTasks_.find(url); it != loadTasks_.end()) {
+        if (it->identity == identity)
+            return it->task;
+        // Replaced or rewritten since: what was decoded is not what is on disk.
+        it->task.cancel();
+        loadTasks_.erase(it);
+    }
     const int bound = maxScreenPixelSize();
     const ImageService &images = services_.images;
     Task<DecodedImage> task = services_.tasks.run(TaskPriority::userInitiated,
                                                   [url, bound, &images](const CancellationToken &) {
                                                       return images.decodeImage(url, bound);
                                                   });
-    loadTasks_.insert(url, task);
+    loadTasks_.insert(url, {task, identity});
+    // A failure is not kept: the file may be a copy still being written, so the next look
+    // at it decodes again.
+    task.then(this, [this, url, task](const std::optional<DecodedImage> &result) {
+        if (result)
+            return;
+        if (const auto it = loadTasks_.find(url); it != loadTasks_.end() && it->task == task)
+            loadTasks_.erase(it);
+    });
     return task;
 }
 
@@ -106,7 +120,7 @@ void AppState::prefetchNeighbours()
         if (keep.contains(it.key())) {
             ++it;
         } else {
-            it->cancel();
+            it->task.cancel();
             it = loadTasks_.erase(it);
         }
     }
@@ -120,7 +134,7 @@ void AppState::cancelPrefetches()
         if (currentURL_ && it.key() == *currentURL_) {
             ++it;
         } else {
-            it->cancel();
+            it->task.cancel();
             it = loadTasks_.erase(it);
         }
     }
@@ -148,7 +162,7 @@ void AppState::goToIndex(int index)
 void AppState::removeFromList(const QUrl &url)
 {
     if (const auto it = loadTasks_.find(url); it != loadTasks_.end()) {
-        it->cancel();
+        it->task.cancel();
         loadTasks_.erase(it);
     }
     qsizetype i = imageFiles_.indexOf(url);
@@ -179,8 +193,8 @@ void AppState::clearViewer()
     ++loadGeneration_;
     fullResolutionTask_.cancel();
     fullResolutionTask_ = {};
-    for (Task<DecodedImage> &t : loadTasks_)
-        t.cancel();
+    for (LoadEntry &e : loadTasks_)
+        e.task.cancel();
     loadTasks_.clear();
     directoryWatcher_.reset();
     setCurrentURL(std::nullopt);
@@ -209,7 +223,7 @@ void AppState::checkFullResolution()
     const QUrl url = *currentURL_;
     const double scale = window_ ? window_->devicePixelRatio() : 2.0;
     const int generation = loadGeneration_;
-    it->then(this, [this, url, scale, generation](const std::optional<DecodedImage> &preview) {
+    it->task.then(this, [this, url, scale, generation](const std::optional<DecodedImage> &preview) {
         if (!preview || generation != loadGeneration_)
             return;
         const bool tooCoarse = preview->resolution < 1.0 &&

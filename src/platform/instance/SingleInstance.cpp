@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QLocalSocket>
+#include <QLockFile>
 #include <QStandardPaths>
 
 #include <unistd.h>
@@ -10,7 +11,19 @@ namespace orva {
 
 namespace {
 constexpr int handOffTimeoutMs = 2000;
+// Longer than a hand-off: a launch waits this long for the one ahead of it, then goes on
+// without the lock rather than not starting at all.
+constexpr int lockTimeoutMs = 5000;
 constexpr qint64 maxMessageBytes = 1 << 20;
+
+bool answers(const QString &name)
+{
+    QLocalSocket probe;
+    probe.connectToServer(name);
+    const bool connected = probe.waitForConnected(handOffTimeoutMs);
+    probe.abort();
+    return connected;
+}
 } // namespace
 
 QString SingleInstance::defaultSocketName()
@@ -30,16 +43,32 @@ SingleInstance::SingleInstance(QString socketName, QObject *parent)
     });
 }
 
-bool SingleInstance::handOff(const QStringList &absolutePaths)
+bool SingleInstance::handOffOrServe(const QList<QUrl> &files)
+{
+    // Without the lock, two launches can both find nobody listening, and the second one's
+    // clean-up of a "stale" socket would unlink the first one's live socket.
+    const QString lockPath = name_.contains(QLatin1Char('/'))
+                                 ? name_ + QStringLiteral(".lock")
+                                 : QDir(QDir::tempPath()).filePath(name_ + QStringLiteral(".lock"));
+    QLockFile lock(lockPath); // a crashed holder's lock is recognised by its process id
+    lock.tryLock(lockTimeoutMs);
+    if (handOff(files))
+        return true;
+    listen();
+    return false;
+}
+
+bool SingleInstance::handOff(const QList<QUrl> &files)
 {
     QLocalSocket socket;
     socket.connectToServer(name_);
     if (!socket.waitForConnected(handOffTimeoutMs))
         return false;
-    // One path per line; an empty message still means "bring a window up".
+    // One encoded URL per line: plain ASCII that keeps any file name's bytes. An empty
+    // message still means "bring a window up".
     QByteArray message;
-    for (const QString &p : absolutePaths)
-        message += p.toUtf8() + '\n';
+    for (const QUrl &url : files)
+        message += url.toEncoded() + '\n';
     message += '\n'; // end of message
     socket.write(message);
     if (!socket.waitForBytesWritten(handOffTimeoutMs))
@@ -50,10 +79,14 @@ bool SingleInstance::handOff(const QStringList &absolutePaths)
 
 bool SingleInstance::listen()
 {
+    // Binding puts a new socket in place of whatever is at the path (Qt renames it there),
+    // a live instance's socket included: only serve when nobody answers.
+    if (answers(name_))
+        return false;
     server_.setSocketOptions(QLocalServer::UserAccessOption);
     if (server_.listen(name_))
         return true;
-    // A socket left by a crashed instance answers nobody; it was checked by handOff().
+    // A socket left by a crashed instance answers nobody and may go.
     QLocalServer::removeServer(name_);
     return server_.listen(name_);
 }
@@ -69,12 +102,14 @@ void SingleInstance::readConnection(QLocalSocket *socket)
         }
         if (!buffer->endsWith("\n\n") && *buffer != "\n")
             return;
-        QStringList paths;
-        for (const QByteArray &line : buffer->split('\n'))
-            if (!line.isEmpty())
-                paths << QString::fromUtf8(line);
+        QList<QUrl> files;
+        for (const QByteArray &line : buffer->split('\n')) {
+            const QUrl url = QUrl::fromEncoded(line, QUrl::StrictMode);
+            if (!line.isEmpty() && url.isLocalFile())
+                files << url;
+        }
         buffer->clear();
-        emit filesReceived(paths);
+        emit filesReceived(files);
     });
     connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
 }

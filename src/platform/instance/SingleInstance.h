@@ -1,8 +1,9 @@
 #pragma once
 
+#include <QList>
 #include <QLocalServer>
 #include <QObject>
-#include <QStringList>
+#include <QUrl>
 
 namespace orva {
 
@@ -18,15 +19,19 @@ public:
 
     explicit SingleInstance(QString socketName = defaultSocketName(), QObject *parent = nullptr);
 
-    // Sends the files to a running instance. True when one took them; this process should
-    // then exit.
-    bool handOff(const QStringList &absolutePaths);
-    // Becomes the running instance. False when the socket cannot be created (Orva then runs
-    // on its own).
+    // Hands the files to a running instance (true: this process should exit), or becomes
+    // the running instance. Launches that race each other take turns on a lock file next to
+    // the socket, so exactly one of them ends up serving.
+    bool handOffOrServe(const QList<QUrl> &files);
+
+    // Sends the files to a running instance. True when one took them.
+    bool handOff(const QList<QUrl> &files);
+    // Becomes the running instance. False when another instance answers on the socket or
+    // the socket cannot be created (Orva then runs on its own).
     bool listen();
 
 signals:
-    void filesReceived(const QStringList &absolutePaths);
+    void filesReceived(const QList<QUrl> &files);
 
 private:
     void readConnection(QLocalSocket *socket);

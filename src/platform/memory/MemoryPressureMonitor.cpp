@@ -11,9 +11,9 @@ namespace {
 
 constexpr double pollSeconds = 5.0;
 
-std::optional<qint64> readNumberFile(const char *path)
+std::optional<qint64> readNumberFile(const QString &path)
 {
-    QFile f(QString::fromLatin1(path));
+    QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         return std::nullopt;
     bool ok = false;
@@ -86,13 +86,63 @@ bool MemoryPressureMonitor::isUnderPressure(const Memory &memory, std::optional<
     return available * 10 < total;
 }
 
+MemoryPressureMonitor::CgroupMemory
+MemoryPressureMonitor::cgroupMemory(const QByteArray &selfCgroup, const QString &root)
+{
+    // cgroup v2: "0::/path"; v1: "N:controller,...:/path" with the memory controller
+    // mounted in a folder of its own.
+    QString base = root;
+    QByteArray path;
+    QString limitFile = QStringLiteral("memory.max");
+    QString usageFile = QStringLiteral("memory.current");
+    bool found = false;
+    for (const QByteArray &line : selfCgroup.split('\n')) {
+        const QList<QByteArray> fields = line.split(':');
+        if (fields.size() < 3)
+            continue;
+        const QByteArray group = line.mid(fields[0].size() + fields[1].size() + 2).trimmed();
+        if (fields[1].split(',').contains("memory")) {
+            base = root + QStringLiteral("/memory");
+            path = group;
+            limitFile = QStringLiteral("memory.limit_in_bytes");
+            usageFile = QStringLiteral("memory.usage_in_bytes");
+            found = true;
+            break;
+        }
+        if (fields[0] == "0" && fields[1].isEmpty()) {
+            path = group;
+            found = true;
+        }
+    }
+    CgroupMemory out;
+    if (!found)
+        return out;
+    QString folder = base;
+    const auto consider = [&](const QString &dir) {
+        const auto limit = readNumberFile(dir + QLatin1Char('/') + limitFile);
+        if (limit && *limit > 0 && (!out.limit || *limit < *out.limit))
+            out.limit = limit;
+    };
+    consider(folder);
+    for (const QByteArray &part : path.split('/')) {
+        if (part.isEmpty() || part == "." || part == "..")
+            continue;
+        folder += QLatin1Char('/') + QFile::decodeName(part);
+        consider(folder);
+    }
+    out.usage = readNumberFile(folder + QLatin1Char('/') + usageFile);
+    return out;
+}
+
 void MemoryPressureMonitor::poll()
 {
     QFile meminfo(QStringLiteral("/proc/meminfo"));
+    QFile selfCgroup(QStringLiteral("/proc/self/cgroup"));
     if (meminfo.open(QIODevice::ReadOnly)) {
+        const CgroupMemory cgroup = cgroupMemory(
+            selfCgroup.open(QIODevice::ReadOnly) ? selfCgroup.readAll() : QByteArray());
         if (const auto memory = parseMeminfo(meminfo.readAll()))
-            if (isUnderPressure(*memory, readNumberFile("/sys/fs/cgroup/memory.max"),
-                                readNumberFile("/sys/fs/cgroup/memory.current")))
+            if (isUnderPressure(*memory, cgroup.limit, cgroup.usage))
                 onPressure_();
     }
     pollTimer_ = scheduler_.after(pollSeconds, [this] { poll(); });

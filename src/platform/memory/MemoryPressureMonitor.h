@@ -34,6 +34,16 @@ public:
     static bool isUnderPressure(const Memory &memory, std::optional<qint64> cgroupLimit,
                                 std::optional<qint64> cgroupUsage);
 
+    // The memory limit and use of this process's own control group, from the text of
+    // /proc/self/cgroup and the cgroup file system mounted at `root`. A limit on an
+    // enclosing group binds too, so the smallest one on the way down counts.
+    struct CgroupMemory {
+        std::optional<qint64> limit;
+        std::optional<qint64> usage;
+    };
+    static CgroupMemory cgroupMemory(const QByteArray &selfCgroup,
+                                     const QString &root = QStringLiteral("/sys/fs/cgroup"));
+
 private:
     void poll();
 

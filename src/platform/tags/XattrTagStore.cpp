@@ -1,5 +1,7 @@
 #include "platform/tags/XattrTagStore.h"
 
+#include "core/listing/FolderListing.h"
+
 #include <QFile>
 
 #include <cerrno>
@@ -24,11 +26,11 @@ QStringList splitTags(const QString &text)
     return tags;
 }
 
-std::optional<QByteArray> localPath(const QUrl &url)
+std::optional<QByteArray> attributePath(const QUrl &url)
 {
     if (!url.isLocalFile())
         return std::nullopt;
-    QByteArray path = QFile::encodeName(url.toLocalFile());
+    QByteArray path = orva::localPath(url); // bytes: the name need not be UTF-8
     if (path.isEmpty())
         return std::nullopt;
     return path;
@@ -38,7 +40,7 @@ std::optional<QByteArray> localPath(const QUrl &url)
 
 QStringList XattrTagStore::readTags(const QUrl &url) const
 {
-    const std::optional<QByteArray> path = localPath(url);
+    const std::optional<QByteArray> path = attributePath(url);
     if (!path)
         return {};
 
@@ -64,7 +66,7 @@ QStringList XattrTagStore::readTags(const QUrl &url) const
 
 std::optional<QString> writeTags(const QUrl &url, const QStringList &tags)
 {
-    const std::optional<QByteArray> path = localPath(url);
+    const std::optional<QByteArray> path = attributePath(url);
     if (!path)
         return qt_error_string(ENOTSUP);
 

@@ -1,27 +1,42 @@
 #include "platform/watch/InotifyDirectoryWatcher.h"
 
-#include <QFile>
+#include "core/listing/FolderListing.h"
+
 #include <QSocketNotifier>
 
 #include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace orva {
 
 namespace {
 
-// Only the folder's own entry list matters: writes inside files are deliberately left
-// out, so saving an image in place does not reload the whole folder.
+// The folder's entry list, plus a file closed after writing: a new file raises IN_CREATE
+// before its data is there, and a save in place raises nothing else, so without it a copy
+// still arriving or a rewritten photo would keep its first (failed or old) decode until
+// something else changed. Writes themselves stay out: one close per file is enough.
 constexpr uint32_t watchMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
-                               IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+                               IN_CLOSE_WRITE | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+// The watch no longer follows the folder at its path.
+constexpr uint32_t lostMask = IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED | IN_UNMOUNT;
+
+std::optional<std::pair<dev_t, ino_t>> folderIdentity(const QByteArray &path)
+{
+    struct stat st {};
+    if (::stat(path.constData(), &st) != 0)
+        return std::nullopt;
+    return std::pair(st.st_dev, st.st_ino);
+}
 
 class InotifyDirectoryWatcher final : public DirectoryWatcher {
 public:
     InotifyDirectoryWatcher(QUrl folder, int fd, int wd, std::function<void()> onChange)
-        : folder_(std::move(folder)), fd_(fd), wd_(wd), onChange_(std::move(onChange)),
+        : folder_(std::move(folder)), path_(localPath(folder_)), identity_(folderIdentity(path_)),
+          fd_(fd), wd_(wd), onChange_(std::move(onChange)),
           notifier_(std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read))
     {
         QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(),
@@ -42,6 +57,11 @@ public:
     InotifyDirectoryWatcher &operator=(const InotifyDirectoryWatcher &) = delete;
 
     QUrl directory() const override { return folder_; }
+
+    bool isWatching() const override
+    {
+        return !lost_ && identity_ && folderIdentity(path_) == identity_;
+    }
 
 private:
     void onReadable()
@@ -81,6 +101,8 @@ private:
                 // system unmounted), so the destructor has nothing left to remove.
                 if (event->mask & IN_IGNORED)
                     wd_ = -1;
+                if (event->mask & lostMask)
+                    lost_ = true;
                 // IN_Q_OVERFLOW needs no extra handling: the batch still reports a change
                 // and the caller rereads the folder anyway.
                 offset += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
@@ -90,6 +112,9 @@ private:
     }
 
     QUrl folder_;
+    QByteArray path_;
+    std::optional<std::pair<dev_t, ino_t>> identity_; // of the folder when the watch began
+    bool lost_ = false;
     int fd_;
     int wd_;
     std::function<void()> onChange_;
@@ -103,7 +128,7 @@ InotifyDirectoryWatcherFactory::watch(const QUrl &folder, std::function<void()> 
 {
     if (!folder.isLocalFile())
         return nullptr;
-    const QByteArray path = QFile::encodeName(folder.toLocalFile());
+    const QByteArray path = localPath(folder);
     if (path.isEmpty())
         return nullptr;
 
