@@ -90,6 +90,28 @@ QList<QUrl> sortEntries(QList<Entry> entries, SortOrder order, bool descending,
 
 } // namespace
 
+QByteArray localPath(const QUrl &url)
+{
+    return QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+}
+
+QUrl fileUrlFromLocalPath(const QByteArray &path)
+{
+    QUrl url;
+    url.setScheme(QStringLiteral("file"));
+    // Tolerant parsing keeps the escapes of bytes that are not UTF-8 as they are.
+    url.setPath(QString::fromLatin1(path.toPercentEncoding("/")), QUrl::TolerantMode);
+    return url;
+}
+
+QUrl childFileUrl(const QUrl &folder, const QByteArray &name)
+{
+    QByteArray path = localPath(folder);
+    if (!path.endsWith('/'))
+        path += '/';
+    return fileUrlFromLocalPath(path + name);
+}
+
 QUrl standardizedFileUrl(const QUrl &url)
 {
     if (!url.isLocalFile())

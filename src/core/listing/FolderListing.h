@@ -2,6 +2,7 @@
 
 #include "core/model/Enums.h"
 
+#include <QByteArray>
 #include <QList>
 #include <QUrl>
 
@@ -11,6 +12,14 @@ namespace orva {
 
 class ImageService;
 class Settings;
+
+// A file's path as the file system's bytes. Names that are not valid UTF-8 survive: the
+// URL keeps them percent-encoded, which toLocalFile() would turn into U+FFFD.
+QByteArray localPath(const QUrl &url);
+// The file URL of a path given as bytes; equal to QUrl::fromLocalFile for UTF-8 paths.
+QUrl fileUrlFromLocalPath(const QByteArray &path);
+// An entry of a folder, without doubling the separator of the root folder.
+QUrl childFileUrl(const QUrl &folder, const QByteArray &name);
 
 // The standardized form of a file URL: absolute, clean path.
 QUrl standardizedFileUrl(const QUrl &url);
