@@ -10,6 +10,8 @@
 #include "core/services/TagStore.h"
 #include "core/state/AppState.h"
 #include "imageio/ImageIOService.h"
+#include "platform/desktop/GioDesktopServices.h"
+#include "platform/files/PosixFileOperations.h"
 #include "platform/settings/QSettingsStore.h"
 
 #include <QCoreApplication>
@@ -63,8 +65,11 @@ struct BenchServices {
     NoWatch watchers;
     NoTags tags;
     NoPointer pointer;
+    PosixFileOperations files;
+    GioDesktopServices desktop;
     TaskRuntime tasks;
-    AppServices services{settings, scheduler, tasks, images, screens, watchers, tags, pointer};
+    AppServices services{settings, scheduler, tasks,   images, screens,
+                         watchers, tags,      pointer, files,  desktop};
 };
 
 // A viewer state on those services.

@@ -3,6 +3,8 @@
 #include "core/runtime/Scheduler.h"
 #include "core/runtime/TaskRuntime.h"
 #include "imageio/ImageIOService.h"
+#include "platform/desktop/GioDesktopServices.h"
+#include "platform/files/PosixFileOperations.h"
 #include "platform/instance/SingleInstance.h"
 #include "platform/pointer/QtPointerEvents.h"
 #include "platform/screens/QtScreenInfo.h"
@@ -38,9 +40,11 @@ int main(int argc, char *argv[])
     orva::InotifyDirectoryWatcherFactory watchers;
     orva::XattrTagStore tags;
     orva::QtPointerEvents pointer;
+    orva::PosixFileOperations fileOperations;
+    orva::GioDesktopServices desktop;
     orva::TaskRuntime tasks; // destroyed first: its work uses the services above
-    const orva::AppServices services{settingsStore, scheduler, tasks, images,
-                                     screens,       watchers,  tags,  pointer};
+    const orva::AppServices services{settingsStore, scheduler, tasks,   images,         screens,
+                                     watchers,      tags,      pointer, fileOperations, desktop};
 
     orva::AppDelegate delegate(services);
     QObject::connect(&instance, &orva::SingleInstance::filesReceived, &delegate,

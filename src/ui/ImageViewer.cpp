@@ -3,6 +3,7 @@
 #include "core/settings/Settings.h"
 #include "core/state/AppState.h"
 #include "core/view/ViewerContent.h"
+#include "ui/FileActionDialogs.h"
 #include "ui/MessageView.h"
 #include "ui/MetadataPanel.h"
 #include "ui/StatusPill.h"
@@ -51,6 +52,14 @@ ImageViewer::ImageViewer(AppState &state, ViewerCommands &commands, QWidget *par
             [this] { status_->setShown(state_.showStatusBar()); });
     connect(&state_, &AppState::currentURLChanged, this, &ImageViewer::currentFileChanged);
     connect(&state_, &AppState::errorMessageChanged, this, &ImageViewer::showError);
+    connect(&state_, &AppState::showRenamePromptChanged, this, [this] {
+        if (state_.showRenamePrompt())
+            openRenamePrompt(this, state_);
+    });
+    connect(&state_, &AppState::showDeleteConfirmationChanged, this, [this] {
+        if (state_.showDeleteConfirmation())
+            openDeleteConfirmation(this, state_);
+    });
 
     SettingsStore &settings = state_.services().settings;
     connect(&settings, &SettingsStore::valueChanged, this, [this](const QString &key) {
@@ -186,6 +195,13 @@ void ImageViewer::keyPressEvent(QKeyEvent *event)
         if (!repeat || state_.isCurrentFileLoaded())
             state_.navigate(event->key() == Qt::Key_Left ? -1 : +1);
         return;
+    case Qt::Key_Delete:
+    case Qt::Key_Backspace:
+        // Held down it asks once: the confirmation is window-modal.
+        if (event->modifiers() & ~Qt::KeypadModifier)
+            break;
+        state_.requestDelete();
+        return;
     case Qt::Key_Tab:
         if (!repeat)
             state_.setOverlayMode(viewer::nextOverlayMode(state_.overlayMode()));
@@ -233,6 +249,10 @@ void ImageViewer::keyPressEvent(QKeyEvent *event)
     if (!(event->modifiers() & ~Qt::KeypadModifier) &&
         viewer::handleDigitKey(state_, event->text()))
         return;
+    if (event->text() == QStringLiteral("\x7f")) { // the delete character, from any key
+        state_.requestDelete();
+        return;
+    }
     event->ignore();
 }
 

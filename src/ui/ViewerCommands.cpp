@@ -3,6 +3,7 @@
 #include "core/model/FinderTag.h"
 #include "core/settings/Settings.h"
 #include "core/state/AppState.h"
+#include "ui/FileActionDialogs.h"
 
 #include <QApplication>
 #include <QMenuBar>
@@ -115,10 +116,34 @@ ViewerCommands::ViewerCommands(AppState &state, QWidget *window)
     connect(descending_, &QAction::triggered, this,
             [this](bool on) { state_.settings().setSortDescending(on); });
 
-    for (auto signal : {&AppState::displayModeChanged, &AppState::overlayModeChanged,
-                        &AppState::isSlideshowRunningChanged, &AppState::imageFilesChanged,
-                        &AppState::animationFrameCountChanged, &AppState::isAnimationPausedChanged,
-                        &AppState::currentTagsChanged})
+    copyImage_ =
+        makeAction(this, labelText("Copy Image"), {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C)});
+    connect(copyImage_, &QAction::triggered, this, [this] { state_.copyImage(); });
+    reveal_ = makeAction(this, labelText("Reveal in Finder"));
+    connect(reveal_, &QAction::triggered, this, [this] { state_.revealInFinder(); });
+    rename_ = makeAction(this, labelText("Rename..."), {QKeySequence(Qt::Key_F2)});
+    connect(rename_, &QAction::triggered, this, [this] { state_.beginRename(); });
+    copyTo_ =
+        makeAction(this, labelText("Copy To..."), {QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_C)});
+    connect(copyTo_, &QAction::triggered, this,
+            [this] { chooseTransferFolder(window_, state_, false); });
+    moveTo_ =
+        makeAction(this, labelText("Move To..."), {QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_M)});
+    connect(moveTo_, &QAction::triggered, this,
+            [this] { chooseTransferFolder(window_, state_, true); });
+    openWith_ = new QMenu(labelText("Open With"), window_);
+    connect(openWith_, &QMenu::aboutToShow, this, &ViewerCommands::rebuildOpenWithMenu);
+    rebuildOpenWithMenu();
+    // Ctrl+Backspace as on keyboards whose delete key erases backwards; Ctrl+Delete too.
+    deleteImage_ = makeAction(
+        this, labelText("Delete Image"),
+        {QKeySequence(Qt::CTRL | Qt::Key_Backspace), QKeySequence(Qt::CTRL | Qt::Key_Delete)});
+    connect(deleteImage_, &QAction::triggered, this, [this] { state_.requestDelete(); });
+
+    for (auto signal : {&AppState::currentURLChanged, &AppState::displayModeChanged,
+                        &AppState::overlayModeChanged, &AppState::isSlideshowRunningChanged,
+                        &AppState::imageFilesChanged, &AppState::animationFrameCountChanged,
+                        &AppState::isAnimationPausedChanged, &AppState::currentTagsChanged})
         connect(&state_, signal, this, &ViewerCommands::refresh);
     connect(&state_.services().settings, &SettingsStore::valueChanged, this,
             &ViewerCommands::refresh);
@@ -147,6 +172,24 @@ void ViewerCommands::refresh()
     for (int i = 0; i < sortOptions_.size(); ++i)
         sortOptions_[i]->setChecked(orders[i] == order);
     descending_->setChecked(settings.sortDescending());
+    const bool hasFile = state_.currentURL().has_value();
+    for (QAction *a : {rename_, copyTo_, moveTo_})
+        a->setEnabled(hasFile);
+}
+
+void ViewerCommands::rebuildOpenWithMenu()
+{
+    openWith_->clear();
+    for (const OpenWithApp &app : state_.openWithApps()) {
+        QIcon icon = QIcon::fromTheme(app.icon);
+        if (icon.isNull() && app.icon.startsWith(QLatin1Char('/')))
+            icon = QIcon(app.icon);
+        QAction *a = openWith_->addAction(icon, app.name);
+        connect(a, &QAction::triggered, this, [this, url = app.url] { state_.openWith(url); });
+    }
+    openWith_->addSeparator();
+    connect(openWith_->addAction(labelText("Other...")), &QAction::triggered, this,
+            [this] { chooseOtherApplication(window_, state_); });
 }
 
 void ViewerCommands::populateMenuBar(QMenuBar *bar)
@@ -158,6 +201,9 @@ void ViewerCommands::populateMenuBar(QMenuBar *bar)
     file->addAction(quit_);
 
     QMenu *edit = bar->addMenu(labelText("&Edit"));
+    edit->addActions({copyImage_, reveal_});
+    edit->addSeparator();
+    edit->addActions({rename_, copyTo_, moveTo_});
     edit->addMenu(tags_);
 
     QMenu *image = bar->addMenu(labelText("&Image"));
@@ -172,20 +218,29 @@ void ViewerCommands::populateMenuBar(QMenuBar *bar)
     image->addSeparator();
     image->addMenu(sort_);
     image->addAction(descending_);
+    image->addSeparator();
+    image->addMenu(openWith_);
+    image->addSeparator();
+    image->addAction(deleteImage_);
 }
 
 void ViewerCommands::populateContextMenu(QMenu *menu)
 {
+    menu->addActions({copyImage_, reveal_, rename_, copyTo_, moveTo_});
     menu->addMenu(tags_);
+    menu->addMenu(openWith_);
     menu->addSeparator();
     menu->addActions({fit_, actual_, autoSize_});
     menu->addSeparator();
     menu->addAction(metadata_);
+    menu->addSeparator();
+    menu->addAction(deleteImage_);
 }
 
 QList<QAction *> ViewerCommands::shortcutActions() const
 {
-    return {open_, close_, quit_, fit_, actual_, autoSize_, zoomIn_, zoomOut_, slideshow_};
+    return {open_,    close_,     quit_,      fit_,    actual_, autoSize_, zoomIn_,
+            zoomOut_, slideshow_, copyImage_, rename_, copyTo_, moveTo_,   deleteImage_};
 }
 
 } // namespace orva

@@ -41,6 +41,13 @@ public:
     QMenu *tagMenu() const { return tags_; }
     QMenu *sortMenu() const { return sort_; }
     QAction *descending() const { return descending_; }
+    QAction *copyImage() const { return copyImage_; }
+    QAction *reveal() const { return reveal_; }
+    QAction *rename() const { return rename_; }
+    QAction *copyTo() const { return copyTo_; }
+    QAction *moveTo() const { return moveTo_; }
+    QMenu *openWithMenu() const { return openWith_; }
+    QAction *deleteImage() const { return deleteImage_; }
 
     // Brings checks, labels and enabled states up to date.
     void refresh();
@@ -49,6 +56,8 @@ signals:
     void openRequested();
 
 private:
+    void rebuildOpenWithMenu();
+
     AppState &state_;
     QWidget *window_;
     QAction *open_, *close_, *quit_;
@@ -64,6 +73,10 @@ private:
     QActionGroup *sortGroup_;
     QList<QAction *> sortOptions_;
     QAction *descending_;
+    QAction *copyImage_, *reveal_;
+    QAction *rename_, *copyTo_, *moveTo_;
+    QMenu *openWith_;
+    QAction *deleteImage_;
 };
 
 } // namespace orva

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "core/runtime/TaskRuntime.h"
+#include "core/services/DesktopServices.h"
 #include "core/services/DirectoryWatcher.h"
+#include "core/services/FileOperations.h"
 #include "core/services/ImageService.h"
 #include "core/services/PointerEvents.h"
 #include "core/services/ScreenInfo.h"
@@ -120,6 +122,48 @@ private:
     friend class FakeMonitor;
 };
 
+// For tests that do nothing to files: every change is refused. Tests of file operations
+// use the real implementation on temporary folders.
+class RefusingFileOperations final : public FileOperations {
+public:
+    FileOutcome rename(const QUrl &, const QString &) override { return refused(); }
+    FileOutcome moveToFolder(const QUrl &, const QUrl &) override { return refused(); }
+    FileOutcome copyToFolder(const QUrl &, const QUrl &) override { return refused(); }
+    bool hasUsableTrash(const QUrl &) const override { return false; }
+    std::optional<QString> moveToTrash(const QUrl &) override { return refused().error; }
+    std::optional<QString> remove(const QUrl &) override { return refused().error; }
+
+private:
+    static FileOutcome refused()
+    {
+        return FileOutcome::failure(QStringLiteral("Operation not permitted"));
+    }
+};
+
+// A desktop with a scripted application list that records what it is asked to do.
+class FakeDesktop final : public DesktopServices {
+public:
+    QList<DesktopApplication> applicationsForFile(const QUrl &) const override
+    {
+        ++listings;
+        return applications;
+    }
+    QString ownApplicationIdentifier() const override { return ownIdentifier; }
+    void openWith(const QUrl &file, const QUrl &application) override
+    {
+        opened.append({file, application});
+    }
+    void reveal(const QUrl &file) override { revealed.append(file); }
+    void copyImageToClipboard(const QImage &image) override { clipboard.append(image); }
+
+    QList<DesktopApplication> applications;
+    QString ownIdentifier = QStringLiteral("orva.desktop");
+    mutable int listings = 0;
+    QList<std::pair<QUrl, QUrl>> opened;
+    QList<QUrl> revealed;
+    QList<QImage> clipboard;
+};
+
 // Everything a viewer state needs, with the fakes above and a virtual clock.
 // The task runtime comes last so that it is destroyed first, waiting for background work
 // that still uses the other services.
@@ -131,8 +175,11 @@ struct TestServices {
     FakeWatcherFactory watchers;
     FakeTagStore tags;
     FakePointer pointer;
+    RefusingFileOperations files;
+    FakeDesktop desktop;
     TaskRuntime tasks;
-    AppServices services{settings, scheduler, tasks, images, screens, watchers, tags, pointer};
+    AppServices services{settings, scheduler, tasks,   images, screens,
+                         watchers, tags,      pointer, files,  desktop};
 };
 
 } // namespace orva::test

@@ -2,7 +2,9 @@
 
 namespace orva {
 
+class DesktopServices;
 class DirectoryWatcherFactory;
+class FileOperations;
 class ImageService;
 class PointerEvents;
 class Scheduler;
@@ -22,6 +24,8 @@ struct AppServices {
     DirectoryWatcherFactory &watchers;
     TagStore &tags;
     PointerEvents &pointer;
+    FileOperations &files;
+    DesktopServices &desktop;
 };
 
 } // namespace orva

@@ -5,6 +5,7 @@
 #include "core/model/Enums.h"
 #include "core/model/FinderTag.h"
 #include "core/model/MetadataEntry.h"
+#include "core/model/OpenWithApp.h"
 #include "core/runtime/Scheduler.h"
 #include "core/runtime/TaskRuntime.h"
 #include "core/services/DirectoryWatcher.h"
@@ -146,6 +147,30 @@ public:
     void toggleTag(FinderTag tag);
     void removeColorTags();
 
+    // --- file operations on the current file (AppStateFiles.cpp) ---
+    // Each does nothing without a current file; failures become `errorMessage`.
+    void beginRename();
+    void rename(const QString &name);
+    // Trash when the volume has a usable one, else permanent deletion; asks first.
+    void requestDelete();
+    void performDelete();
+    // The folder comes from the user's choice; it is remembered before the operation.
+    void copyToFolder(const QUrl &folder);
+    void moveToFolder(const QUrl &folder);
+    // The same for the file a dialog was opened for, which need not be shown any more
+    // (a slideshow step or a change in the folder while the dialog was open).
+    void renameFile(const QUrl &file, const QString &name);
+    void deleteFile(const QUrl &file, bool permanent);
+    void copyFile(const QUrl &file, const QUrl &folder);
+    void moveFile(const QUrl &file, const QUrl &folder);
+    // The applications for the current file's type, by name, without Orva itself.
+    QList<OpenWithApp> openWithApps() const;
+    void openWith(const QUrl &application);
+    void revealInFinder();
+    // Full resolution, turned by the pending rotation, decoded in the background; the
+    // file and rotation are those of the moment of the command.
+    void copyImage();
+
     // --- folder listing (AppStateFolder.cpp) ---
     void rescanCurrentFolder();
     // The window became the active one: catch up with its folder, debounced like folder
@@ -201,6 +226,8 @@ private:
     void scheduleSlideshowStep(double interval);
     void scheduleStatusBarHide();
     void writeTags(const QStringList &tags);
+    void invalidateThumbnail(const QUrl &url);
+    void dropFromList(const QUrl &file);
     void scanFolder(const QUrl &folder);
     void applyListing(const QList<QUrl> &files);
     void scheduleRescan();
@@ -269,6 +296,25 @@ private:
     int displayedAnimationFrame_ = 0;
     std::unique_ptr<PointerEvents::Monitor> mouseMonitor_;
 };
+
+// The process-wide list of applications per file type, filled on first use of a type and
+// kept until the process ends. Main thread only.
+class OpenWithCache {
+public:
+    static OpenWithCache &shared();
+    const QList<OpenWithApp> *find(const QString &key) const;
+    void insert(const QString &key, const QList<OpenWithApp> &apps) { apps_.insert(key, apps); }
+    void clear() { apps_.clear(); }
+
+private:
+    QHash<QString, QList<OpenWithApp>> apps_;
+};
+
+// The image turned clockwise by quarter turns.
+QImage rotatedQuarterTurns(const QImage &image, int steps);
+
+// The key the cache files a file under: its MIME type by extension, else the extension.
+QString fileTypeKey(const QUrl &file);
 
 // Full screen on or off for a top-level window; other states (maximised) are kept.
 void toggleFullScreen(QWindow *window);

@@ -3,6 +3,7 @@
 #include "core/services/ImageService.h"
 #include "core/state/AppState.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 
 #include <cmath>
@@ -107,6 +108,22 @@ std::optional<QUrl> firstOpenableDrop(const QList<QUrl> &urls, const ImageServic
         return url;
     }
     return std::nullopt;
+}
+
+QString deleteConfirmationMessage(const QString &fileName, bool permanent)
+{
+    const QString quoted = QStringLiteral("\"") + fileName + QStringLiteral("\"");
+    if (permanent)
+        return quoted + QCoreApplication::translate(
+                            "Orva", " will be deleted permanently. This volume has no Trash.");
+    return QCoreApplication::translate("Orva", "Move ") + quoted +
+           QCoreApplication::translate("Orva", " to the Trash?");
+}
+
+int renameSelectionLength(const QString &fileName)
+{
+    const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
+    return int(dot > 0 ? dot : fileName.size());
 }
 
 } // namespace orva::viewer

@@ -46,5 +46,12 @@ EscapeStep escapeStep(const AppState &state, bool keyWindowIsFullScreen);
 // extension.
 std::optional<QUrl> firstOpenableDrop(const QList<QUrl> &urls, const ImageService &images);
 
+// The delete confirmation's message for a file name: permanent deletion or the trash.
+QString deleteConfirmationMessage(const QString &fileName, bool permanent);
+
+// How much of a file name the rename prompt selects: up to the extension's dot, or all
+// of it when there is no extension (".hidden" has none).
+int renameSelectionLength(const QString &fileName);
+
 } // namespace viewer
 } // namespace orva
