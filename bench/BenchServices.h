@@ -15,8 +15,12 @@
 #include "platform/settings/QSettingsStore.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
 
 #include <functional>
 #include <memory>
@@ -83,5 +87,41 @@ inline void waitUntil(const std::function<bool()> &done)
     while (!done())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
+
+// Measures how long the main thread is kept from its event loop: a 2 ms heartbeat timer
+// records every gap while it runs. Stalls are gaps minus the heartbeat period, in ms.
+class StallMeter {
+public:
+    StallMeter()
+    {
+        heartbeat_.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&heartbeat_, &QTimer::timeout, [this] {
+            const double now = clock_.nsecsElapsed() / 1e6;
+            gaps_ << now - last_;
+            last_ = now;
+        });
+        clock_.start();
+        heartbeat_.start(period);
+    }
+    qint64 elapsedMs() const { return clock_.elapsed(); }
+    void stop()
+    {
+        heartbeat_.stop();
+        std::sort(gaps_.begin(), gaps_.end());
+    }
+    double worst() const { return gaps_.isEmpty() ? 0.0 : gaps_.last() - period; }
+    double p99() const
+    {
+        return gaps_.isEmpty() ? 0.0 : gaps_[qsizetype(gaps_.size() * 0.99)] - period;
+    }
+    qsizetype count() const { return gaps_.size(); }
+
+private:
+    static constexpr int period = 2;
+    QList<double> gaps_;
+    QElapsedTimer clock_;
+    double last_ = 0;
+    QTimer heartbeat_;
+};
 
 } // namespace orva::bench

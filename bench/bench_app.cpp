@@ -72,18 +72,7 @@ static void BM_App_HoldRightOver24MPJpegs(benchmark::State &state)
     double worstStall = 0, p99 = 0;
     int imagesShown = 0;
     for (auto _ : state) {
-        QList<double> gaps;
-        QElapsedTimer clock;
-        clock.start();
-        double last = 0;
-        QTimer heartbeat;
-        heartbeat.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&heartbeat, &QTimer::timeout, [&] {
-            const double now = clock.nsecsElapsed() / 1e6;
-            gaps << now - last;
-            last = now;
-        });
-        heartbeat.start(2);
+        StallMeter meter;
         QTimer key;
         key.setTimerType(Qt::PreciseTimer);
         QObject::connect(&key, &QTimer::timeout, [&] {
@@ -94,14 +83,13 @@ static void BM_App_HoldRightOver24MPJpegs(benchmark::State &state)
         key.start(33);
         int shown = 0;
         const auto counter = QObject::connect(&s, &AppState::currentImageChanged, [&] { ++shown; });
-        waitUntil([&] { return clock.elapsed() >= 3000; });
+        waitUntil([&] { return meter.elapsedMs() >= 3000; });
         QObject::disconnect(counter);
-        fprintf(stderr, "index %d shown %d gaps %d\n", s.currentIndex(), shown, int(gaps.size()));
+        fprintf(stderr, "index %d shown %d gaps %d\n", s.currentIndex(), shown, int(meter.count()));
         key.stop();
-        heartbeat.stop();
-        std::sort(gaps.begin(), gaps.end());
-        worstStall = std::max(worstStall, gaps.isEmpty() ? 0.0 : gaps.last() - 2.0);
-        p99 = gaps.isEmpty() ? 0 : gaps[qsizetype(gaps.size() * 0.99)] - 2.0;
+        meter.stop();
+        worstStall = std::max(worstStall, meter.worst());
+        p99 = meter.p99();
         imagesShown = shown;
     }
     state.counters["worst_stall_ms"] = worstStall;

@@ -27,4 +27,9 @@ std::optional<ImageProperties> ImageIOService::readProperties(const QUrl &url) c
     return readImageProperties(url);
 }
 
+std::optional<QImage> ImageIOService::makeThumbnail(const QUrl &url, int maxPixelSize) const
+{
+    return orva::makeThumbnail(url, maxPixelSize);
+}
+
 } // namespace orva

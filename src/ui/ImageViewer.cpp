@@ -2,10 +2,13 @@
 
 #include "core/settings/Settings.h"
 #include "core/state/AppState.h"
+#include "core/view/Navigator.h"
 #include "core/view/ViewerContent.h"
 #include "ui/FileActionDialogs.h"
+#include "ui/HistogramView.h"
 #include "ui/MessageView.h"
 #include "ui/MetadataPanel.h"
+#include "ui/NavigatorOverlay.h"
 #include "ui/StatusPill.h"
 #include "ui/ViewerBackground.h"
 #include "ui/ViewerCommands.h"
@@ -26,7 +29,9 @@ ImageViewer::ImageViewer(AppState &state, ViewerCommands &commands, QWidget *par
       imageView_(new ZoomableImageView(state, this)),
       empty_(new MessageView(MessageView::Symbol::photo, this)),
       failure_(new MessageView(MessageView::Symbol::warning, this)),
-      metadata_(new MetadataPanel(this)), status_(new StatusPill(this))
+      metadata_(new MetadataPanel(this)),
+      histogram_(new HistogramView(state.services().images, state.services().tasks, this)),
+      navigator_(new NavigatorOverlay(this)), status_(new StatusPill(this))
 {
     setFocusPolicy(Qt::StrongFocus);
     setAcceptDrops(true);
@@ -51,6 +56,18 @@ ImageViewer::ImageViewer(AppState &state, ViewerCommands &commands, QWidget *par
     connect(&state_, &AppState::showStatusBarChanged, this,
             [this] { status_->setShown(state_.showStatusBar()); });
     connect(&state_, &AppState::currentURLChanged, this, &ImageViewer::currentFileChanged);
+
+    // The navigator reads the visible part and writes scroll requests; the image view
+    // carries them out.
+    connect(navigator_, &NavigatorOverlay::navigateRequested, this,
+            [this](QPointF target) { state_.setScrollTarget(target); });
+    connect(navigator_, &NavigatorOverlay::dragStateChanged, this,
+            [this](bool dragging) { state_.setNavigatorDragging(dragging); });
+    for (auto signal : {&AppState::currentURLChanged, &AppState::currentImageChanged,
+                        &AppState::loadFailedChanged, &AppState::visibleRectChanged,
+                        &AppState::isNavigatorDraggingChanged, &AppState::showThumbnailBarChanged,
+                        &AppState::imageFilesChanged})
+        connect(&state_, signal, this, &ImageViewer::updateNavigator);
     connect(&state_, &AppState::errorMessageChanged, this, &ImageViewer::showError);
     connect(&state_, &AppState::showRenamePromptChanged, this, [this] {
         if (state_.showRenamePrompt())
@@ -91,10 +108,15 @@ void ImageViewer::updateLayers()
     imageView_->setVisible(hasFile);
     failure_->setVisible(hasFile && state_.loadFailed());
     metadata_->setVisible(hasFile && state_.overlayMode() == OverlayMode::metadata);
+    const bool histogram = hasFile && state_.overlayMode() == OverlayMode::histogram;
+    histogram_->setUrl(histogram ? state_.currentURL() : std::nullopt);
+    histogram_->setVisible(histogram);
     status_->setVisible(hasFile);
-    // Stacking order: image, failure notice, overlay, status bar.
+    // Stacking order: image, navigator, failure notice, overlay, status bar.
+    navigator_->raise();
     failure_->raise();
     metadata_->raise();
+    histogram_->raise();
     status_->raise();
     layoutOverlays();
 }
@@ -129,7 +151,21 @@ void ImageViewer::layoutOverlays()
     const int inset = MetadataPanel::inset;
     metadata_->adjustSize();
     metadata_->move(inset, inset);
+    histogram_->resize(histogram_->sizeHint());
+    histogram_->move(HistogramView::inset, HistogramView::inset);
+    updateNavigator();
     placeStatusBar();
+}
+
+void ImageViewer::updateNavigator()
+{
+    const std::optional<DecodedImage> &image = state_.currentImage();
+    navigator_->setImage(image ? image->preview : nullptr);
+    navigator_->setVisibleRect(state_.visibleRect());
+    const QSizeF map = navigator_->mapSize();
+    navigator_->setMapRect(
+        navigator::placement(QSizeF(size()), map, navigator::bottomInsetFor(state_)));
+    navigator_->setVisible(navigator::isShownFor(state_) && !map.isEmpty());
 }
 
 void ImageViewer::currentFileChanged()

@@ -7,15 +7,18 @@
 namespace orva {
 
 class AppState;
+class HistogramView;
 class MessageView;
 class MetadataPanel;
+class NavigatorOverlay;
 class StatusPill;
 class ViewerCommands;
 class ZoomableImageView;
 
 // The content of a viewer window, bottom layer first: background, the image view (or
-// the empty-window invitation), the failure notice, the metadata overlay and the status
-// bar. It answers the viewer's own keys, takes dropped files and shows the error alert.
+// the empty-window invitation), the navigator, the failure notice, the metadata or
+// histogram overlay and the status bar. It answers the viewer's own keys, takes dropped files and
+// shows the error alert.
 class ImageViewer : public QWidget {
     Q_OBJECT
 
@@ -26,6 +29,8 @@ public:
     MessageView &emptyState() const { return *empty_; }
     MessageView &failureState() const { return *failure_; }
     MetadataPanel &metadataPanel() const { return *metadata_; }
+    HistogramView &histogramView() const { return *histogram_; }
+    NavigatorOverlay &navigator() const { return *navigator_; }
     StatusPill &statusBar() const { return *status_; }
     // The open error alert, if any.
     QMessageBox *errorAlert() const { return errorAlert_; }
@@ -47,6 +52,7 @@ private:
     void updateMessageColor();
     void layoutOverlays();
     void placeStatusBar();
+    void updateNavigator();
     void showError();
     void currentFileChanged();
 
@@ -56,6 +62,8 @@ private:
     MessageView *empty_;
     MessageView *failure_;
     MetadataPanel *metadata_;
+    HistogramView *histogram_;
+    NavigatorOverlay *navigator_;
     StatusPill *status_;
     QPointer<QMessageBox> errorAlert_;
     bool dragAcceptable_ = false;

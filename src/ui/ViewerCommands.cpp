@@ -67,6 +67,10 @@ ViewerCommands::ViewerCommands(AppState &state, QWidget *window)
     connect(metadata_, &QAction::triggered, this, [this](bool on) {
         state_.setOverlayMode(on ? OverlayMode::metadata : OverlayMode::none);
     });
+    histogram_ = makeAction(this, labelText("Histogram"), {}, true);
+    connect(histogram_, &QAction::triggered, this, [this](bool on) {
+        state_.setOverlayMode(on ? OverlayMode::histogram : OverlayMode::none);
+    });
 
     slideshow_ = makeAction(this, labelText("Start Slideshow"),
                             {QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_S)});
@@ -158,6 +162,7 @@ void ViewerCommands::refresh()
     actual_->setChecked(state_.displayMode() == DisplayMode::actualSize);
     autoSize_->setChecked(state_.displayMode() == DisplayMode::autoSizeWindow);
     metadata_->setChecked(state_.overlayMode() == OverlayMode::metadata);
+    histogram_->setChecked(state_.overlayMode() == OverlayMode::histogram);
     slideshow_->setText(state_.isSlideshowRunning() ? labelText("Stop Slideshow")
                                                     : labelText("Start Slideshow"));
     slideshow_->setEnabled(state_.imageFiles().size() >= 2 || state_.isSlideshowRunning());
@@ -211,7 +216,7 @@ void ViewerCommands::populateMenuBar(QMenuBar *bar)
     image->addSeparator();
     image->addActions({zoomIn_, zoomOut_});
     image->addSeparator();
-    image->addAction(metadata_);
+    image->addActions({metadata_, histogram_});
     image->addSeparator();
     image->addAction(slideshow_);
     image->addMenu(animation_);
@@ -232,7 +237,7 @@ void ViewerCommands::populateContextMenu(QMenu *menu)
     menu->addSeparator();
     menu->addActions({fit_, actual_, autoSize_});
     menu->addSeparator();
-    menu->addAction(metadata_);
+    menu->addActions({metadata_, histogram_});
     menu->addSeparator();
     menu->addAction(deleteImage_);
 }

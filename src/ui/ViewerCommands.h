@@ -35,6 +35,7 @@ public:
     QAction *zoomIn() const { return zoomIn_; }
     QAction *zoomOut() const { return zoomOut_; }
     QAction *metadata() const { return metadata_; }
+    QAction *histogram() const { return histogram_; }
     QAction *slideshow() const { return slideshow_; }
     QMenu *animationMenu() const { return animation_; }
     QAction *playPause() const { return playPause_; }
@@ -63,7 +64,7 @@ private:
     QAction *open_, *close_, *quit_;
     QAction *fit_, *actual_, *autoSize_;
     QAction *zoomIn_, *zoomOut_;
-    QAction *metadata_;
+    QAction *metadata_, *histogram_;
     QAction *slideshow_;
     QMenu *animation_;
     QAction *playPause_, *previousFrame_, *nextFrame_;

@@ -79,6 +79,20 @@ std::optional<ImageProperties> FakeImageService::readProperties(const QUrl &url)
     return p;
 }
 
+std::optional<QImage> FakeImageService::makeThumbnail(const QUrl &url, int maxPixelSize) const
+{
+    const QString name = url.fileName();
+    waitFor(name, false);
+    if (CancellationToken::current().isCancelled() || failing.contains(name))
+        return std::nullopt;
+    if (thumbnails.contains(name))
+        return thumbnails.value(name);
+    QImage image(fullSize.scaled(maxPixelSize, maxPixelSize, Qt::KeepAspectRatio),
+                 QImage::Format_RGB32);
+    image.fill(Qt::gray);
+    return image;
+}
+
 void FakeImageService::setGated(bool gated)
 {
     QMutexLocker lock(&mutex_);

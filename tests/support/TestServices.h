@@ -34,6 +34,8 @@ public:
     std::optional<DecodedImage> decodeImage(const QUrl &url,
                                             std::optional<int> maxPixelSize) const override;
     std::optional<ImageProperties> readProperties(const QUrl &url) const override;
+    // `thumbnails` by file name, else a grey image; gated and failing like decodes.
+    std::optional<QImage> makeThumbnail(const QUrl &url, int maxPixelSize) const override;
 
     void setGated(bool gated);
     void release(const QString &fileName);
@@ -42,6 +44,7 @@ public:
     QSize fullSize{4000, 3000};
     QSet<QString> failing;                    // file names whose decode fails
     QHash<QString, QString> dateTimeOriginal; // file name -> Exif date text
+    QHash<QString, QImage> thumbnails;        // file name -> thumbnail
     mutable std::atomic<int> decodeCalls = 0;
     mutable std::atomic<int> listings = 0;     // calls of supportedExtensions()
     mutable std::atomic<int> blockedReads = 0; // readProperties calls that had to wait

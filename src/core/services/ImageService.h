@@ -3,6 +3,7 @@
 #include "core/model/DecodedImage.h"
 #include "core/model/ImageProperties.h"
 
+#include <QImage>
 #include <QSet>
 #include <QString>
 #include <QUrl>
@@ -26,6 +27,14 @@ public:
                                                     std::optional<int> maxPixelSize) const = 0;
     // Properties of frame 0 without decoding pixels; absent when no decoder knows the file.
     virtual std::optional<ImageProperties> readProperties(const QUrl &url) const = 0;
+    // Frame 0 at most `maxPixelSize` on its longer side, orientation applied; may come from
+    // a thumbnail embedded in the file. Absent on failure (and from services that make none).
+    virtual std::optional<QImage> makeThumbnail(const QUrl &url, int maxPixelSize) const
+    {
+        Q_UNUSED(url);
+        Q_UNUSED(maxPixelSize);
+        return std::nullopt;
+    }
 };
 
 } // namespace orva

@@ -1,0 +1,210 @@
+// Histogram counts of images as they look, the curves drawn from them, and the loader
+// that keeps a late result from replacing the current file's counts.
+#include "core/histogram/Histogram.h"
+#include "imageio/ImageIOService.h"
+#include "support/TestServices.h"
+
+#include <QColorSpace>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <algorithm>
+#include <numeric>
+
+using namespace orva;
+using namespace orva::test;
+
+namespace {
+
+// Counts with the given bins set, every other bin zero.
+HistogramCounts bins(std::initializer_list<std::pair<int, quint32>> set)
+{
+    HistogramCounts c{};
+    for (const auto &[bin, n] : set)
+        c[size_t(bin)] = n;
+    return c;
+}
+
+HistogramCounts every(quint32 n)
+{
+    HistogramCounts c;
+    c.fill(n);
+    return c;
+}
+
+QImage filled(QSize size, QImage::Format format, const QColor &colour)
+{
+    QImage image(size, format);
+    image.fill(colour);
+    return image;
+}
+
+quint64 total(const HistogramCounts &c) { return std::accumulate(c.begin(), c.end(), quint64(0)); }
+
+} // namespace
+
+class TestHistogram : public QObject {
+    Q_OBJECT
+
+private slots:
+    void binning()
+    {
+        struct Row {
+            const char *name;
+            QImage image;
+            HistogramData expected;
+        };
+        std::vector<Row> rows;
+
+        rows.push_back({"pure red",
+                        filled({512, 512}, QImage::Format_RGB32, Qt::red),
+                        {bins({{255, 262144}}), bins({{0, 262144}}), bins({{0, 262144}})}});
+
+        QImage ramp(256, 4, QImage::Format_Grayscale8);
+        for (int y = 0; y < 4; ++y)
+            for (int x = 0; x < 256; ++x)
+                ramp.scanLine(y)[x] = uchar(x);
+        rows.push_back({"grey ramp", ramp, {every(4), every(4), every(4)}});
+
+        // 16-bit: every 8-bit level once per row, falling in green, constant in blue.
+        QImage deep(256, 2, QImage::Format_RGBX64);
+        for (int y = 0; y < 2; ++y)
+            for (int x = 0; x < 256; ++x)
+                deep.setPixelColor(
+                    x, y,
+                    QColor::fromRgba64(quint16(x * 257), quint16((255 - x) * 257), 128 * 257));
+        rows.push_back({"16-bit gradient", deep, {every(2), every(2), bins({{128, 512}})}});
+
+        // Transparency counts as drawn over black: a clear pixel is black whatever its
+        // colour, half-covered full blue is 128.
+        QImage alpha(4, 1, QImage::Format_ARGB32);
+        alpha.setPixel(0, 0, qRgba(255, 255, 255, 0));
+        alpha.setPixel(1, 0, qRgba(0, 255, 0, 255));
+        alpha.setPixel(2, 0, qRgba(0, 0, 255, 128));
+        alpha.setPixel(3, 0, qRgba(255, 255, 255, 255));
+        rows.push_back({"transparent pixels",
+                        alpha,
+                        {bins({{0, 3}, {255, 1}}), bins({{0, 2}, {255, 2}}),
+                         bins({{0, 2}, {128, 1}, {255, 1}})}});
+
+        QImage indexed(2, 1, QImage::Format_Indexed8);
+        indexed.setColorTable({qRgb(255, 0, 0), qRgb(0, 0, 255)});
+        indexed.setPixel(0, 0, 0);
+        indexed.setPixel(1, 0, 1);
+        rows.push_back({"indexed colours",
+                        indexed,
+                        {bins({{255, 1}, {0, 1}}), bins({{0, 2}}), bins({{0, 1}, {255, 1}})}});
+
+        QImage floats = filled({3, 1}, QImage::Format_RGBX32FPx4, QColor::fromRgbF(0.25, 1, 0));
+        rows.push_back({"float", floats, {bins({{64, 3}}), bins({{255, 3}}), bins({{0, 3}})}});
+
+        // Linear light is converted to sRGB before it is reduced to 8 bits: linear 0.2159 is
+        // sRGB 128 (it would count at 55 unconverted).
+        QImage linear =
+            filled({5, 1}, QImage::Format_RGBX64, QColor::fromRgba64(14146, 14146, 14146));
+        linear.setColorSpace(QColorSpace(QColorSpace::SRgbLinear));
+        rows.push_back({"linear-light 16-bit grey",
+                        linear,
+                        {bins({{128, 5}}), bins({{128, 5}}), bins({{128, 5}})}});
+
+        for (const Row &row : rows) {
+            const std::optional<HistogramData> data = histogramOf(row.image);
+            QVERIFY2(data, row.name);
+            QVERIFY2(data->red == row.expected.red, row.name);
+            QVERIFY2(data->green == row.expected.green, row.name);
+            QVERIFY2(data->blue == row.expected.blue, row.name);
+        }
+        QVERIFY(!histogramOf(QImage()));
+    }
+
+    // The curve runs from the bottom-left corner through one point per bin, scaled by
+    // ln(c + 1) against the channel's largest value, to the bottom-right corner.
+    void curves()
+    {
+        const QSizeF area(256, 120);
+        const auto corners = [](const QPainterPath &path) {
+            QList<QPointF> points;
+            for (int i = 0; i < path.elementCount(); ++i)
+                points << QPointF(path.elementAt(i));
+            return points;
+        };
+        // A full last bin: a spike at the right edge, the rest along the bottom.
+        const QList<QPointF> spike = corners(histogramCurve(bins({{255, 262144}}), area));
+        QCOMPARE(spike.first(), QPointF(0, 120));
+        QVERIFY(spike.contains(QPointF(254 * 256 / 255.0, 120)));
+        QVERIFY(spike.contains(QPointF(256, 0)));
+        QVERIFY(spike.contains(QPointF(256, 120)));
+        QCOMPARE(std::count_if(spike.begin(), spike.end(), [](QPointF p) { return p.y() < 120; }),
+                 1);
+        QVERIFY(corners(histogramCurve(bins({{0, 7}}), area)).contains(QPointF(0, 0)));
+
+        // One count against eight: ln 2 / ln 9 of the height.
+        const QList<QPointF> scaled = corners(histogramCurve(bins({{0, 1}, {51, 8}}), area));
+        QVERIFY(scaled.contains(QPointF(0, 120 - 120 * std::log(2.0) / std::log(9.0))));
+        QVERIFY(scaled.contains(QPointF(256 * 51 / 255.0, 0)));
+
+        QVERIFY(histogramCurve(HistogramCounts{}, area).isEmpty()); // nothing to draw
+    }
+
+    void countsComeFromABoundedThumbnail()
+    {
+        // The fake's default thumbnail keeps the 4000 x 3000 aspect within the bound.
+        TestServices t;
+        const auto fake =
+            computeHistogram(t.images, QUrl::fromLocalFile(QStringLiteral("/p/a.jpg")));
+        QVERIFY(fake);
+        QCOMPARE(total(fake->red), quint64(512 * 384));
+
+        // A real 2048 x 1024 file is counted on 512 x 256 pixels.
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("wide.png"));
+        QVERIFY(filled({2048, 1024}, QImage::Format_RGB32, Qt::red).save(path));
+        const ImageIOService images;
+        const auto real = computeHistogram(images, QUrl::fromLocalFile(path));
+        QVERIFY(real);
+        QCOMPARE(real->red, bins({{255, 512 * 256}}));
+        QVERIFY(!computeHistogram(
+            images, QUrl::fromLocalFile(dir.filePath(QStringLiteral("missing.png")))));
+    }
+
+    void loaderDropsResultsForAnotherFile()
+    {
+        TestServices t;
+        t.images.thumbnails.insert(QStringLiteral("a.jpg"),
+                                   filled({4, 4}, QImage::Format_RGB32, Qt::red));
+        t.images.thumbnails.insert(QStringLiteral("b.jpg"),
+                                   filled({4, 4}, QImage::Format_RGB32, Qt::blue));
+        t.images.failing.insert(QStringLiteral("bad.jpg"));
+        const auto url = [](const char *name) {
+            return QUrl::fromLocalFile(QStringLiteral("/p/") + QLatin1String(name));
+        };
+        HistogramLoader loader(t.images, t.tasks);
+        t.images.setGated(true);
+
+        // a's count finishes and its delivery is queued when the panel moves on to b.
+        loader.setUrl(url("a.jpg"));
+        QCOMPARE(loader.status(), HistogramLoader::Status::computing);
+        t.images.release(QStringLiteral("a.jpg"));
+        t.tasks.waitForDone();
+        loader.setUrl(url("b.jpg"));
+        QCoreApplication::processEvents();
+        QCOMPARE(loader.status(), HistogramLoader::Status::computing);
+        QVERIFY(!loader.data());
+
+        t.images.release(QStringLiteral("b.jpg"));
+        QTRY_COMPARE(loader.status(), HistogramLoader::Status::ready);
+        QCOMPARE(loader.data()->blue, bins({{255, 16}}));
+
+        // A file without counts ends the wait instead of leaving it open.
+        t.images.release(QStringLiteral("bad.jpg"));
+        loader.setUrl(url("bad.jpg"));
+        QTRY_COMPARE(loader.status(), HistogramLoader::Status::failed);
+        QVERIFY(!loader.data());
+
+        loader.setUrl(std::nullopt);
+        QCOMPARE(loader.status(), HistogramLoader::Status::idle);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestHistogram)
+#include "tst_histogram.moc"
