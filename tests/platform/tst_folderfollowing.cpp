@@ -66,8 +66,11 @@ struct LiveServices {
     InotifyDirectoryWatcherFactory watchers;
     FakeTagStore tags;
     FakePointer pointer;
+    RefusingFileOperations files;
+    FakeDesktop desktop;
     TaskRuntime tasks;
-    AppServices services{settings, scheduler, tasks, images, screens, watchers, tags, pointer};
+    AppServices services{settings, scheduler, tasks,   images, screens,
+                         watchers, tags,      pointer, files,  desktop};
 };
 
 QByteArray png(Qt::GlobalColor colour, int side = 8)

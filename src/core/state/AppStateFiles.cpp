@@ -80,9 +80,9 @@ void AppState::renameFile(const QUrl &file, const QString &name)
     invalidateThumbnail(file);
     // The decode in flight is still good: the same file under its new name.
     if (const auto it = loadTasks_.find(file); it != loadTasks_.end()) {
-        const Task<DecodedImage> task = *it;
+        const LoadEntry entry = *it;
         loadTasks_.erase(it);
-        loadTasks_.insert(renamed, task);
+        loadTasks_.insert(renamed, entry);
     }
     if (const qsizetype k = imageFiles_.indexOf(file); k >= 0) {
         QList<QUrl> files = imageFiles_;
@@ -162,7 +162,7 @@ void AppState::dropFromList(const QUrl &file)
     // The file was no longer shown (a dialog stayed open while the viewer moved on): the
     // shown image stays.
     if (const auto it = loadTasks_.find(file); it != loadTasks_.end()) {
-        it->cancel();
+        it->task.cancel();
         loadTasks_.erase(it);
     }
     QList<QUrl> files = imageFiles_;
