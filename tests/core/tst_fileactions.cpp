@@ -1,5 +1,6 @@
 // The viewer's file operations on real folders: the list and the shown image follow at
 // once, failures become the error alert, dialogs act on the file they were opened for.
+#include "core/listing/FolderListing.h"
 #include "core/state/AppState.h"
 #include "core/view/ViewerContent.h"
 #include "support/RealFileServices.h"
@@ -9,6 +10,9 @@
 #include <QDir>
 #include <QFile>
 #include <QtTest>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace orva;
 using namespace orva::test;
@@ -135,6 +139,38 @@ private slots:
             QCOMPARE(s.currentURL(), std::nullopt);
         else
             QCOMPARE(s.currentURL(), std::optional(f.url(shown)));
+    }
+
+    // Shown, renamed and deleted by its bytes.
+    void nameThatIsNotUtf8()
+    {
+        RealFileServices t;
+        TestFolder f({u"a.jpg"_s});
+        const QByteArray odd = QFile::encodeName(f.dir.path()) + "/caf\xe9.jpg";
+        const auto remove = qScopeGuard([&] { ::unlink(odd.constData()); });
+        QVERIFY(::close(::open(odd.constData(), O_WRONLY | O_CREAT, 0644)) == 0);
+        AppState s(t.real);
+        s.open(fileUrlFromLocalPath(odd));
+        QTRY_COMPARE(s.imageFiles().size(), 2);
+        s.beginRename();
+        s.rename(s.renameText()); // unchanged, even as shown with U+FFFD
+        QVERIFY(!s.errorMessage());
+        QCOMPARE(localPath(*s.currentURL()), odd);
+        s.rename(u"cafe.jpg"_s);
+        QVERIFY(!s.errorMessage());
+        QCOMPARE(s.currentURL(), std::optional(f.url(u"cafe.jpg"_s)));
+        QVERIFY(QFile::exists(f.dir.filePath(u"cafe.jpg"_s)));
+
+        QVERIFY(::rename(QFile::encodeName(f.dir.filePath(u"cafe.jpg"_s)).constData(),
+                         odd.constData()) == 0);
+        s.open(fileUrlFromLocalPath(odd));
+        QTRY_COMPARE(s.imageFiles().size(), 2);
+        s.requestDelete();
+        s.performDelete();
+        QVERIFY(!s.errorMessage());
+        QCOMPARE(s.currentURL(), std::optional(f.url(u"a.jpg"_s)));
+        const QByteArray trashed = QFile::encodeName(dataHome_.path()) + "/Trash/files/caf\xe9.jpg";
+        QVERIFY(::unlink(trashed.constData()) == 0);
     }
 
     // A dialog open while a slideshow steps on, or the folder changes, acts on its file.

@@ -80,7 +80,7 @@ void AppState::renameFile(const QUrl &file, const QString &name)
     invalidateThumbnail(file);
     // The decode in flight is still good: the same file under its new name.
     if (const auto it = loadTasks_.find(file); it != loadTasks_.end()) {
-        const LoadEntry entry = *it;
+        const LoadEntry entry = *it; // a rename keeps the identity the decode was for
         loadTasks_.erase(it);
         loadTasks_.insert(renamed, entry);
     }
