@@ -1,10 +1,10 @@
 // The histogram and navigator overlays over a 24-megapixel photo:
 //   orva-bench --benchmark_filter=Overlay
 // Histogram: from asking the panel for a file's counts to the drawn curves, against the
-// preview decode the viewer starts for the same file (1080p screen), measured in one run.
+// preview decode the viewer starts for the same file (1080p screen), measured in one run,
+// for a camera-like file (Exif thumbnail) and for one without any embedded thumbnail.
 // Navigator drag: how long the main thread is ever kept from its event loop while a drag on
 // the map pans a 24 MP photo at actual size.
-#include "core/view/Navigator.h"
 #include "imageio/ImageDecoding.h"
 #include "ui/HistogramView.h"
 #include "ui/ImageViewer.h"
@@ -15,11 +15,13 @@
 #include "BenchServices.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QElapsedTimer>
 #include <QMouseEvent>
 #include <QTimer>
 
 #include <benchmark/benchmark.h>
+#include <exiv2/exiv2.hpp>
 
 #include <algorithm>
 #include <cmath>
@@ -29,11 +31,12 @@ using namespace orva::bench;
 
 namespace {
 
-// One 6000 x 4000 JPEG of noisy gradients, written once.
-const QString &photo24mp()
+// A 6000 x 4000 JPEG of noisy gradients, written once; with `cameraThumbnail` it carries
+// the 160 x 120 Exif thumbnail cameras write.
+QString photo24mp(bool cameraThumbnail = false)
 {
     static QTemporaryDir dir;
-    static const QString path = [] {
+    static const QString bare = [] {
         QImage im(6000, 4000, QImage::Format_RGB32);
         quint32 seed = 99;
         for (int y = 0; y < im.height(); ++y) {
@@ -50,18 +53,40 @@ const QString &photo24mp()
         im.save(p, "JPEG", 90);
         return p;
     }();
-    return path;
+    static const QString camera = [] {
+        const QString p = dir.filePath(QStringLiteral("camera.jpg"));
+        QFile::copy(bare, p);
+        QByteArray jpeg;
+        QBuffer buffer(&jpeg);
+        buffer.open(QIODevice::WriteOnly);
+        QImage(bare)
+            .scaled(160, 120, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+            .save(&buffer, "JPEG", 90);
+        try {
+            auto image = Exiv2::ImageFactory::open(QFile::encodeName(p).toStdString());
+            image->readMetadata();
+            Exiv2::ExifThumb(image->exifData())
+                .setJpegThumbnail(reinterpret_cast<const Exiv2::byte *>(jpeg.constData()),
+                                  long(jpeg.size()));
+            image->writeMetadata();
+        } catch (const std::exception &) {
+        }
+        return p;
+    }();
+    return cameraThumbnail ? camera : bare;
 }
 
 } // namespace
 
+// Argument 1: the file carries a camera's Exif thumbnail; 0: it has none and a bounded
+// decode makes the thumbnail.
 static void BM_Overlay_HistogramVsPreviewDecode(benchmark::State &state)
 {
-    const QUrl url = QUrl::fromLocalFile(photo24mp());
+    const QUrl url = QUrl::fromLocalFile(photo24mp(state.range(0) == 1));
     BenchServices services;
     HistogramView panel(services.images, services.tasks);
     panel.show();
-    double histogramMs = 0, previewMs = 0;
+    double histogramMs = 0, previewMs = 0, thumbnailMs = 0, countMs = 0;
     int n = 0;
     for (auto _ : state) {
         QElapsedTimer clock;
@@ -70,6 +95,15 @@ static void BM_Overlay_HistogramVsPreviewDecode(benchmark::State &state)
         previewMs += clock.nsecsElapsed() / 1e6;
         if (!preview)
             state.SkipWithError("preview decode failed");
+
+        clock.restart();
+        const auto thumbnail = makeThumbnail(url, histogramThumbnailSize, histogramEmbeddedMinimum);
+        thumbnailMs += clock.nsecsElapsed() / 1e6;
+        if (thumbnail) {
+            clock.restart();
+            benchmark::DoNotOptimize(histogramOf(*thumbnail));
+            countMs += clock.nsecsElapsed() / 1e6;
+        }
 
         panel.setUrl(std::nullopt);
         clock.restart();
@@ -84,8 +118,12 @@ static void BM_Overlay_HistogramVsPreviewDecode(benchmark::State &state)
     state.counters["histogram_ms"] = histogramMs / n;
     state.counters["preview_decode_ms"] = previewMs / n;
     state.counters["ratio"] = histogramMs / previewMs;
+    state.counters["thumbnail_ms"] = thumbnailMs / n; // its parts, measured alone
+    state.counters["counting_ms"] = countMs / n;
 }
 BENCHMARK(BM_Overlay_HistogramVsPreviewDecode)
+    ->Arg(1)
+    ->Arg(0)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(10);

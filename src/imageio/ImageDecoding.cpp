@@ -110,7 +110,8 @@ std::optional<DecodedImage> decodeImage(const QUrl &url, std::optional<int> maxP
                         resolution};
 }
 
-std::optional<QImage> makeThumbnail(const QUrl &url, int maxPixelSize)
+std::optional<QImage> makeThumbnail(const QUrl &url, int maxPixelSize,
+                                    std::optional<int> minEmbeddedSide)
 {
     if (!url.isLocalFile() || maxPixelSize <= 0)
         return std::nullopt;
@@ -118,17 +119,17 @@ std::optional<QImage> makeThumbnail(const QUrl &url, int maxPixelSize)
     const auto source = openImageSource(readable.path());
     if (!source)
         return std::nullopt;
-    // An embedded thumbnail serves when it is at least as large as asked for.
+    const int minSide = std::max(1, minEmbeddedSide.value_or(maxPixelSize));
     std::optional<QImage> embedded;
     switch (source->kind) {
     case DecoderKind::raw:
-        embedded = rawdecoder::thumbnail(*source, maxPixelSize);
+        embedded = rawdecoder::thumbnail(*source, minSide);
         break;
     case DecoderKind::heif:
-        embedded = heifdecoder::thumbnail(*source, maxPixelSize);
+        embedded = heifdecoder::thumbnail(*source, minSide);
         break;
     case DecoderKind::qt:
-        embedded = qtdecoder::embeddedThumbnail(*source, maxPixelSize);
+        embedded = qtdecoder::embeddedThumbnail(*source, minSide);
         break;
     case DecoderKind::psd:
         break;

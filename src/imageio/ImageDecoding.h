@@ -20,8 +20,10 @@ namespace orva {
 std::optional<DecodedImage> decodeImage(const QUrl &url, std::optional<int> maxPixelSize = {});
 
 // A bitmap of frame 0 no larger than `maxPixelSize` on its longer side, orientation
-// applied; may come from a thumbnail embedded in the file when that is large enough.
-std::optional<QImage> makeThumbnail(const QUrl &url, int maxPixelSize);
+// applied; may come from a thumbnail embedded in the file when its longer side reaches
+// `minEmbeddedSide` (by default `maxPixelSize`: as large as asked for).
+std::optional<QImage> makeThumbnail(const QUrl &url, int maxPixelSize,
+                                    std::optional<int> minEmbeddedSide = {});
 
 // A copy of `bitmap` at most 256 pixels on its longer side, 8-bit sRGB with premultiplied
 // alpha, standing for an image of point size `size`. Never fails: an image that cannot be

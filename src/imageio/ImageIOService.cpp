@@ -27,9 +27,10 @@ std::optional<ImageProperties> ImageIOService::readProperties(const QUrl &url) c
     return readImageProperties(url);
 }
 
-std::optional<QImage> ImageIOService::makeThumbnail(const QUrl &url, int maxPixelSize) const
+std::optional<QImage> ImageIOService::makeThumbnail(const QUrl &url, int maxPixelSize,
+                                                    std::optional<int> minEmbeddedSide) const
 {
-    return orva::makeThumbnail(url, maxPixelSize);
+    return orva::makeThumbnail(url, maxPixelSize, minEmbeddedSide);
 }
 
 } // namespace orva

@@ -94,6 +94,9 @@ ImageViewer::ImageViewer(AppState &state, ViewerCommands &commands, QWidget *par
             state_.windowActivated();
     });
 
+    // Scroll bars coming and going resize the viewport without resizing the window.
+    imageView_->viewport()->installEventFilter(this);
+
     metadata_->setEntries(state_.metadata());
     status_->setShown(state_.showStatusBar());
     updateMessageColor();
@@ -163,8 +166,9 @@ void ImageViewer::updateNavigator()
     navigator_->setImage(image ? image->preview : nullptr);
     navigator_->setVisibleRect(state_.visibleRect());
     const QSizeF map = navigator_->mapSize();
-    navigator_->setMapRect(
-        navigator::placement(QSizeF(size()), map, navigator::bottomInsetFor(state_)));
+    const QWidget *viewport = imageView_->viewport();
+    const QRectF area(viewport->mapTo(this, QPoint(0, 0)), QSizeF(viewport->size()));
+    navigator_->setMapRect(navigator::placement(area, map, navigator::bottomInsetFor(state_)));
     navigator_->setVisible(navigator::isShownFor(state_) && !map.isEmpty());
 }
 
@@ -196,6 +200,13 @@ void ImageViewer::showError()
     }
     errorAlert_->setText(*message);
     errorAlert_->open();
+}
+
+bool ImageViewer::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == imageView_->viewport() && event->type() == QEvent::Resize)
+        updateNavigator();
+    return QWidget::eventFilter(watched, event);
 }
 
 void ImageViewer::resizeEvent(QResizeEvent *event)

@@ -2,6 +2,7 @@
 // that keeps a late result from replacing the current file's counts.
 #include "core/histogram/Histogram.h"
 #include "imageio/ImageIOService.h"
+#include "support/ImageFixtures.h"
 #include "support/TestServices.h"
 
 #include <QColorSpace>
@@ -165,6 +166,20 @@ private slots:
         QCOMPARE(real->red, bins({{255, 512 * 256}}));
         QVERIFY(!computeHistogram(
             images, QUrl::fromLocalFile(dir.filePath(QStringLiteral("missing.png")))));
+
+        // A camera's 160 x 120 Exif thumbnail is counted instead of decoding the photo; a
+        // smaller one is not enough.
+        const QString jpeg = dir.filePath(QStringLiteral("camera.jpg"));
+        for (const int side : {160, 80}) {
+            QVERIFY(writeImage(jpeg, filled({1024, 768}, QImage::Format_RGB32, Qt::red), "JPEG"));
+            QVERIFY(setExifThumbnail(jpeg,
+                                     filled({side, side * 3 / 4}, QImage::Format_RGB32, Qt::blue)));
+            const auto counted = computeHistogram(images, QUrl::fromLocalFile(jpeg));
+            QVERIFY(counted);
+            const bool embedded = side == 160;
+            QCOMPARE(total(counted->red), quint64(embedded ? 160 * 120 : 512 * 384));
+            QCOMPARE(counted->blue[0] == 0, embedded);
+        }
     }
 
     void loaderDropsResultsForAnotherFile()

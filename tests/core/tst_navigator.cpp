@@ -117,10 +117,10 @@ private slots:
         QCOMPARE(navigator::bottomInsetFor(s), 72.0);
         s.setShowThumbnailBar(false);
         QCOMPARE(navigator::bottomInsetFor(s), 12.0);
-        QCOMPARE(navigator::placement(QSizeF(800, 600), QSizeF(150, 100), 12),
+        QCOMPARE(navigator::placement(QRectF(0, 0, 800, 600), QSizeF(150, 100), 12),
                  QRectF(638, 488, 150, 100));
-        QCOMPARE(navigator::placement(QSizeF(800, 600), QSizeF(37.5, 150), 72),
-                 QRectF(750.5, 378, 37.5, 150));
+        QCOMPARE(navigator::placement(QRectF(0, 20, 785, 565), QSizeF(37.5, 150), 72),
+                 QRectF(735.5, 363, 37.5, 150));
 
         // Shown for a zoomed image; not for a file that failed to load.
         auto image = std::make_shared<DisplayImage>();

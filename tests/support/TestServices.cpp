@@ -79,7 +79,8 @@ std::optional<ImageProperties> FakeImageService::readProperties(const QUrl &url)
     return p;
 }
 
-std::optional<QImage> FakeImageService::makeThumbnail(const QUrl &url, int maxPixelSize) const
+std::optional<QImage> FakeImageService::makeThumbnail(const QUrl &url, int maxPixelSize,
+                                                      std::optional<int>) const
 {
     const QString name = url.fileName();
     waitFor(name, false);

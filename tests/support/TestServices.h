@@ -35,7 +35,8 @@ public:
                                             std::optional<int> maxPixelSize) const override;
     std::optional<ImageProperties> readProperties(const QUrl &url) const override;
     // `thumbnails` by file name, else a grey image; gated and failing like decodes.
-    std::optional<QImage> makeThumbnail(const QUrl &url, int maxPixelSize) const override;
+    std::optional<QImage> makeThumbnail(const QUrl &url, int maxPixelSize,
+                                        std::optional<int> minEmbeddedSide = {}) const override;
 
     void setGated(bool gated);
     void release(const QString &fileName);

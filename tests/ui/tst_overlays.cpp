@@ -8,6 +8,7 @@
 #include "ui/NavigatorOverlay.h"
 #include "ui/ViewerCommands.h"
 #include "ui/ViewerWindow.h"
+#include "ui/ZoomableImageView.h"
 
 #include <QtTest>
 
@@ -120,10 +121,12 @@ private slots:
         s.applyDisplayMode(DisplayMode::actualSize);
         QTRY_VERIFY(nav.isVisible());
         QCOMPARE(nav.mapSize(), QSizeF(150, 100));
+        // 12 points from the corner of the visible image area, clear of scroll bars.
         const QRectF map = nav.mapRect().translated(nav.pos());
-        const QSizeF content = QSizeF(w.viewer().size());
-        QCOMPARE(map.right(), content.width() - 12);
-        QCOMPARE(map.bottom(), content.height() - 12);
+        const QWidget *viewport = w.viewer().imageView().viewport();
+        const QPoint corner = viewport->mapTo(&w.viewer(), viewport->rect().bottomRight());
+        QCOMPARE(map.right(), corner.x() + 1 - 12.0);
+        QCOMPARE(map.bottom(), corner.y() + 1 - 12.0);
 
         // A click in the top-left quarter centres that point; the press counts as a drag.
         const QPointF quarter = nav.mapRect().topLeft() + QPointF(37.5, 25);

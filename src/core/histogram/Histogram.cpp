@@ -69,7 +69,8 @@ std::optional<HistogramData> histogramOf(const QImage &image)
 
 std::optional<HistogramData> computeHistogram(const ImageService &images, const QUrl &url)
 {
-    const std::optional<QImage> thumbnail = images.makeThumbnail(url, histogramThumbnailSize);
+    const std::optional<QImage> thumbnail =
+        images.makeThumbnail(url, histogramThumbnailSize, histogramEmbeddedMinimum);
     if (!thumbnail)
         return std::nullopt;
     return histogramOf(*thumbnail);

@@ -29,6 +29,9 @@ struct HistogramData {
 
 // Longer side of the thumbnail that is counted: the work stays bounded whatever the file.
 inline constexpr int histogramThumbnailSize = 512;
+// A thumbnail embedded in the file is counted instead when it is at least this large (the
+// usual 160 x 120 Exif thumbnail is): reading it skips decoding the photo at all.
+inline constexpr int histogramEmbeddedMinimum = 160;
 
 // Counts an image as it looks: converted to sRGB at its own depth, then reduced to 8 bits;
 // translucent pixels are composited over black, the canvas they are drawn on. Absent for

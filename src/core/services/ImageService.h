@@ -27,12 +27,15 @@ public:
                                                     std::optional<int> maxPixelSize) const = 0;
     // Properties of frame 0 without decoding pixels; absent when no decoder knows the file.
     virtual std::optional<ImageProperties> readProperties(const QUrl &url) const = 0;
-    // Frame 0 at most `maxPixelSize` on its longer side, orientation applied; may come from
-    // a thumbnail embedded in the file. Absent on failure (and from services that make none).
-    virtual std::optional<QImage> makeThumbnail(const QUrl &url, int maxPixelSize) const
+    // Frame 0 at most `maxPixelSize` on its longer side, orientation applied; a thumbnail
+    // embedded in the file serves when its longer side reaches `minEmbeddedSide` (by
+    // default the bound itself). Absent on failure (and from services that make none).
+    virtual std::optional<QImage> makeThumbnail(const QUrl &url, int maxPixelSize,
+                                                std::optional<int> minEmbeddedSide = {}) const
     {
         Q_UNUSED(url);
         Q_UNUSED(maxPixelSize);
+        Q_UNUSED(minEmbeddedSide);
         return std::nullopt;
     }
 };

@@ -51,10 +51,10 @@ double bottomInset(bool thumbnailStripShown)
     return cornerInset + (thumbnailStripShown ? thumbnailStripClearance : 0);
 }
 
-QRectF placement(QSizeF contentSize, QSizeF size, double bottom)
+QRectF placement(QRectF area, QSizeF size, double bottom)
 {
-    return QRectF(contentSize.width() - cornerInset - size.width(),
-                  contentSize.height() - bottom - size.height(), size.width(), size.height());
+    return QRectF(area.right() - cornerInset - size.width(), area.bottom() - bottom - size.height(),
+                  size.width(), size.height());
 }
 
 bool isShownFor(const AppState &state)
