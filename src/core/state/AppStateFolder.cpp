@@ -62,7 +62,7 @@ bool AppState::forgetChangedDecodes()
 
 void AppState::applyListing(const QList<QUrl> &files)
 {
-    if (!currentURL_)
+    if (!currentURL_ || showingFolder_) // a folder's own listing is applied when opening it
         return;
     const qsizetype k = files.indexOf(*currentURL_);
     setImageFiles(files);
@@ -83,14 +83,19 @@ void AppState::applyListing(const QList<QUrl> &files)
 void AppState::scheduleRescan()
 {
     rescanTask_ = services_.scheduler.after(rescanDebounce, [this] {
-        if (currentURL_)
+        if (currentURL_ && !showingFolder_)
             scanFolder(folderOf(*currentURL_));
     });
 }
 
 void AppState::rescanCurrentFolder()
 {
-    if (currentURL_)
+    // A folder opened without images is looked at again: it may have some by now.
+    if (showingFolder_ && currentURL_ && isCurrentFileLoaded()) {
+        openFolder(*currentURL_);
+        return;
+    }
+    if (currentURL_ && !showingFolder_)
         scanFolder(folderOf(*currentURL_));
 }
 
