@@ -13,7 +13,7 @@ packages=(
   # desktop services
   libglib2.0-dev shared-mime-info desktop-file-utils
   # tests and benchmarks: headless X server, fonts, reference decoders
-  xvfb xauth xdotool fonts-dejavu-core libbenchmark-dev libjpeg-turbo-progs libheif-examples
+  xvfb xauth xdotool imagemagick fonts-dejavu-core libbenchmark-dev libjpeg-turbo-progs libheif-examples
   # test fixtures: animated WebP writer
   libwebp-dev
 )

@@ -234,6 +234,10 @@ private:
     void showFile(const QUrl &url);
     Task<DecodeOutcome> loadTask(const QUrl &url);
     void openFolder(const QUrl &folder);
+    // Ends every decode and the folder watch: what was loading is not wanted any more.
+    void dropLoads();
+    // The folder's image files in the sort order, on a background task.
+    Task<QList<QUrl>> listFolder(const QUrl &folder, const std::optional<QUrl> &including);
     void prefetchNeighbours();
     void scheduleFullResolutionCheck();
     void checkFullResolution();

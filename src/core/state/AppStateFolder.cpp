@@ -23,19 +23,11 @@ void AppState::scanFolder(const QUrl &folder)
                 self->scheduleRescan();
         });
     }
-    const std::optional<QUrl> including = currentURL_;
-    const Settings s = settings();
-    const SortOrder order = currentSortOrder(s);
-    const bool descending = s.sortDescending();
-    const ImageService &images = services_.images;
     // An older listing (a slow date sort) finishing late must not bring back files a
     // newer one no longer saw.
     const int scan = ++scanNumber_;
     scanTask_.cancel();
-    scanTask_ =
-        services_.tasks.run(TaskPriority::userInitiated, [=, &images](const CancellationToken &) {
-            return listImageFiles(folder, including, order, descending, images);
-        });
+    scanTask_ = listFolder(folder, currentURL_);
     scanTask_.then(this, [this, folder, scan](const std::optional<QList<QUrl>> &files) {
         if (scan != scanNumber_)
             return;
@@ -58,6 +50,18 @@ bool AppState::forgetChangedDecodes()
         it = loadTasks_.erase(it);
     }
     return currentChanged;
+}
+
+Task<QList<QUrl>> AppState::listFolder(const QUrl &folder, const std::optional<QUrl> &including)
+{
+    const Settings s = settings();
+    const SortOrder order = currentSortOrder(s);
+    const bool descending = s.sortDescending();
+    const ImageService &images = services_.images;
+    return services_.tasks.run(
+        TaskPriority::userInitiated, [=, &images](const CancellationToken &) {
+            return listImageFiles(folder, including, order, descending, images);
+        });
 }
 
 void AppState::applyListing(const QList<QUrl> &files)

@@ -49,13 +49,7 @@ void AppState::openFolder(const QUrl &folder)
         setLoadFailed(false);
     }
     showingFolder_ = true;
-    ++loadGeneration_;
-    fullResolutionTask_.cancel();
-    fullResolutionTask_ = {};
-    for (LoadEntry &e : loadTasks_)
-        e.task.cancel();
-    loadTasks_.clear();
-    directoryWatcher_.reset();
+    dropLoads();
     setImageFiles({});
     setCurrentIndex(0);
     setCurrentURL(folder);
@@ -64,15 +58,7 @@ void AppState::openFolder(const QUrl &folder)
     setMetadata({});
     setCurrentTags({});
     const int generation = loadGeneration_;
-    const Settings s = settings();
-    const SortOrder order = currentSortOrder(s);
-    const bool descending = s.sortDescending();
-    const ImageService &images = services_.images;
-    services_.tasks
-        .run(TaskPriority::userInitiated,
-             [=, &images](const CancellationToken &) {
-                 return listImageFiles(folder, std::nullopt, order, descending, images);
-             })
+    listFolder(folder, std::nullopt)
         .then(this, [this, folder, generation](const std::optional<QList<QUrl>> &files) {
             if (generation != loadGeneration_ || currentURL_ != folder)
                 return;
@@ -256,9 +242,8 @@ void AppState::showIndexClamped(int index)
     showFile(imageFiles_[j]);
 }
 
-void AppState::clearViewer()
+void AppState::dropLoads()
 {
-    stopSlideshow();
     ++loadGeneration_;
     fullResolutionTask_.cancel();
     fullResolutionTask_ = {};
@@ -266,6 +251,12 @@ void AppState::clearViewer()
         e.task.cancel();
     loadTasks_.clear();
     directoryWatcher_.reset();
+}
+
+void AppState::clearViewer()
+{
+    stopSlideshow();
+    dropLoads();
     showingFolder_ = false;
     setCurrentURL(std::nullopt);
     setCurrentImage(std::nullopt);
