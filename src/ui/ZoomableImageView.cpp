@@ -352,6 +352,14 @@ ZoomableImageView::PyramidTask ZoomableImageView::preparedPyramid(const DecodedI
         p->levels = buildLevels(bitmap);
         return std::shared_ptr<const Pyramid>(std::move(p));
     });
+    // Levels of images the state has let go of (neither shown nor decoded ahead any more)
+    // are not needed again; a full-resolution pyramid can be hundreds of megabytes.
+    std::erase_if(prepared_, [this](Prepared &p) {
+        const bool released = p.image.use_count() == 1 && !(p.task == pyramidTask_);
+        if (released)
+            p.task.cancel();
+        return released;
+    });
     prepared_.push_back({image.image, task});
     while (prepared_.size() > maxPreparedPyramids) {
         if (!(prepared_.front().task == pyramidTask_))

@@ -194,9 +194,20 @@ private slots:
         TestServices t;
         Folder f(letters(count));
         AppState s(t.services);
+        // Every kept preview is announced once it is decoded, so that views can prepare
+        // what they will draw before the file is shown.
+        QStringList announced;
+        connect(&s, &AppState::imageDecoded, this,
+                [&announced](const QUrl &url, const DecodedImage &image) {
+                    QCOMPARE(sourceFileOf(image), url.fileName());
+                    announced << url.fileName();
+                });
         openAndList(s, f, QStringLiteral("a.jpg"), count);
         s.navigate(step);
         QCOMPARE(names(s.loadTaskURLs()), kept);
+        QTRY_VERIFY(std::all_of(kept.begin(), kept.end(),
+                                [&announced](const QString &n) { return announced.contains(n); }));
+        QCOMPARE(announced.size(), QSet<QString>(announced.begin(), announced.end()).size());
     }
 
     // Only the last file's preview may land, however late the earlier ones finish.
