@@ -79,6 +79,7 @@ ViewerCommands::ViewerCommands(AppState &state, QWidget *window)
         state_.setOverlayMode(on ? OverlayMode::metadata : OverlayMode::none);
     });
     histogram_ = makeAction(this, labelText("Histogram"), {}, true);
+    showKey(histogram_, QKeySequence(Qt::Key_Tab)); // Tab cycles through both overlays
     connect(histogram_, &QAction::triggered, this, [this](bool on) {
         state_.setOverlayMode(on ? OverlayMode::histogram : OverlayMode::none);
     });

@@ -352,6 +352,7 @@ private slots:
             QCOMPARE(tags[n - 1]->shortcut(), QKeySequence(Qt::Key_0 + n));
         QCOMPARE(c.removeTags()->shortcut(), QKeySequence(Qt::Key_0));
         QCOMPARE(c.metadata()->shortcut(), QKeySequence(Qt::Key_Tab));
+        QCOMPARE(c.histogram()->shortcut(), QKeySequence(Qt::Key_Tab));
         // Shown only: the keys still reach the viewer, which acts once.
         TestFolder f(threeFiles);
         w.openAndList(f, QStringLiteral("a.jpg"), 3);
