@@ -4,6 +4,8 @@ find_package(Qt6 6.4 REQUIRED COMPONENTS Core Gui Widgets Concurrent Network DBu
 find_package(PkgConfig REQUIRED)
 find_package(ZLIB REQUIRED)
 pkg_check_modules(TIFF REQUIRED IMPORTED_TARGET libtiff-4)
+pkg_check_modules(JPEG REQUIRED IMPORTED_TARGET libjpeg)
+pkg_check_modules(PNG REQUIRED IMPORTED_TARGET libpng16)
 pkg_check_modules(HEIF REQUIRED IMPORTED_TARGET libheif>=1.15)
 pkg_check_modules(LIBRAW REQUIRED IMPORTED_TARGET libraw_r>=0.20)
 pkg_check_modules(EXIV2 REQUIRED IMPORTED_TARGET exiv2>=0.27)

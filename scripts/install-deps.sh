@@ -9,11 +9,11 @@ packages=(
   # Qt 6: Core, Gui, Widgets, Concurrent, Network, DBus, Test and the platform plugins
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-image-formats-plugins libgl-dev
   # image libraries
-  libheif-dev libraw-dev libexiv2-dev libtiff-dev zlib1g-dev
+  libheif-dev libraw-dev libexiv2-dev libtiff-dev zlib1g-dev libjpeg62-turbo-dev libpng-dev
   # desktop services
   libglib2.0-dev shared-mime-info desktop-file-utils
   # tests and benchmarks: headless X server, fonts, reference decoders
-  xvfb xauth xdotool fonts-dejavu-core libbenchmark-dev libjpeg-turbo-progs libheif-examples
+  xvfb xauth xdotool imagemagick fonts-dejavu-core libbenchmark-dev libjpeg-turbo-progs libheif-examples
   # test fixtures: animated WebP writer
   libwebp-dev
 )

@@ -5,7 +5,9 @@
 #include "imageio/DecodeLimits.h"
 
 #include <QColorSpace>
+#include <QFile>
 #include <QFileInfo>
+#include <QMimeDatabase>
 
 #include <algorithm>
 #include <cmath>
@@ -78,17 +80,51 @@ std::optional<DecodedImage> decodeAnimated(const ImageSource &source)
     return DecodedImage{shared, std::nullopt, shared, 1.0};
 }
 
+// Why no decoder opened a file: it is not there, cannot be read, or starts like an image
+// format Orva reads (then it is damaged) or like none.
+DecodeFailure failureOfUnopenedFile(const QString &path)
+{
+    if (!QFileInfo::exists(path))
+        return DecodeFailure::missing;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return file.error() == QFileDevice::PermissionsError ? DecodeFailure::permissionDenied
+                                                             : DecodeFailure::unreadable;
+    static const QMimeDatabase db;
+    const QMimeType byContent = db.mimeTypeForData(&file);
+    return byContent.name().startsWith(QLatin1String("image/")) ? DecodeFailure::damaged
+                                                                : DecodeFailure::unreadable;
+}
+
+// A header that was read but whose pixels were not: too large for the decode limits, or
+// damaged data.
+DecodeFailure failureOfDecode(QSize oriented)
+{
+    const qint64 pixels = qint64(oriented.width()) * oriented.height();
+    const bool tooLarge = pixels > DecodeLimits::maxPixels ||
+                          std::max(oriented.width(), oriented.height()) > DecodeLimits::maxSide ||
+                          pixels * 4 > DecodeLimits::maxImageBytes();
+    return tooLarge ? DecodeFailure::tooLarge : DecodeFailure::damaged;
+}
+
 } // namespace
 
-std::optional<DecodedImage> decodeImage(const QUrl &url, std::optional<int> maxPixelSize)
+std::optional<DecodedImage> decodeImage(const QUrl &url, std::optional<int> maxPixelSize,
+                                        DecodeFailure *failure)
 {
+    DecodeFailure ignored = DecodeFailure::unreadable;
+    DecodeFailure &why = failure ? *failure : ignored;
+    why = DecodeFailure::unreadable;
     const CancellationToken token = CancellationToken::current();
     if (token.isCancelled() || !url.isLocalFile())
         return std::nullopt;
     const ReadablePath readable(url);
     const auto source = openImageSource(readable.path());
-    if (!source)
+    if (!source) {
+        why = failureOfUnopenedFile(url.toLocalFile());
         return std::nullopt;
+    }
+    why = DecodeFailure::damaged;
     if (source->frameCount >= 2 && source->animated)
         return decodeAnimated(*source);
     const auto oriented = orientedPixelSize(*source);
@@ -99,8 +135,10 @@ std::optional<DecodedImage> decodeImage(const QUrl &url, std::optional<int> maxP
     if (token.isCancelled())
         return std::nullopt;
     const auto bitmap = decodeStill(*source, bound);
-    if (!bitmap || bitmap->isNull() || token.isCancelled())
+    if (!bitmap || bitmap->isNull() || token.isCancelled()) {
+        why = failureOfDecode(*oriented);
         return std::nullopt;
+    }
     const QSizeF pointSize(*oriented);
     auto image = std::make_shared<DisplayImage>();
     image->pointSize = pointSize;

@@ -16,8 +16,10 @@ namespace orva {
 // animated GIF, PNG or WebP. With `maxPixelSize` the still decode is reduced to about that
 // many pixels on its longer side (never more than the file has); without it, full
 // resolution. Checks the calling task's cancellation before opening the file and before
-// the expensive decode. Absent on any failure. Runs on a background task.
-std::optional<DecodedImage> decodeImage(const QUrl &url, std::optional<int> maxPixelSize = {});
+// the expensive decode. Absent on any failure, with the reason in `failure` when given.
+// Runs on a background task.
+std::optional<DecodedImage> decodeImage(const QUrl &url, std::optional<int> maxPixelSize = {},
+                                        DecodeFailure *failure = nullptr);
 
 // A bitmap of frame 0 no larger than `maxPixelSize` on its longer side, orientation
 // applied; may come from a thumbnail embedded in the file when its longer side reaches

@@ -22,6 +22,14 @@ std::optional<DecodedImage> ImageIOService::decodeImage(const QUrl &url,
     return orva::decodeImage(url, maxPixelSize);
 }
 
+DecodeOutcome ImageIOService::decodeWithReason(const QUrl &url,
+                                               std::optional<int> maxPixelSize) const
+{
+    DecodeOutcome outcome;
+    outcome.image = orva::decodeImage(url, maxPixelSize, &outcome.failure);
+    return outcome;
+}
+
 std::optional<ImageProperties> ImageIOService::readProperties(const QUrl &url) const
 {
     return readImageProperties(url);

@@ -11,6 +11,7 @@ public:
     bool isSupportedImageFile(const QUrl &url) const override;
     std::optional<DecodedImage> decodeImage(const QUrl &url,
                                             std::optional<int> maxPixelSize) const override;
+    DecodeOutcome decodeWithReason(const QUrl &url, std::optional<int> maxPixelSize) const override;
     std::optional<ImageProperties> readProperties(const QUrl &url) const override;
     std::optional<QImage> makeThumbnail(const QUrl &url, int maxPixelSize,
                                         std::optional<int> minEmbeddedSide = {}) const override;

@@ -6,6 +6,7 @@
 #include "imageio/DecodeLimits.h"
 #include "imageio/ExifReader.h"
 #include "imageio/Orientation.h"
+#include "imageio/TruncatedReader.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -176,6 +177,15 @@ std::optional<QImage> decodeStill(const ImageSource &source, int bound)
     if (!reader.canRead())
         return std::nullopt;
     QImage image;
+    if (endsBeforeItsEndMarker(source.path, reader.format())) {
+        // An interrupted download: show the part that arrived, as Qt's readers would not.
+        const bool png = isPng(reader);
+        auto partial = readTruncatedImage(source.path, reader.format(), bound);
+        if (!partial)
+            return std::nullopt;
+        image = applyOrientation(*partial, source.orientation);
+        return png ? scaledToBound(image, bound) : image;
+    }
     if (isIcon(reader)) {
         image = largestIconEntry(reader);
         if (!image.isNull() && std::max(image.width(), image.height()) > bound)

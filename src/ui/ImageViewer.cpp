@@ -39,7 +39,7 @@ ImageViewer::ImageViewer(AppState &state, ViewerCommands &commands, QWidget *par
     imageView_->setFocusPolicy(Qt::NoFocus);
     empty_->setLines(labelText("Open an image to start"), 0.5,
                      labelText("Drop a file or use File > Open"), 0.3);
-    failure_->setLines(labelText("This image cannot be displayed"), 0.6);
+    updateFailureNotice();
 
     for (auto signal : {&AppState::currentURLChanged, &AppState::loadFailedChanged,
                         &AppState::overlayModeChanged})
@@ -51,8 +51,15 @@ ImageViewer::ImageViewer(AppState &state, ViewerCommands &commands, QWidget *par
     for (auto signal : {&AppState::currentTagsChanged, &AppState::animationFrameCountChanged,
                         &AppState::isAnimationPausedChanged, &AppState::animationFrameChanged,
                         &AppState::imageFilesChanged, &AppState::currentIndexChanged,
-                        &AppState::magnificationChanged})
+                        &AppState::magnificationChanged, &AppState::loadFailedChanged,
+                        &AppState::currentImageChanged})
         connect(&state_, signal, this, &ImageViewer::updateStatusBar);
+    // Every zoom change shows the new percentage for a moment.
+    connect(&state_, &AppState::magnificationChanged, this, [this] {
+        if (state_.currentImage())
+            state_.revealStatusBar();
+    });
+    connect(&state_, &AppState::loadFailureChanged, this, &ImageViewer::updateFailureNotice);
     connect(&state_, &AppState::showStatusBarChanged, this,
             [this] { status_->setShown(state_.showStatusBar()); });
     connect(&state_, &AppState::currentURLChanged, this, &ImageViewer::currentFileChanged);
@@ -122,6 +129,13 @@ void ImageViewer::updateLayers()
     histogram_->raise();
     status_->raise();
     layoutOverlays();
+}
+
+void ImageViewer::updateFailureNotice()
+{
+    const std::optional<LoadFailure> &failure = state_.loadFailure();
+    failure_->setLines(labelText("This image cannot be displayed"), 0.6,
+                       failure ? viewer::failureCaption(*failure) : QString(), 0.45);
 }
 
 void ImageViewer::updateStatusBar()
@@ -236,11 +250,14 @@ void ImageViewer::keyPressEvent(QKeyEvent *event)
     switch (event->key()) {
     case Qt::Key_Right:
     case Qt::Key_Space:
+    case Qt::Key_PageDown:
     case Qt::Key_Left:
+    case Qt::Key_PageUp:
         // A held key steps as fast as photos arrive, so that each one is seen; repeats
         // that come while the current photo is still decoding are dropped.
         if (!repeat || state_.isCurrentFileLoaded())
-            state_.navigate(event->key() == Qt::Key_Left ? -1 : +1);
+            state_.navigate(event->key() == Qt::Key_Left || event->key() == Qt::Key_PageUp ? -1
+                                                                                           : +1);
         return;
     case Qt::Key_Delete:
     case Qt::Key_Backspace:
@@ -249,6 +266,22 @@ void ImageViewer::keyPressEvent(QKeyEvent *event)
             break;
         state_.requestDelete();
         return;
+    case Qt::Key_Home:
+    case Qt::Key_End:
+        if (!repeat)
+            state_.goToIndex(event->key() == Qt::Key_Home ? 0
+                                                          : int(state_.imageFiles().size()) - 1);
+        return;
+    case Qt::Key_Plus:
+    case Qt::Key_Minus: {
+        if (event->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier))
+            break;
+        const ZoomAction action =
+            event->key() == Qt::Key_Plus ? ZoomAction::zoomIn : ZoomAction::zoomOut;
+        if (state_.currentURL() && state_.zoomAction() != action)
+            state_.setZoomAction(action);
+        return;
+    }
     case Qt::Key_Tab:
         if (!repeat)
             state_.setOverlayMode(viewer::nextOverlayMode(state_.overlayMode()));

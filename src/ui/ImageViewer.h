@@ -50,6 +50,7 @@ protected:
 private:
     void updateLayers();
     void updateStatusBar();
+    void updateFailureNotice();
     void updateMessageColor();
     void layoutOverlays();
     void placeStatusBar();

@@ -82,7 +82,20 @@ void MetadataPanel::rebuild()
         }
     }
     layout_->addWidget(rows_);
+    // A child added to a shown panel would only appear on a later turn, after the panel
+    // had sized itself without it.
+    rows_->show();
+    layout_->activate();
     adjustSize();
+}
+
+bool MetadataPanel::event(QEvent *event)
+{
+    const bool handled = QFrame::event(event);
+    // Rows that change size (a wrapped value, a new font) re-size the card.
+    if (event->type() == QEvent::LayoutRequest)
+        adjustSize();
+    return handled;
 }
 
 void MetadataPanel::paintEvent(QPaintEvent *)

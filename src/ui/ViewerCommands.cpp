@@ -8,6 +8,8 @@
 #include <QApplication>
 #include <QMenuBar>
 
+#include <cmath>
+
 namespace orva {
 
 namespace {
@@ -19,6 +21,14 @@ QAction *makeAction(QObject *parent, const QString &text, const QList<QKeySequen
     a->setShortcuts(keys);
     a->setCheckable(checkable);
     return a;
+}
+
+// Shows a key the viewer answers itself next to a menu item, without making it a window
+// shortcut: it only acts while the menu holding the item has the focus.
+void showKey(QAction *action, const QKeySequence &key)
+{
+    action->setShortcut(key);
+    action->setShortcutContext(Qt::WidgetShortcut);
 }
 
 } // namespace
@@ -64,10 +74,12 @@ ViewerCommands::ViewerCommands(AppState &state, QWidget *window)
         zoomButton("Zoom Out", {QKeySequence(Qt::CTRL | Qt::Key_Minus)}, ZoomAction::zoomOut);
 
     metadata_ = makeAction(this, labelText("Metadata"), {}, true);
+    showKey(metadata_, QKeySequence(Qt::Key_Tab));
     connect(metadata_, &QAction::triggered, this, [this](bool on) {
         state_.setOverlayMode(on ? OverlayMode::metadata : OverlayMode::none);
     });
     histogram_ = makeAction(this, labelText("Histogram"), {}, true);
+    showKey(histogram_, QKeySequence(Qt::Key_Tab)); // Tab cycles through both overlays
     connect(histogram_, &QAction::triggered, this, [this](bool on) {
         state_.setOverlayMode(on ? OverlayMode::histogram : OverlayMode::none);
     });
@@ -94,6 +106,7 @@ ViewerCommands::ViewerCommands(AppState &state, QWidget *window)
     for (FinderTag tag : allFinderTags) {
         QAction *a = tags_->addAction(tagLabel(tag));
         a->setCheckable(true);
+        showKey(a, QKeySequence(Qt::Key_0 + int(tag)));
         // Always toggles, whatever the check mark shows.
         connect(a, &QAction::triggered, this, [this, tag] {
             state_.toggleTag(tag);
@@ -102,8 +115,9 @@ ViewerCommands::ViewerCommands(AppState &state, QWidget *window)
         tagToggles_ << a;
     }
     tags_->addSeparator();
-    connect(tags_->addAction(labelText("Remove Color Tags")), &QAction::triggered, this,
-            [this] { state_.removeColorTags(); });
+    removeTags_ = tags_->addAction(labelText("Remove Color Tags"));
+    showKey(removeTags_, QKeySequence(Qt::Key_0));
+    connect(removeTags_, &QAction::triggered, this, [this] { state_.removeColorTags(); });
 
     // Application-wide settings, not the window's: every window rescans when they change.
     sort_ = new QMenu(labelText("Sort By"), window_);
@@ -147,7 +161,8 @@ ViewerCommands::ViewerCommands(AppState &state, QWidget *window)
     for (auto signal : {&AppState::currentURLChanged, &AppState::displayModeChanged,
                         &AppState::overlayModeChanged, &AppState::isSlideshowRunningChanged,
                         &AppState::imageFilesChanged, &AppState::animationFrameCountChanged,
-                        &AppState::isAnimationPausedChanged, &AppState::currentTagsChanged})
+                        &AppState::isAnimationPausedChanged, &AppState::currentTagsChanged,
+                        &AppState::magnificationChanged})
         connect(&state_, signal, this, &ViewerCommands::refresh);
     connect(&state_.services().settings, &SettingsStore::valueChanged, this,
             &ViewerCommands::refresh);
@@ -158,9 +173,12 @@ ViewerCommands::ViewerCommands(AppState &state, QWidget *window)
 
 void ViewerCommands::refresh()
 {
-    fit_->setChecked(state_.displayMode() == DisplayMode::fitToWindow);
-    actual_->setChecked(state_.displayMode() == DisplayMode::actualSize);
-    autoSize_->setChecked(state_.displayMode() == DisplayMode::autoSizeWindow);
+    // The ticks say how the image is shown now: zooming leaves every display mode.
+    const DisplayMode mode = state_.displayMode();
+    fit_->setChecked(mode == DisplayMode::fitToWindow && viewFitted_);
+    actual_->setChecked(mode == DisplayMode::actualSize && !viewFitted_ &&
+                        std::abs(state_.magnification() - 1.0) < 1e-9);
+    autoSize_->setChecked(mode == DisplayMode::autoSizeWindow && viewFitted_);
     metadata_->setChecked(state_.overlayMode() == OverlayMode::metadata);
     histogram_->setChecked(state_.overlayMode() == OverlayMode::histogram);
     slideshow_->setText(state_.isSlideshowRunning() ? labelText("Stop Slideshow")
@@ -195,6 +213,12 @@ void ViewerCommands::rebuildOpenWithMenu()
     openWith_->addSeparator();
     connect(openWith_->addAction(labelText("Other...")), &QAction::triggered, this,
             [this] { chooseOtherApplication(window_, state_); });
+}
+
+void ViewerCommands::setViewFitted(bool fitted)
+{
+    viewFitted_ = fitted;
+    refresh();
 }
 
 void ViewerCommands::populateMenuBar(QMenuBar *bar)

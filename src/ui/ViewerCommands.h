@@ -40,6 +40,7 @@ public:
     QMenu *animationMenu() const { return animation_; }
     QAction *playPause() const { return playPause_; }
     QMenu *tagMenu() const { return tags_; }
+    QAction *removeTags() const { return removeTags_; }
     QMenu *sortMenu() const { return sort_; }
     QAction *descending() const { return descending_; }
     QAction *copyImage() const { return copyImage_; }
@@ -52,6 +53,8 @@ public:
 
     // Brings checks, labels and enabled states up to date.
     void refresh();
+    // Whether the image view shows the image fitted; a zoomed view ticks no display mode.
+    void setViewFitted(bool fitted);
 
 signals:
     void openRequested();
@@ -70,6 +73,8 @@ private:
     QAction *playPause_, *previousFrame_, *nextFrame_;
     QMenu *tags_;
     QList<QAction *> tagToggles_;
+    QAction *removeTags_;
+    bool viewFitted_ = true;
     QMenu *sort_;
     QActionGroup *sortGroup_;
     QList<QAction *> sortOptions_;

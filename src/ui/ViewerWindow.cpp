@@ -20,11 +20,16 @@ ViewerWindow::ViewerWindow(const AppServices &services, QWidget *parent)
 {
     setCentralWidget(viewer_);
     setAttribute(Qt::WA_DeleteOnClose);
+    // Smaller, the menu bar folds into its overflow button and the status bar covers the
+    // picture; smaller images are centred in a window of this size.
+    setMinimumSize(minimumWidth, minimumHeight);
     commands_->populateMenuBar(menuBar());
     addActions(commands_->shortcutActions());
     connect(commands_, &ViewerCommands::openRequested, this, &ViewerWindow::chooseFileToOpen);
     connect(&imageView(), &ZoomableImageView::windowResizeRequested, this,
             &ViewerWindow::expectProgrammaticResize);
+    connect(&imageView(), &ZoomableImageView::fitModeChanged, commands_,
+            &ViewerCommands::setViewFitted);
 
     const auto updateTitle = [this] { setWindowTitle(state_.windowTitle()); };
     connect(&state_, &AppState::currentURLChanged, this, updateTitle);

@@ -17,6 +17,8 @@ class ViewerWindow : public QMainWindow {
     Q_OBJECT
 
 public:
+    static constexpr int minimumWidth = 320, minimumHeight = 240;
+
     explicit ViewerWindow(const AppServices &services, QWidget *parent = nullptr);
     ~ViewerWindow() override;
 

@@ -4,6 +4,7 @@
 
 #include <QColorSpace>
 #include <QCoreApplication>
+#include <QGestureEvent>
 #include <QNativeGestureEvent>
 #include <QPainter>
 #include <QScreen>
@@ -28,6 +29,12 @@ namespace {
 
 constexpr double fadeSeconds = 0.25;
 constexpr int smallestLevelSide = 64;
+// Scroll indicators stay this long after the last movement, then fade.
+constexpr double indicatorHoldSeconds = 0.8;
+constexpr int indicatorFadeMs = 300;
+constexpr double indicatorThickness = 5, indicatorMargin = 3, indicatorMinLength = 24;
+// The shown image and the neighbours decoded ahead of it.
+constexpr size_t maxPreparedPyramids = 4;
 
 bool isDrawableAsIs(const QImage &image)
 {
@@ -68,8 +75,10 @@ ZoomableImageView::ZoomableImageView(AppState &state, QWidget *parent)
       tasks_(state.services().tasks)
 {
     setFrameShape(QFrame::NoFrame);
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // Classic bars would shrink the viewport (and with it the fit) whenever the image is
+    // larger than the window; thin indicators are drawn over the image instead.
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     viewport()->setCursor(Qt::OpenHandCursor);
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent, false);
     viewport()->setAutoFillBackground(false);
@@ -83,17 +92,47 @@ ZoomableImageView::ZoomableImageView(AppState &state, QWidget *parent)
         fading_ = false;
         viewport()->update();
     });
+    indicatorsFade_.setDuration(indicatorFadeMs);
+    indicatorsFade_.setStartValue(1.0);
+    indicatorsFade_.setEndValue(0.0);
+    connect(&indicatorsFade_, &QVariantAnimation::valueChanged, viewport(),
+            qOverload<>(&QWidget::update));
 
     connect(&state_, &AppState::currentImageChanged, this, &ZoomableImageView::applyImage);
     connect(&state_, &AppState::zoomActionChanged, this, &ZoomableImageView::applyZoomRequest);
     connect(&state_, &AppState::scrollTargetChanged, this, &ZoomableImageView::applyScrollTarget);
     connect(&state_, &AppState::isAnimationPausedChanged, this, &ZoomableImageView::applyAnimation);
     connect(&state_, &AppState::animationFrameChanged, this, &ZoomableImageView::applyAnimation);
+    connect(&state_, &AppState::imageDecoded, this, &ZoomableImageView::prepareDecoded);
     applyImage();
     applyZoomRequest();
 }
 
-ZoomableImageView::~ZoomableImageView() { pyramidTask_.cancel(); }
+ZoomableImageView::~ZoomableImageView()
+{
+    pyramidTask_.cancel();
+    for (Prepared &p : prepared_)
+        p.task.cancel();
+}
+
+void ZoomableImageView::setFitMode(bool fitMode)
+{
+    if (fitMode == fitMode_)
+        return;
+    fitMode_ = fitMode;
+    emit fitModeChanged(fitMode_);
+}
+
+void ZoomableImageView::revealScrollIndicators()
+{
+    indicatorsShown_ = true;
+    indicatorsFade_.stop();
+    viewport()->update();
+    indicatorsHide_ = scheduler_.after(indicatorHoldSeconds, [this] {
+        indicatorsShown_ = false;
+        indicatorsFade_.start();
+    });
+}
 
 QSizeF ZoomableImageView::viewportPoints() const { return QSizeF(viewport()->size()); }
 
@@ -191,6 +230,8 @@ void ZoomableImageView::resizeEvent(QResizeEvent *event)
 void ZoomableImageView::applyImage()
 {
     const std::optional<DecodedImage> &next = state_.currentImage();
+    if (!next || !next->image)
+        awaiting_ = nullptr;
     if (!next || !next->image) {
         if (shown_) {
             shown_.reset();
@@ -201,8 +242,31 @@ void ZoomableImageView::applyImage()
         }
         return;
     }
-    if (shown_ && shown_->image == next->image)
+    if (shown_ && shown_->image == next->image) {
+        awaiting_ = nullptr;
         return;
+    }
+    // A bitmap that must be converted for the screen would first be drawn from the small
+    // preview, visibly blurred: what is on screen stays until its first level is ready.
+    if (next->bitmap && !isDrawableAsIs(*next->bitmap)) {
+        const PyramidTask task = preparedPyramid(*next, TaskPriority::userInitiated);
+        const DisplayImage *key = next->image.get();
+        if (!task.isFinished()) {
+            if (awaiting_ != key) {
+                awaiting_ = key;
+                task.then(this, [this, key](const auto &) {
+                    if (awaiting_ != key)
+                        return;
+                    awaiting_ = nullptr;
+                    const auto &current = state_.currentImage();
+                    if (current && current->image.get() == key)
+                        applyImage();
+                });
+            }
+            return;
+        }
+    }
+    awaiting_ = nullptr;
     const bool hadImage = shown_.has_value();
     if (hadImage && isVisible() && !viewport()->size().isEmpty()) {
         // Cross-fade from what is on screen now.
@@ -269,6 +333,52 @@ void ZoomableImageView::prepareFadeBuffer()
     fadeFrom_.fill(Qt::transparent); // touches every page now, not during a step
 }
 
+ZoomableImageView::PyramidTask ZoomableImageView::preparedPyramid(const DecodedImage &image,
+                                                                  TaskPriority priority)
+{
+    for (auto it = prepared_.begin(); it != prepared_.end(); ++it) {
+        if (it->image != image.image)
+            continue;
+        if (!it->task.isCancelled())
+            return it->task;
+        prepared_.erase(it); // given up when it left the screen: build again
+        break;
+    }
+    const QImage bitmap = *image.bitmap;
+    const void *source = image.image.get();
+    PyramidTask task = tasks_.run(priority, [bitmap, source](const CancellationToken &) {
+        auto p = std::make_shared<Pyramid>();
+        p->source = source;
+        p->levels = buildLevels(bitmap);
+        return std::shared_ptr<const Pyramid>(std::move(p));
+    });
+    // Levels of images the state has let go of (neither shown nor decoded ahead any more)
+    // are not needed again; a full-resolution pyramid can be hundreds of megabytes.
+    std::erase_if(prepared_, [this](Prepared &p) {
+        const bool released = p.image.use_count() == 1 && !(p.task == pyramidTask_);
+        if (released)
+            p.task.cancel();
+        return released;
+    });
+    prepared_.push_back({image.image, task});
+    while (prepared_.size() > maxPreparedPyramids) {
+        if (!(prepared_.front().task == pyramidTask_))
+            prepared_.front().task.cancel();
+        prepared_.erase(prepared_.begin());
+    }
+    return task;
+}
+
+void ZoomableImageView::prepareDecoded(const QUrl &url, const DecodedImage &image)
+{
+    // Neighbours decoded ahead get their first level ahead too, behind the decodes the user
+    // waits for; the shown file's is what the user waits for.
+    if (!image.image || !image.bitmap || isDrawableAsIs(*image.bitmap))
+        return;
+    const bool current = state_.currentURL() == url;
+    preparedPyramid(image, current ? TaskPriority::userInitiated : TaskPriority::utility);
+}
+
 void ZoomableImageView::startPyramid()
 {
     // Stepping quickly through large photos must not queue a build per photo in front of
@@ -280,16 +390,13 @@ void ZoomableImageView::startPyramid()
     const int generation = ++pyramidGeneration_;
     if (!shown_ || !shown_->bitmap)
         return;
-    const QImage bitmap = *shown_->bitmap;
-    const void *source = shown_->image.get();
     preparing_ = true;
-    pyramidTask_ =
-        tasks_.run(TaskPriority::userInitiated, [bitmap, source](const CancellationToken &) {
-            auto p = std::make_shared<Pyramid>();
-            p->source = source;
-            p->levels = buildLevels(bitmap);
-            return std::shared_ptr<const Pyramid>(std::move(p));
-        });
+    pyramidTask_ = preparedPyramid(*shown_, TaskPriority::userInitiated);
+    if (const auto ready = pyramidTask_.result()) {
+        pyramid_ = *ready;
+        preparing_ = false;
+        return;
+    }
     pyramidTask_.then(this,
                       [this, generation](const std::optional<std::shared_ptr<const Pyramid>> &p) {
                           if (generation != pyramidGeneration_ || !p)
@@ -366,8 +473,10 @@ void ZoomableImageView::applyZoomRequest()
                                       : *action == ZoomAction::zoomIn ? zoom::ZoomRequest::zoomIn
                                                                       : zoom::ZoomRequest::zoomOut;
     const auto result = zoom::applyZoomRequest(request, mag_, minMag_);
-    fitMode_ = result.fitMode;
+    setFitMode(result.fitMode);
     setMagnification(result.magnification);
+    if (request != zoom::ZoomRequest::fit)
+        revealScrollIndicators();
     QMetaObject::invokeMethod(
         this,
         [this] {
@@ -386,6 +495,7 @@ void ZoomableImageView::applyScrollTarget()
     const QSizeF clip = viewportPoints() / mag_;
     const QPointF bl = zoom::scrollOriginForTarget(*target, doc_, clip);
     setOrigin(QPointF(bl.x(), doc_.height() - bl.y() - clip.height()));
+    revealScrollIndicators();
     QMetaObject::invokeMethod(
         this,
         [this] {
@@ -399,7 +509,7 @@ void ZoomableImageView::finishAutoSize(bool consumeZoomAction)
 {
     autoSizing_ = false;
     updateMinMagnification();
-    fitMode_ = true;
+    setFitMode(true);
     setMagnification(minMag_);
     if (consumeZoomAction && state_.zoomAction())
         state_.setZoomAction(std::nullopt);
@@ -413,8 +523,11 @@ std::optional<QRectF> ZoomableImageView::autoSizeFrame() const
     if (!screen || doc_.isEmpty())
         return std::nullopt;
     const QSizeF frame = win->frameGeometry().size();
-    const QSizeF chrome = frame - QSizeF(viewport()->size());
-    return zoom::windowFrameToFit(doc_, screen->availableGeometry(), chrome);
+    const QSizeF chrome = frame - viewportPoints();
+    // The window's minimum keeps its menus usable; a smaller image is centred inside it.
+    const QSizeF decoration = frame - QSizeF(win->size());
+    const QSizeF minimum = QSizeF(win->minimumSize()) + decoration;
+    return zoom::windowFrameToFit(doc_, screen->availableGeometry(), chrome, minimum);
 }
 
 void ZoomableImageView::resizeWindowToFit()
@@ -443,6 +556,7 @@ void ZoomableImageView::wheelEvent(QWheelEvent *event)
     e.dx = precise ? event->pixelDelta().x() : event->angleDelta().x() / 120.0;
     e.dy = precise ? event->pixelDelta().y() : event->angleDelta().y() / 120.0;
     e.inverted = event->inverted();
+    e.time = scheduler_.now();
     switch (event->phase()) {
     case Qt::ScrollBegin:
         e.phase = zoom::SwipeRecognizer::Phase::began;
@@ -469,8 +583,9 @@ void ZoomableImageView::wheelEvent(QWheelEvent *event)
     const auto z = zoom::wheelZoom(mag_, e.dy, precise, minMag_);
     if (!z)
         return;
-    fitMode_ = z->fitMode;
+    setFitMode(z->fitMode);
     setMagnification(z->magnification, event->position());
+    revealScrollIndicators();
     reportState();
 }
 
@@ -492,6 +607,7 @@ void ZoomableImageView::mouseMoveEvent(QMouseEvent *event)
         if (!wasDragging)
             viewport()->setCursor(Qt::ClosedHandCursor);
         setOrigin(origin_ - *delta / mag_);
+        revealScrollIndicators();
         reportState();
     }
     event->accept();
@@ -522,11 +638,33 @@ bool ZoomableImageView::viewportEvent(QEvent *event)
     if (event->type() == QEvent::NativeGesture) {
         auto *g = static_cast<QNativeGestureEvent *>(event);
         if (g->gestureType() == Qt::BeginNativeGesture) {
-            fitMode_ = false; // a pinch leaves fit mode
+            setFitMode(false); // a pinch leaves fit mode
         } else if (g->gestureType() == Qt::ZoomNativeGesture) {
             updateMinMagnification();
-            fitMode_ = false;
+            setFitMode(false);
             setMagnification(mag_ * (1.0 + g->value()), g->position());
+            revealScrollIndicators();
+            reportState();
+        }
+        return true;
+    }
+    if (event->type() == QEvent::Gesture) {
+        // Touchscreens pinch through Qt's gesture framework instead (factor since the last
+        // event, centre in global coordinates).
+        auto *g = static_cast<QGestureEvent *>(event);
+        auto *pinch = static_cast<QPinchGesture *>(g->gesture(Qt::PinchGesture));
+        if (!pinch)
+            return QAbstractScrollArea::viewportEvent(event);
+        g->accept(pinch);
+        if (pinch->state() == Qt::GestureStarted)
+            setFitMode(false);
+        if ((pinch->changeFlags() & QPinchGesture::ScaleFactorChanged) &&
+            pinch->scaleFactor() > 0) {
+            updateMinMagnification();
+            setFitMode(false);
+            setMagnification(mag_ * pinch->scaleFactor(),
+                             viewport()->mapFromGlobal(pinch->centerPoint()));
+            revealScrollIndicators();
             reportState();
         }
         return true;
@@ -541,6 +679,48 @@ void ZoomableImageView::paintEvent(QPaintEvent *event)
     if (fading_) {
         painter.setOpacity(fade_.currentValue().toDouble());
         painter.drawImage(QPointF(), fadeFrom_);
+    }
+    paintScrollIndicators(painter);
+}
+
+void ZoomableImageView::paintScrollIndicators(QPainter &painter)
+{
+    const double opacity = indicatorsShown_ ? 1.0
+                           : indicatorsFade_.state() == QAbstractAnimation::Running
+                               ? indicatorsFade_.currentValue().toDouble()
+                               : 0.0;
+    if (opacity <= 0 || doc_.isEmpty())
+        return;
+    const QSizeF vp = viewportPoints();
+    const QSizeF content = doc_ * mag_;
+    // A light knob with a dark rim reads on every background.
+    painter.setOpacity(opacity);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(QColor(0, 0, 0, 90), 1));
+    painter.setBrush(QColor(255, 255, 255, 150));
+    const double r = indicatorThickness / 2;
+    auto knob = [&](double viewSide, double contentSide, double offset, double track) {
+        const double length =
+            std::max(indicatorMinLength, track * std::min(1.0, viewSide / contentSide));
+        const double travel = std::max(1.0, contentSide - viewSide);
+        return std::pair{(track - length) * std::clamp(offset / travel, 0.0, 1.0), length};
+    };
+    const bool both = content.width() > vp.width() + 0.5 && content.height() > vp.height() + 0.5;
+    const double corner = both ? indicatorThickness + indicatorMargin : 0;
+    if (content.width() > vp.width() + 0.5) {
+        const double track = vp.width() - 2 * indicatorMargin - corner;
+        const auto [at, length] = knob(vp.width(), content.width(), origin_.x() * mag_, track);
+        painter.drawRoundedRect(QRectF(indicatorMargin + at,
+                                       vp.height() - indicatorMargin - indicatorThickness, length,
+                                       indicatorThickness),
+                                r, r);
+    }
+    if (content.height() > vp.height() + 0.5) {
+        const double track = vp.height() - 2 * indicatorMargin - corner;
+        const auto [at, length] = knob(vp.height(), content.height(), origin_.y() * mag_, track);
+        painter.drawRoundedRect(QRectF(vp.width() - indicatorMargin - indicatorThickness,
+                                       indicatorMargin + at, indicatorThickness, length),
+                                r, r);
     }
 }
 

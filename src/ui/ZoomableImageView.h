@@ -36,6 +36,11 @@ public:
     QSizeF documentSize() const { return doc_; }
     // True while the pyramid for the shown still image is being built.
     bool isPreparing() const { return preparing_; }
+    // True while a new image waits for its first drawing level before it replaces what is
+    // on screen.
+    bool isAwaitingFirstLevel() const { return awaiting_ != nullptr; }
+    // The thin scroll indicators drawn over the image while it is scrolled or zoomed.
+    bool areScrollIndicatorsShown() const { return indicatorsShown_; }
 
     // The window frame that auto-size would give the current image, for tests.
     std::optional<QRectF> autoSizeFrame() const;
@@ -43,6 +48,7 @@ public:
 signals:
     // Auto-size is about to set the window's frame.
     void windowResizeRequested();
+    void fitModeChanged(bool fitMode);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -57,6 +63,11 @@ protected:
 
 private:
     struct Pyramid;
+    using PyramidTask = Task<std::shared_ptr<const Pyramid>>;
+    struct Prepared {
+        std::shared_ptr<const DisplayImage> image;
+        PyramidTask task;
+    };
 
     void applyImage();
     void applyAnimation();
@@ -71,6 +82,11 @@ private:
     void resizeWindowToFit();
     void finishAutoSize(bool consumeZoomAction);
     void startPyramid();
+    PyramidTask preparedPyramid(const DecodedImage &image, TaskPriority priority);
+    void prepareDecoded(const QUrl &url, const DecodedImage &image);
+    void setFitMode(bool fitMode);
+    void revealScrollIndicators();
+    void paintScrollIndicators(QPainter &painter);
     void prepareFadeBuffer();
     void scheduleNextFrame();
     QSizeF viewportPoints() const;
@@ -95,9 +111,16 @@ private:
     zoom::PressTracker press_;
 
     std::shared_ptr<const Pyramid> pyramid_;
-    Task<std::shared_ptr<const Pyramid>> pyramidTask_;
+    PyramidTask pyramidTask_;
     bool preparing_ = false;
     int pyramidGeneration_ = 0;
+    // First levels built ahead (the shown file and its prefetched neighbours), newest last.
+    std::vector<Prepared> prepared_;
+    const DisplayImage *awaiting_ = nullptr;
+
+    bool indicatorsShown_ = false;
+    ScheduledAction indicatorsHide_;
+    QVariantAnimation indicatorsFade_;
 
     int frame_ = 0;
     int loopsLeft_ = 0;

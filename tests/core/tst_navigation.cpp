@@ -1,3 +1,4 @@
+#include "core/listing/FolderListing.h"
 #include "core/state/AppState.h"
 #include "support/TestFolder.h"
 #include "support/TestServices.h"
@@ -72,12 +73,80 @@ private slots:
     void decodeFailureMarksTheLoadFailed()
     {
         TestServices t;
-        t.images.failing.insert(QStringLiteral("a.jpg"));
-        Folder f({QStringLiteral("a.jpg")});
+        t.images.failing += {QStringLiteral("a.jpg"), QStringLiteral("b.jpg")};
+        t.images.reasons.insert(QStringLiteral("b.jpg"), DecodeFailure::damaged);
+        Folder f({QStringLiteral("a.jpg"), QStringLiteral("b.jpg"), QStringLiteral("c.jpg")});
         AppState s(t.services);
-        s.open(f.url(QStringLiteral("a.jpg")));
+        openAndList(s, f, QStringLiteral("a.jpg"), 3);
         QTRY_VERIFY(s.loadFailed());
         QVERIFY(!s.currentImage());
+        QCOMPARE(s.loadFailure(), std::optional(LoadFailure{f.url(QStringLiteral("a.jpg")),
+                                                            DecodeFailure::unreadable}));
+        // The reason follows each failed file, and goes with the first one that decodes.
+        s.navigate(+1);
+        QTRY_COMPARE(s.loadFailure(), std::optional(LoadFailure{f.url(QStringLiteral("b.jpg")),
+                                                                DecodeFailure::damaged}));
+        s.navigate(+1);
+        QTRY_VERIFY(!s.loadFailed());
+        QCOMPARE(s.loadFailure(), std::nullopt);
+    }
+
+    // A folder given to open: its first image in the sort order, or the failure notice.
+    void openingAFolder_data()
+    {
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<bool>("descending");
+        QTest::addColumn<QString>("first");
+        const auto l = [](const char *a, const char *b = nullptr, const char *c = nullptr) {
+            QStringList out;
+            for (const char *n : {a, b, c})
+                if (n)
+                    out << QString::fromLatin1(n);
+            return out;
+        };
+        QTest::newRow("by name") << l("b10.jpg", "b9.jpg", "notes.txt") << false
+                                 << QStringLiteral("b9.jpg");
+        QTest::newRow("descending")
+            << l("a.jpg", "c.png", "b.gif") << true << QStringLiteral("c.png");
+        QTest::newRow("no images") << l("notes.txt") << false << QString();
+        QTest::newRow("empty") << QStringList{} << false << QString();
+    }
+    void openingAFolder()
+    {
+        QFETCH(QStringList, files);
+        QFETCH(bool, descending);
+        QFETCH(QString, first);
+        TestServices t;
+        Folder f(files);
+        AppState s(t.services);
+        s.settings().setSortDescending(descending);
+        const QUrl folder = standardizedFileUrl(f.folder());
+        s.open(f.folder());
+        // Taken at once, so a batch of opened files does not land in the same window.
+        QCOMPARE(s.currentURL(), std::optional(folder));
+        QVERIFY(!s.errorMessage());
+        if (first.isEmpty()) {
+            QTRY_VERIFY(s.loadFailed());
+            QCOMPARE(s.loadFailure(), std::optional(LoadFailure{folder, DecodeFailure::noImages}));
+            QCOMPARE(s.windowTitle(), folder.fileName());
+            // Looking again finds an image put there meanwhile; nothing else is listed.
+            s.rescanCurrentFolder();
+            QTRY_VERIFY(s.isCurrentFileLoaded());
+            QCOMPARE(s.currentURL(), std::optional(folder));
+            QVERIFY(s.loadFailed());
+            QFile(f.dir.filePath(QStringLiteral("new.jpg"))).open(QIODevice::WriteOnly);
+            s.rescanCurrentFolder();
+            QTRY_COMPARE(s.currentURL(), std::optional(f.url(QStringLiteral("new.jpg"))));
+            QTRY_VERIFY(!s.loadFailed());
+            return;
+        }
+        QTRY_COMPARE(s.currentURL(), std::optional(f.url(first)));
+        QCOMPARE(s.currentIndex(), 0);
+        QCOMPARE(s.imageFiles().size(), files.size() - files.filter(QStringLiteral(".txt")).size());
+        QTRY_COMPARE(sourceFileOf(s.currentImage()), first);
+        QVERIFY(!s.loadFailed());
+        QTRY_VERIFY(s.directoryWatcher());
+        QCOMPARE(s.directoryWatcher()->directory(), folder);
     }
 
     void wrapAroundBothWays()
@@ -125,9 +194,20 @@ private slots:
         TestServices t;
         Folder f(letters(count));
         AppState s(t.services);
+        // Every kept preview is announced once it is decoded, so that views can prepare
+        // what they will draw before the file is shown.
+        QStringList announced;
+        connect(&s, &AppState::imageDecoded, this,
+                [&announced](const QUrl &url, const DecodedImage &image) {
+                    QCOMPARE(sourceFileOf(image), url.fileName());
+                    announced << url.fileName();
+                });
         openAndList(s, f, QStringLiteral("a.jpg"), count);
         s.navigate(step);
         QCOMPARE(names(s.loadTaskURLs()), kept);
+        QTRY_VERIFY(std::all_of(kept.begin(), kept.end(),
+                                [&announced](const QString &n) { return announced.contains(n); }));
+        QCOMPARE(announced.size(), QSet<QString>(announced.begin(), announced.end()).size());
     }
 
     // Only the last file's preview may land, however late the earlier ones finish.

@@ -11,6 +11,8 @@
 using namespace orva;
 using namespace orva::test;
 
+Q_DECLARE_METATYPE(orva::DecodeFailure)
+
 namespace {
 
 QList<QUrl> urls(int n)
@@ -31,6 +33,8 @@ private slots:
     {
         TestServices t;
         AppState s(t.services);
+        s.setCurrentImage(
+            t.images.decodeImage(QUrl::fromLocalFile(QStringLiteral("/p/0.jpg")), 64));
         // A single image: only the zoom, truncated (a fitted 1000-pixel image in 650 points).
         s.setImageFiles(urls(1));
         s.setMagnification(0.65);
@@ -60,6 +64,39 @@ private slots:
         QCOMPARE(viewer::statusBarContent(s).frameCounter, QStringLiteral("3 / 12"));
         s.setAnimationFrameCount(1);
         QVERIFY(viewer::statusBarContent(s).frameCounter.isEmpty());
+
+        // A failed file, or one not decoded yet, has no zoom to show; the rest stays.
+        s.setLoadFailed(true);
+        c = viewer::statusBarContent(s);
+        QVERIFY(c.zoom.isEmpty());
+        QCOMPARE(c.position, QStringLiteral("2 / 20"));
+        s.setLoadFailed(false);
+        s.setCurrentImage(std::nullopt);
+        QVERIFY(viewer::statusBarContent(s).zoom.isEmpty());
+    }
+
+    void failureCaptions_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<DecodeFailure>("reason");
+        QTest::addColumn<QString>("caption");
+        const auto row = [](const char *name, const char *path, DecodeFailure reason,
+                            const char *file, const char *words) {
+            QTest::newRow(name) << QString::fromLatin1(path) << reason
+                                << QString::fromLatin1(file) + QStringLiteral(" \u2014 ") +
+                                       QString::fromLatin1(words);
+        };
+        row("damaged", "/p/b c.png", DecodeFailure::damaged, "b c.png", "the file is damaged");
+        // A folder's URL may end in a slash; it is still named.
+        row("folder", "/p/trip/", DecodeFailure::noImages, "trip",
+            "no images Orva can read in this folder");
+    }
+    void failureCaptions()
+    {
+        QFETCH(QString, path);
+        QFETCH(DecodeFailure, reason);
+        QFETCH(QString, caption);
+        QCOMPARE(viewer::failureCaption({QUrl::fromLocalFile(path), reason}), caption);
     }
 
     void digitKeys()

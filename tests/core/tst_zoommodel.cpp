@@ -19,6 +19,14 @@ SwipeStep step(double dx, double dy, Phase phase, bool consumed, int nav = -1)
     return {{dx, dy, true, phase}, consumed, nav};
 }
 
+// A phase-less precise event at `time` seconds, as some X11 touchpad drivers send.
+SwipeStep bare(double time, double dx, double dy, bool consumed, int nav = -1)
+{
+    SwipeStep s = step(dx, dy, Phase::none, consumed, nav);
+    s.event.time = time;
+    return s;
+}
+
 SwipeStep momentum(double dx, bool consumed)
 {
     return {{dx, 0, true, Phase::none, true}, consumed};
@@ -121,6 +129,14 @@ private slots:
         // Scale 0.5 makes the width 500.5, which rounds away from zero.
         QCOMPARE(frame({1001, 2044}), QRectF((1920 - 501) / 2.0, 25, 501, 1050));
         QCOMPARE(frame({0, 480}), QRectF());
+        // A tiny image still gets a window of the minimum size, centred.
+        const auto atLeast = [](QSizeF image, QSizeF minimum) {
+            return ::windowFrameToFit(image, {0, 25, 1920, 1050}, {0, 28}, minimum)
+                .value_or(QRectF());
+        };
+        QCOMPARE(atLeast({32, 32}, {320, 268}), QRectF(800, 25 + (1050 - 268) / 2.0, 320, 268));
+        QCOMPARE(atLeast({640, 32}, {320, 268}), QRectF(640, 25 + (1050 - 268) / 2.0, 640, 268));
+        QCOMPARE(atLeast({640, 480}, {320, 268}), frame({640, 480}));
     }
 
     void swipes_data()
@@ -138,6 +154,15 @@ private slots:
         QTest::newRow("momentum") << QList{step(60, 0, Phase::began, true, 1), momentum(100, true),
                                            momentum(0, false), step(0, 0, Phase::ended, true)};
         QTest::newRow("momentum alone") << QList{momentum(100, true), momentum(100, true)};
+        // Without phases a pause ends the gesture: the second swipe navigates again and a
+        // later vertical movement zooms instead of being swallowed.
+        QTest::newRow("no phases, two swipes") << QList{
+            bare(0.0, 30, 0, true),  bare(0.02, 30, 0, true, 1),  bare(0.04, 30, 0, true),
+            bare(0.5, -30, 0, true), bare(0.52, -30, 0, true, 0), bare(0.54, -30, 0, true)};
+        QTest::newRow("no phases, then vertical")
+            << QList{bare(0.0, 60, 0, true, 1), bare(0.02, 0, 10, true), bare(1.0, 0, 10, false)};
+        QTest::newRow("no phases, no pause")
+            << QList{bare(0.0, 60, 0, true, 1), bare(0.2, 60, 0, true), bare(0.4, 60, 0, true)};
     }
     void swipes()
     {

@@ -57,6 +57,15 @@ std::optional<DecodedImage> FakeImageService::decodeImage(const QUrl &url,
     return DecodedImage{image, bitmap, image, resolution};
 }
 
+DecodeOutcome FakeImageService::decodeWithReason(const QUrl &url,
+                                                 std::optional<int> maxPixelSize) const
+{
+    DecodeOutcome outcome{decodeImage(url, maxPixelSize)};
+    if (!outcome.image)
+        outcome.failure = reasons.value(url.fileName(), DecodeFailure::unreadable);
+    return outcome;
+}
+
 std::optional<ImageProperties> FakeImageService::readProperties(const QUrl &url) const
 {
     const QString name = url.fileName();

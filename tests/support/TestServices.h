@@ -33,6 +33,7 @@ public:
     bool isSupportedImageFile(const QUrl &url) const override;
     std::optional<DecodedImage> decodeImage(const QUrl &url,
                                             std::optional<int> maxPixelSize) const override;
+    DecodeOutcome decodeWithReason(const QUrl &url, std::optional<int> maxPixelSize) const override;
     std::optional<ImageProperties> readProperties(const QUrl &url) const override;
     // `thumbnails` by file name, else a grey image; gated and failing like decodes.
     std::optional<QImage> makeThumbnail(const QUrl &url, int maxPixelSize,
@@ -44,6 +45,7 @@ public:
 
     QSize fullSize{4000, 3000};
     QSet<QString> failing;                    // file names whose decode fails
+    QHash<QString, DecodeFailure> reasons;    // why they fail (default: unreadable)
     QHash<QString, QString> dateTimeOriginal; // file name -> Exif date text
     QHash<QString, QImage> thumbnails;        // file name -> thumbnail
     mutable std::atomic<int> decodeCalls = 0;

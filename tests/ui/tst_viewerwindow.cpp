@@ -11,9 +11,11 @@
 #include "ui/ZoomableImageView.h"
 
 #include <QDir>
+#include <QLabel>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QtTest>
 
 using namespace orva;
@@ -102,6 +104,11 @@ private slots:
         QVERIFY(w.viewer().failureState().isVisible());
         QCOMPARE(w.viewer().failureState().title(),
                  QStringLiteral("This image cannot be displayed"));
+        // Which file and why, and no zoom left over from the previous image.
+        QCOMPARE(w.viewer().failureState().caption(),
+                 QStringLiteral("c.jpg \u2014 not an image Orva can read"));
+        QCOMPARE(w.viewer().statusBar().content().zoom, QString());
+        QCOMPARE(w.viewer().statusBar().content().position, QStringLiteral("3 / 3"));
         QVERIFY(w.viewer().statusBar().isShown()); // every file change shows the bar
         QVERIFY(press(w.viewer(), Qt::Key_Space));
         QCOMPARE(w.state().currentIndex(), 0);
@@ -296,8 +303,9 @@ private slots:
         c.fitToWindow()->trigger();
         QCOMPARE(w.state().zoomAction(), std::optional(ZoomAction::fit));
         QVERIFY(c.fitToWindow()->isChecked());
+        QTRY_VERIFY(!w.state().zoomAction());
         c.actualSize()->trigger();
-        QVERIFY(c.actualSize()->isChecked() && !c.fitToWindow()->isChecked());
+        QTRY_VERIFY(c.actualSize()->isChecked() && !c.fitToWindow()->isChecked());
 
         c.metadata()->trigger();
         QCOMPARE(w.state().overlayMode(), OverlayMode::metadata);
@@ -307,6 +315,160 @@ private slots:
         QVERIFY(c.animationMenu()->isEnabled());
         w.state().setAnimationPaused(true);
         QCOMPARE(c.playPause()->text(), QStringLiteral("Play Animation"));
+    }
+
+    // The display-mode ticks say how the image is shown: zooming leaves every mode.
+    void displayModeTicksFollowTheZoom()
+    {
+        TestServices t;
+        TestFolder f(threeFiles);
+        Shown w(t);
+        ViewerCommands &c = w.window->commands();
+        w.openAndList(f, QStringLiteral("a.jpg"), 3);
+        QTRY_VERIFY(w.state().currentImage());
+        QVERIFY(c.fitToWindow()->isChecked());
+        c.zoomIn()->trigger();
+        QTRY_VERIFY(!w.state().zoomAction());
+        QVERIFY(!c.fitToWindow()->isChecked() && !c.actualSize()->isChecked());
+        c.fitToWindow()->trigger();
+        QVERIFY(c.fitToWindow()->isChecked());
+        QTRY_VERIFY(!w.state().zoomAction());
+        c.actualSize()->trigger();
+        QTRY_VERIFY(c.actualSize()->isChecked());
+        QVERIFY(!c.fitToWindow()->isChecked());
+        c.zoomOut()->trigger();
+        QTRY_VERIFY(!c.actualSize()->isChecked());
+    }
+
+    // Keys the menus show so they can be learnt there, and the ones users of other
+    // viewers reach for.
+    void menusShowTheViewersOwnKeys()
+    {
+        TestServices t;
+        Shown w(t);
+        ViewerCommands &c = w.window->commands();
+        const QList<QAction *> tags = c.tagMenu()->actions();
+        for (int n = 1; n <= 7; ++n)
+            QCOMPARE(tags[n - 1]->shortcut(), QKeySequence(Qt::Key_0 + n));
+        QCOMPARE(c.removeTags()->shortcut(), QKeySequence(Qt::Key_0));
+        QCOMPARE(c.metadata()->shortcut(), QKeySequence(Qt::Key_Tab));
+        QCOMPARE(c.histogram()->shortcut(), QKeySequence(Qt::Key_Tab));
+        // Shown only: the keys still reach the viewer, which acts once.
+        TestFolder f(threeFiles);
+        w.openAndList(f, QStringLiteral("a.jpg"), 3);
+        QTest::keyClick(&w.viewer(), Qt::Key_1, Qt::NoModifier);
+        QCOMPARE(w.state().currentTags(), QStringList{QStringLiteral("Red")});
+        QTest::keyClick(&w.viewer(), Qt::Key_Tab);
+        QCOMPARE(w.state().overlayMode(), OverlayMode::metadata);
+    }
+
+    void navigationAndZoomKeys_data()
+    {
+        QTest::addColumn<Qt::Key>("key");
+        QTest::addColumn<int>("index");    // after the key, starting at 1 of 0..3
+        QTest::addColumn<QString>("zoom"); // the zoom request it makes, if any
+        QTest::newRow("Home") << Qt::Key_Home << 0 << QString();
+        QTest::newRow("End") << Qt::Key_End << 3 << QString();
+        QTest::newRow("Page Down") << Qt::Key_PageDown << 2 << QString();
+        QTest::newRow("Page Up") << Qt::Key_PageUp << 0 << QString();
+        QTest::newRow("plus") << Qt::Key_Plus << 1 << QStringLiteral("zoomIn");
+        QTest::newRow("minus") << Qt::Key_Minus << 1 << QStringLiteral("zoomOut");
+    }
+    void navigationAndZoomKeys()
+    {
+        QFETCH(Qt::Key, key);
+        QFETCH(int, index);
+        QFETCH(QString, zoom);
+        TestServices t;
+        TestFolder f({QStringLiteral("a.jpg"), QStringLiteral("b.jpg"), QStringLiteral("c.jpg"),
+                      QStringLiteral("d.jpg")});
+        Shown w(t);
+        w.openAndList(f, QStringLiteral("b.jpg"), 4);
+        QTRY_VERIFY(w.state().currentImage() && !w.state().zoomAction());
+        w.state().setZoomAction(ZoomAction::zoomIn); // so that zooming out has room
+        QTRY_VERIFY(!w.state().zoomAction());
+        const double before = w.state().magnification();
+        QSignalSpy requests(&w.state(), &AppState::zoomActionChanged);
+        t.scheduler.advance(2.1);
+        QVERIFY(!w.viewer().statusBar().isShown());
+        QVERIFY(press(w.viewer(), key));
+        QCOMPARE(w.state().currentIndex(), index);
+        if (zoom.isEmpty())
+            return;
+        QVERIFY(!requests.isEmpty());
+        QTRY_VERIFY(!w.state().zoomAction());
+        QVERIFY(zoom == QLatin1String("zoomIn") ? w.state().magnification() > before
+                                                : w.state().magnification() < before);
+        // Every zoom change shows the new percentage for a moment.
+        QVERIFY(w.viewer().statusBar().isShown());
+        QCOMPARE(w.viewer().statusBar().content().zoom,
+                 QStringLiteral("%1%").arg(int(w.state().magnification() * 100 + 1e-9)));
+    }
+
+    // The overlay lays itself out again whenever its rows change: stepping with it open,
+    // and opening with it remembered.
+    void metadataPanelFitsItsRows_data()
+    {
+        QTest::addColumn<bool>("remembered");
+        QTest::newRow("stepping") << false;
+        QTest::newRow("remembered at launch") << true;
+    }
+    void metadataPanelFitsItsRows()
+    {
+        QFETCH(bool, remembered);
+        TestServices t;
+        t.images.dateTimeOriginal.insert(QStringLiteral("b.jpg"),
+                                         QStringLiteral("2024:05:06 07:08:09"));
+        if (remembered)
+            t.settings.values.insert(QStringLiteral("overlayMode"), QStringLiteral("metadata"));
+        TestFolder f(threeFiles);
+        Shown w(t);
+        MetadataPanel &panel = w.viewer().metadataPanel();
+        w.openAndList(f, QStringLiteral("a.jpg"), 3);
+        if (!remembered)
+            QTest::keyClick(&w.viewer(), Qt::Key_Tab);
+        QVERIFY(panel.isVisible());
+        const auto allRowsShown = [&panel] {
+            const QList<QLabel *> labels = panel.findChildren<QLabel *>();
+            qsizetype shown = 0;
+            for (const QLabel *l : labels) {
+                if (!l->isVisible())
+                    continue;
+                ++shown;
+                const QRect r(l->mapTo(&panel, QPoint()), l->size());
+                if (r.bottom() >= panel.height())
+                    return false;
+            }
+            return shown == 1 + 2 * panel.entries().size() && !panel.entries().isEmpty();
+        };
+        QTRY_VERIFY(!w.state().metadata().isEmpty());
+        QTRY_VERIFY(allRowsShown());
+        const qsizetype rowsOfA = panel.entries().size();
+        QVERIFY(press(w.viewer(), Qt::Key_Right)); // b has one row more
+        QTRY_COMPARE(panel.entries().size(), rowsOfA + 1);
+        QVERIFY(allRowsShown());
+        QVERIFY(press(w.viewer(), Qt::Key_Right));
+        QTRY_COMPARE(panel.entries().size(), rowsOfA);
+        QVERIFY(allRowsShown());
+    }
+
+    // A tiny image in auto-size mode: the window stops at its minimum, where the menu bar
+    // and the status bar still fit, and the image sits in its middle at 100%.
+    void autoSizeStopsAtTheWindowMinimum()
+    {
+        TestServices t;
+        t.images.fullSize = QSize(32, 32);
+        t.settings.values.insert(QStringLiteral("displayMode"), QStringLiteral("autoSizeWindow"));
+        TestFolder f({QStringLiteral("tiny.png")});
+        Shown w(t);
+        w.openAndList(f, QStringLiteral("tiny.png"), 1);
+        QTRY_VERIFY(w.state().currentImage());
+        QTRY_VERIFY(w.window->size() == w.window->minimumSize());
+        QVERIFY(w.window->minimumSize().width() >= 320 && w.window->minimumSize().height() >= 240);
+        QTRY_COMPARE(w.state().magnification(), 1.0);
+        ZoomableImageView &view = w.window->imageView();
+        QCOMPARE(view.clipBounds().center(), QPointF(16, 16));
+        QVERIFY(!w.window->menuBar()->isHidden());
     }
 
     void sortChangesRescanEveryWindow()

@@ -2,6 +2,7 @@
 #include "support/TestServices.h"
 #include "ui/ZoomableImageView.h"
 
+#include <QGestureEvent>
 #include <QNativeGestureEvent>
 #include <QPainter>
 #include <QScreen>
@@ -89,8 +90,6 @@ struct Viewer {
 
     [[nodiscard]] bool show(QSize image = {})
     {
-        view.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        view.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         view.resize(800, 600);
         view.show();
         if (!QTest::qWaitForWindowExposed(&view) || vp->size() != QSize(800, 600))
@@ -187,6 +186,36 @@ Input pinch(const QList<double> &values, bool end)
     };
 }
 
+// A touchscreen pinch at (200, 300), through Qt's gesture framework: each factor is the
+// change since the previous event.
+Input touchPinch(const QList<double> &factors)
+{
+    return [=](Viewer &v) {
+        for (const double factor : factors) {
+            QPinchGesture pinch;
+            pinch.setChangeFlags(QPinchGesture::ScaleFactorChanged);
+            pinch.setScaleFactor(factor);
+            pinch.setCenterPoint(v.vp->mapToGlobal(QPointF(200, 300)));
+            QGestureEvent e({&pinch});
+            QCoreApplication::sendEvent(v.vp, &e);
+        }
+    };
+}
+
+// Swipes from a driver that reports no phases: precise deltas only, a pause between them.
+Input phaselessSwipes(const QList<QList<int>> &gestures)
+{
+    return [=](Viewer &v) {
+        for (const QList<int> &dxs : gestures) {
+            v.t.scheduler.advance(0.5);
+            for (const int dx : dxs) {
+                sendWheel(v, {dx, 0}, {dx * 8, 0}, Qt::NoScrollPhase);
+                v.t.scheduler.advance(0.016);
+            }
+        }
+    };
+}
+
 Input press(QPoint at, QPoint release)
 {
     return [=](Viewer &v) {
@@ -268,6 +297,9 @@ private slots:
             << Zoom{wide, requests(Z::zoomIn, Z::zoomIn, Z::fit), 0.8, true, {}, whole, 0.9};
         QTest::newRow("zoom out at fit leaves fit mode")
             << Zoom{wide, requests(Z::zoomOut), 0.8, false, {}, whole, 0.8};
+        // The fit is the whole view's, whatever showed while zoomed in.
+        QTest::newRow("in, then out twice ends at the fit")
+            << Zoom{wide, requests(Z::zoomIn, Z::zoomOut, Z::zoomOut), 0.8, false, {}, whole, 0.8};
         QTest::newRow("actual size") << Zoom{
             wide, requests(Z::zoomIn, Z::actualSize), 1.0, false, {}, {0.1, 0, 0.8, 1}, 1.0};
         const QRectF centre(0.48, 0.47, 0.04, 0.06);
@@ -293,6 +325,10 @@ private slots:
             << Zoom{wide, pinch({0.5, 11.5}, true), 15.0, false, around({250, 250}, fingers, 15)};
         QTest::newRow("zoom in after pinch")
             << Zoom{wide, seq(pinch({0.5, 11.5}, true), requests(Z::zoomIn)), 20.0, false};
+        QTest::newRow("touch pinch")
+            << Zoom{wide, touchPinch({1.25, 1.2}), 1.2, false, around({250, 250}, fingers, 1.2)};
+        QTest::newRow("touch pinch out stops at the fit")
+            << Zoom{wide, touchPinch({1.5, 0.1}), 0.8, false, {}, whole, 0.8};
 
         const auto pointer = [](double m) { return around({800, 600}, {200, 150}, m); };
         QTest::newRow("wheel notch") << Zoom{big, wheel({}, {0, 120}), 1.1, false, pointer(1.1)};
@@ -338,6 +374,7 @@ private slots:
         QCOMPARE(v.view.magnification(), c.magnification);
         QCOMPARE(v.s.magnification(), c.magnification);
         QCOMPARE(v.view.isFitMode(), c.fitMode);
+        QCOMPARE(v.vp->size(), QSize(800, 600)); // nothing shrinks the view while zoomed in
         if (!c.clip.isNull())
             VERIFY_NEAR(v.view.clipBounds(), c.clip);
         if (!c.visible.isNull())
@@ -363,6 +400,8 @@ private slots:
         QTest::newRow("leftwards goes back") << swipes({{-30, -21}}) << 1 << 2 << 0.8;
         QTest::newRow("natural scrolling") << swipes({{30, 21}}, true) << 1 << 2 << 0.8;
         QTest::newRow("every swipe navigates") << swipes({{51}, {51}, {-51}}) << 3 << 1 << 0.8;
+        QTest::newRow("swipes without phases")
+            << phaselessSwipes({{30, 30}, {30, 30}, {-30, -30, -30}}) << 3 << 1 << 0.8;
         QTest::newRow("swipe zoomed in")
             << seq(requests(Z::zoomIn), swipes({{30, 21}})) << 0 << 0 << 1.2;
         QTest::newRow("click right of centre") << press({401, 300}, {401, 300}) << 1 << 1 << 0.8;
@@ -488,6 +527,74 @@ private slots:
         QCOMPARE(v.render().pixelColor(400, 300), sentinel);
     }
 
+    // Thin indicators over the image instead of scroll bars: they show while the view moves
+    // and fade after it stops, and never take room from the image.
+    void scrollIndicatorsComeAndGo()
+    {
+        Viewer v;
+        QVERIFY(v.show({2000, 1000})); // fits at 0.4: nothing to scroll
+        const QPoint bottomKnob(400, 594), rightEdge(796, 300);
+        auto isImage = [](QColor c) { return c == QColor(Qt::red) || c == QColor(Qt::blue); };
+        v.request(Z::zoomIn); // 0.6: wider than the view, exactly as high
+        QVERIFY(v.view.areScrollIndicatorsShown());
+        QVERIFY(!v.view.horizontalScrollBar()->isVisible() &&
+                !v.view.verticalScrollBar()->isVisible());
+        QCOMPARE(v.vp->size(), QSize(800, 600));
+        QImage shot = v.render();
+        QVERIFY2(!isImage(shot.pixelColor(bottomKnob)), text(shot.pixelColor(bottomKnob)));
+        QVERIFY(isImage(shot.pixelColor(rightEdge))); // no vertical indicator: nothing to scroll
+        QVERIFY(isImage(shot.pixelColor(400, 300)));
+        v.t.scheduler.advance(0.5);
+        sendWheel(v, {}, {0, 120}, Qt::NoScrollPhase); // moving again holds them
+        v.t.scheduler.advance(0.5);
+        QVERIFY(v.view.areScrollIndicatorsShown());
+        v.t.scheduler.advance(0.5);
+        QVERIFY(!v.view.areScrollIndicatorsShown());
+        QTRY_VERIFY(isImage(v.render().pixelColor(bottomKnob))); // faded out
+        v.request(Z::fit);
+        QVERIFY(!v.view.areScrollIndicatorsShown());
+    }
+
+    // A bitmap that must be converted for the screen replaces what is shown only once its
+    // first drawing level exists, so its first frame is already sharp; a neighbour decoded
+    // ahead has its level built ahead and shows at once.
+    void firstFrameIsDrawnFromALevel()
+    {
+        Viewer v;
+        QVERIFY(v.show({1000, 500}));
+        auto converted = [](QColor colour) {
+            QImage bitmap(3000, 2000, QImage::Format_RGB888);
+            bitmap.fill(colour);
+            return still(bitmap);
+        };
+        const DecodedImage next = converted(Qt::green);
+        v.s.setCurrentImage(next);
+        QVERIFY(v.view.isAwaitingFirstLevel());
+        QCOMPARE(v.view.documentSize(), QSizeF(1000, 500)); // the old image stays meanwhile
+        QTRY_VERIFY(!v.view.isAwaitingFirstLevel());
+        QCOMPARE(v.view.documentSize(), QSizeF(3000, 2000));
+        QVERIFY(!v.view.isPreparing());
+        QCOMPARE(v.view.magnification(), 0.2666666666666667);
+
+        const QUrl neighbour = QUrl::fromLocalFile(QStringLiteral("/p/n.jpg"));
+        const DecodedImage ahead = converted(Qt::yellow);
+        emit v.s.imageDecoded(neighbour, ahead);
+        v.t.tasks.waitForDone();
+        v.s.setCurrentImage(ahead);
+        QVERIFY(!v.view.isAwaitingFirstLevel());
+        QVERIFY(!v.view.isPreparing());
+        QCOMPARE(v.view.documentSize(), QSizeF(3000, 2000));
+
+        // Stepping on before a level is ready never shows the skipped image.
+        v.s.setCurrentImage(converted(Qt::cyan));
+        v.s.setCurrentImage(still({1000, 500}));
+        QVERIFY(!v.view.isAwaitingFirstLevel());
+        QCOMPARE(v.view.documentSize(), QSizeF(1000, 500));
+        v.t.tasks.waitForDone();
+        nextTurn();
+        QCOMPARE(v.view.documentSize(), QSizeF(1000, 500));
+    }
+
     // The window frame is centred in the screen's available area and shows the image whole.
     void autoSizeFitsTheWindowToTheImage_data()
     {
@@ -506,8 +613,6 @@ private slots:
         auto *layout = new QVBoxLayout(&window);
         layout->setContentsMargins(10, 20, 10, 30);
         auto *view = new ZoomableImageView(s);
-        view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         layout->addWidget(view);
         window.resize(420, 350);
         window.show();
@@ -523,6 +628,12 @@ private slots:
         nextTurn();
         const auto frame = view->autoSizeFrame();
         QVERIFY(frame);
+        // Zoomed in, the image overflows the view; the window it would get stays the same.
+        s.setZoomAction(Z::zoomIn);
+        nextTurn();
+        QCOMPARE(view->autoSizeFrame(), frame);
+        s.setZoomAction(Z::fit);
+        nextTurn();
         QVERIFY2(std::abs(frame->center().x() - available.center().x()) <= 0.5 &&
                      std::abs(frame->center().y() - available.center().y()) <= 0.5,
                  text(*frame));

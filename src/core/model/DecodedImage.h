@@ -42,4 +42,20 @@ struct DecodedImage {
     }
 };
 
+// Why a file could not be shown, in words a user understands.
+enum class DecodeFailure {
+    unreadable,       // no decoder recognises the contents
+    damaged,          // recognised, but its data cannot be decoded
+    tooLarge,         // beyond what Orva decodes (size or memory)
+    permissionDenied, // the file cannot be opened for reading
+    missing,          // the file is not there (any more)
+    noImages,         // a folder without any image Orva can read
+};
+
+// A decode with the reason for its failure.
+struct DecodeOutcome {
+    std::optional<DecodedImage> image;
+    DecodeFailure failure = DecodeFailure::unreadable; // meaningful only without an image
+};
+
 } // namespace orva

@@ -25,6 +25,11 @@ public:
     // longer side when given; absent on failure or cancellation of the calling task.
     virtual std::optional<DecodedImage> decodeImage(const QUrl &url,
                                                     std::optional<int> maxPixelSize) const = 0;
+    // The same decode, telling why it failed; a layer that cannot tell says `unreadable`.
+    virtual DecodeOutcome decodeWithReason(const QUrl &url, std::optional<int> maxPixelSize) const
+    {
+        return DecodeOutcome{decodeImage(url, maxPixelSize)};
+    }
     // Properties of frame 0 without decoding pixels; absent when no decoder knows the file.
     virtual std::optional<ImageProperties> readProperties(const QUrl &url) const = 0;
     // Frame 0 at most `maxPixelSize` on its longer side, orientation applied; a thumbnail

@@ -41,6 +41,11 @@ void AppState::setLoadFailed(bool failed)
     assign(loadFailed_, failed, &AppState::loadFailedChanged);
 }
 
+void AppState::setLoadFailure(const std::optional<LoadFailure> &failure)
+{
+    assign(loadFailure_, failure, &AppState::loadFailureChanged);
+}
+
 void AppState::setImageFiles(const QList<QUrl> &files)
 {
     assign(imageFiles_, files, &AppState::imageFilesChanged);

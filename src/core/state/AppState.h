@@ -29,6 +29,13 @@
 
 namespace orva {
 
+// The file (or folder) that could not be shown, and why.
+struct LoadFailure {
+    QUrl url;
+    DecodeFailure reason = DecodeFailure::unreadable;
+    bool operator==(const LoadFailure &) const = default;
+};
+
 // The observable record of one viewer window: what it shows, how, and the background
 // work serving it. Main thread only. Every observed field has a change signal that fires
 // only when a write stores a different value.
@@ -46,6 +53,9 @@ public:
     void setCurrentImage(const std::optional<DecodedImage> &image);
     bool loadFailed() const { return loadFailed_; }
     void setLoadFailed(bool failed);
+    // What failed and why, while loadFailed is true.
+    const std::optional<LoadFailure> &loadFailure() const { return loadFailure_; }
+    void setLoadFailure(const std::optional<LoadFailure> &failure);
     const QList<QUrl> &imageFiles() const { return imageFiles_; }
     void setImageFiles(const QList<QUrl> &files);
     int currentIndex() const { return currentIndex_; }
@@ -116,7 +126,8 @@ public:
 
     // --- navigation and loading (AppStateNavigation.cpp) ---
     // Shows a supported file alone, then lists its folder; an unsupported one only raises
-    // the error alert.
+    // the error alert. A folder shows its first image in the sort order (or, without
+    // images, the failure notice saying so).
     void open(const QUrl &url);
     // Steps through the folder with wrap-around.
     void navigate(int offset);
@@ -191,6 +202,7 @@ signals:
     void currentURLChanged();
     void currentImageChanged();
     void loadFailedChanged();
+    void loadFailureChanged();
     void imageFilesChanged();
     void currentIndexChanged();
     void metadataChanged();
@@ -215,10 +227,17 @@ signals:
     void showStatusBarChanged();
     void hideStatusBarTaskChanged();
     void hideStatusBarDeadlineChanged();
+    // A preview decode (of the shown file or a neighbour decoded ahead) has finished.
+    void imageDecoded(const QUrl &url, const orva::DecodedImage &image);
 
 private:
     void showFile(const QUrl &url);
-    Task<DecodedImage> loadTask(const QUrl &url);
+    Task<DecodeOutcome> loadTask(const QUrl &url);
+    void openFolder(const QUrl &folder);
+    // Ends every decode and the folder watch: what was loading is not wanted any more.
+    void dropLoads();
+    // The folder's image files in the sort order, on a background task.
+    Task<QList<QUrl>> listFolder(const QUrl &folder, const std::optional<QUrl> &including);
     void prefetchNeighbours();
     void scheduleFullResolutionCheck();
     void checkFullResolution();
@@ -248,6 +267,8 @@ private:
     std::optional<QUrl> currentURL_;
     std::optional<DecodedImage> currentImage_;
     bool loadFailed_ = false;
+    std::optional<LoadFailure> loadFailure_;
+    bool showingFolder_ = false; // currentURL is a folder being listed or without images
     QList<QUrl> imageFiles_;
     int currentIndex_ = 0;
     QList<MetadataEntry> metadata_;
@@ -277,7 +298,7 @@ private:
     double hideStatusBarDeadline_ = -std::numeric_limits<double>::infinity();
     // A preview decode with the identity its file had when the decode started.
     struct LoadEntry {
-        Task<DecodedImage> task;
+        Task<DecodeOutcome> task;
         std::optional<FileIdentity> identity;
     };
     QHash<QUrl, LoadEntry> loadTasks_;

@@ -23,19 +23,11 @@ void AppState::scanFolder(const QUrl &folder)
                 self->scheduleRescan();
         });
     }
-    const std::optional<QUrl> including = currentURL_;
-    const Settings s = settings();
-    const SortOrder order = currentSortOrder(s);
-    const bool descending = s.sortDescending();
-    const ImageService &images = services_.images;
     // An older listing (a slow date sort) finishing late must not bring back files a
     // newer one no longer saw.
     const int scan = ++scanNumber_;
     scanTask_.cancel();
-    scanTask_ =
-        services_.tasks.run(TaskPriority::userInitiated, [=, &images](const CancellationToken &) {
-            return listImageFiles(folder, including, order, descending, images);
-        });
+    scanTask_ = listFolder(folder, currentURL_);
     scanTask_.then(this, [this, folder, scan](const std::optional<QList<QUrl>> &files) {
         if (scan != scanNumber_)
             return;
@@ -60,9 +52,21 @@ bool AppState::forgetChangedDecodes()
     return currentChanged;
 }
 
+Task<QList<QUrl>> AppState::listFolder(const QUrl &folder, const std::optional<QUrl> &including)
+{
+    const Settings s = settings();
+    const SortOrder order = currentSortOrder(s);
+    const bool descending = s.sortDescending();
+    const ImageService &images = services_.images;
+    return services_.tasks.run(
+        TaskPriority::userInitiated, [=, &images](const CancellationToken &) {
+            return listImageFiles(folder, including, order, descending, images);
+        });
+}
+
 void AppState::applyListing(const QList<QUrl> &files)
 {
-    if (!currentURL_)
+    if (!currentURL_ || showingFolder_) // a folder's own listing is applied when opening it
         return;
     const qsizetype k = files.indexOf(*currentURL_);
     setImageFiles(files);
@@ -83,14 +87,19 @@ void AppState::applyListing(const QList<QUrl> &files)
 void AppState::scheduleRescan()
 {
     rescanTask_ = services_.scheduler.after(rescanDebounce, [this] {
-        if (currentURL_)
+        if (currentURL_ && !showingFolder_)
             scanFolder(folderOf(*currentURL_));
     });
 }
 
 void AppState::rescanCurrentFolder()
 {
-    if (currentURL_)
+    // A folder opened without images is looked at again: it may have some by now.
+    if (showingFolder_ && currentURL_ && isCurrentFileLoaded()) {
+        openFolder(*currentURL_);
+        return;
+    }
+    if (currentURL_ && !showingFolder_)
         scanFolder(folderOf(*currentURL_));
 }
 

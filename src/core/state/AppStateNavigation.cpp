@@ -8,6 +8,7 @@
 #include "core/state/AppState.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <cmath>
@@ -22,6 +23,10 @@ constexpr int defaultScreenPixelSize = 2560;
 
 void AppState::open(const QUrl &url)
 {
+    if (url.isLocalFile() && QFileInfo(url.toLocalFile()).isDir()) {
+        openFolder(standardizedFileUrl(url));
+        return;
+    }
     if (!services_.images.isSupportedImageFile(url)) {
         setErrorMessage(QStringLiteral("\"") + url.fileName() +
                         QCoreApplication::translate("Orva", "\" is not an image Orva can open."));
@@ -35,22 +40,63 @@ void AppState::open(const QUrl &url)
     scanFolder(folderOf(u));
 }
 
+void AppState::openFolder(const QUrl &folder)
+{
+    // The folder stands in as the shown file while it is listed, so that a window given a
+    // folder counts as taken and its title names it.
+    if (currentURL_ != folder) {
+        setLoadFailure(std::nullopt);
+        setLoadFailed(false);
+    }
+    showingFolder_ = true;
+    dropLoads();
+    setImageFiles({});
+    setCurrentIndex(0);
+    setCurrentURL(folder);
+    setCurrentImage(std::nullopt);
+    sourceImage_.reset();
+    setMetadata({});
+    setCurrentTags({});
+    const int generation = loadGeneration_;
+    listFolder(folder, std::nullopt)
+        .then(this, [this, folder, generation](const std::optional<QList<QUrl>> &files) {
+            if (generation != loadGeneration_ || currentURL_ != folder)
+                return;
+            if (!files || files->isEmpty()) {
+                appliedGeneration_ = generation;
+                setLoadFailure(LoadFailure{folder, DecodeFailure::noImages});
+                setLoadFailed(true);
+                return;
+            }
+            setImageFiles(*files);
+            setCurrentIndex(0);
+            showFile(files->front());
+            resetZoomRequest();
+            scanFolder(folder);
+        });
+}
+
 void AppState::showFile(const QUrl &url)
 {
+    showingFolder_ = false;
     setCurrentURL(url);
     rotationSteps_ = 0;
     setCurrentTags(services_.tags.readTags(url));
     const int generation = ++loadGeneration_;
     fullResolutionTask_.cancel();
     fullResolutionTask_ = {};
-    const Task<DecodedImage> preview = loadTask(url);
+    const Task<DecodeOutcome> preview = loadTask(url);
     prefetchNeighbours();
     // Until the preview arrives the previous image stays on screen; nothing blanks.
-    preview.then(this, [this, generation](const std::optional<DecodedImage> &result) {
+    preview.then(this, [this, url, generation](const std::optional<DecodeOutcome> &outcome) {
         if (generation != loadGeneration_)
             return;
         appliedGeneration_ = generation;
+        const std::optional<DecodedImage> result = outcome ? outcome->image : std::nullopt;
         sourceImage_ = result;
+        setLoadFailure(result ? std::nullopt
+                              : std::optional(LoadFailure{
+                                    url, outcome ? outcome->failure : DecodeFailure::unreadable}));
         setLoadFailed(!result);
         setCurrentImage(result);
         resetAnimation();
@@ -66,7 +112,7 @@ void AppState::showFile(const QUrl &url)
         });
 }
 
-Task<DecodedImage> AppState::loadTask(const QUrl &url)
+Task<DecodeOutcome> AppState::loadTask(const QUrl &url)
 {
     const std::optional<FileIdentity> identity = fileIdentity(url);
     if (const auto it = loadTasks_.find(url); it != loadTasks_.end()) {
@@ -78,18 +124,27 @@ Task<DecodedImage> AppState::loadTask(const QUrl &url)
     }
     const int bound = maxScreenPixelSize();
     const ImageService &images = services_.images;
-    Task<DecodedImage> task = services_.tasks.run(TaskPriority::userInitiated,
-                                                  [url, bound, &images](const CancellationToken &) {
-                                                      return images.decodeImage(url, bound);
-                                                  });
+    Task<DecodeOutcome> task = services_.tasks.run(
+        TaskPriority::userInitiated,
+        [url, bound, &images](const CancellationToken &token) -> std::optional<DecodeOutcome> {
+            DecodeOutcome outcome = images.decodeWithReason(url, bound);
+            if (!outcome.image && token.isCancelled())
+                return std::nullopt; // given up, not failed
+            return outcome;
+        });
     loadTasks_.insert(url, {task, identity});
-    // A failure is not kept: the file may be a copy still being written, so the next look
-    // at it decodes again.
-    task.then(this, [this, url, task](const std::optional<DecodedImage> &result) {
-        if (result)
+    task.then(this, [this, url, task](const std::optional<DecodeOutcome> &outcome) {
+        const auto it = loadTasks_.find(url);
+        if (it == loadTasks_.end() || !(it->task == task))
             return;
-        if (const auto it = loadTasks_.find(url); it != loadTasks_.end() && it->task == task)
-            loadTasks_.erase(it);
+        // Views prepare what they draw while the file is still only a neighbour.
+        if (outcome && outcome->image) {
+            emit imageDecoded(url, *outcome->image);
+            return;
+        }
+        // A failure is not kept: the file may be a copy still being written, so the next
+        // look at it decodes again.
+        loadTasks_.erase(it);
     });
     return task;
 }
@@ -187,9 +242,8 @@ void AppState::showIndexClamped(int index)
     showFile(imageFiles_[j]);
 }
 
-void AppState::clearViewer()
+void AppState::dropLoads()
 {
-    stopSlideshow();
     ++loadGeneration_;
     fullResolutionTask_.cancel();
     fullResolutionTask_ = {};
@@ -197,9 +251,17 @@ void AppState::clearViewer()
         e.task.cancel();
     loadTasks_.clear();
     directoryWatcher_.reset();
+}
+
+void AppState::clearViewer()
+{
+    stopSlideshow();
+    dropLoads();
+    showingFolder_ = false;
     setCurrentURL(std::nullopt);
     setCurrentImage(std::nullopt);
     sourceImage_.reset();
+    setLoadFailure(std::nullopt);
     setLoadFailed(false);
     setMetadata({});
     setCurrentTags({});
@@ -223,7 +285,8 @@ void AppState::checkFullResolution()
     const QUrl url = *currentURL_;
     const double scale = window_ ? window_->devicePixelRatio() : 2.0;
     const int generation = loadGeneration_;
-    it->task.then(this, [this, url, scale, generation](const std::optional<DecodedImage> &preview) {
+    it->task.then(this, [this, url, scale, generation](const std::optional<DecodeOutcome> &out) {
+        const std::optional<DecodedImage> preview = out ? out->image : std::nullopt;
         if (!preview || generation != loadGeneration_)
             return;
         const bool tooCoarse = preview->resolution < 1.0 &&

@@ -29,12 +29,42 @@ StatusBarContent statusBarContent(const AppState &state)
         c.frameCounter = counter(state.animationFrame() + 1, state.animationFrameCount());
     if (state.imageFiles().size() > 1)
         c.position = counter(state.currentIndex() + 1, state.imageFiles().size());
+    // A failed or not yet decoded file has no zoom to show.
+    if (!state.currentImage() || state.loadFailed())
+        return c;
     // Truncated, not rounded: a fitted 1000-pixel image in 650 points reads 65%. The
     // epsilon keeps 0.57 x 100 = 56.999... from reading 56%.
     const double percent = std::trunc(state.magnification() * 100.0 + 1e-9);
     const long long zoom = std::isfinite(percent) ? static_cast<long long>(percent) : 0;
     c.zoom = QString::asprintf("%lld%%", zoom);
     return c;
+}
+
+QString failureReasonText(DecodeFailure reason)
+{
+    switch (reason) {
+    case DecodeFailure::unreadable:
+        return labelText("not an image Orva can read");
+    case DecodeFailure::damaged:
+        return labelText("the file is damaged");
+    case DecodeFailure::tooLarge:
+        return labelText("the file is too large to open");
+    case DecodeFailure::permissionDenied:
+        return labelText("permission denied");
+    case DecodeFailure::missing:
+        return labelText("the file no longer exists");
+    case DecodeFailure::noImages:
+        return labelText("no images Orva can read in this folder");
+    }
+    return labelText("not an image Orva can read");
+}
+
+QString failureCaption(const LoadFailure &failure)
+{
+    QString name = failure.url.fileName();
+    if (name.isEmpty()) // a folder URL may end in a slash
+        name = failure.url.adjusted(QUrl::StripTrailingSlash).fileName();
+    return name + QStringLiteral(" \u2014 ") + failureReasonText(failure.reason);
 }
 
 bool messageTextIsDark(BackgroundStyle style)

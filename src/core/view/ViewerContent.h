@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/model/DecodedImage.h"
 #include "core/model/Enums.h"
 #include "core/model/FinderTag.h"
 
@@ -13,6 +14,7 @@ namespace orva {
 
 class AppState;
 class ImageService;
+struct LoadFailure;
 
 // What the viewer window shows and how it answers its own keys, apart from widgets.
 namespace viewer {
@@ -22,11 +24,16 @@ struct StatusBarContent {
     QList<FinderTag> tags; // in tag order
     QString frameCounter;  // "3 / 12" while an animation is paused
     QString position;      // "2 / 20" when the folder has more than one image
-    QString zoom;          // "65%"
+    QString zoom;          // "65%"; empty while no image is shown
 
     bool operator==(const StatusBarContent &) const = default;
 };
 StatusBarContent statusBarContent(const AppState &state);
+
+// The smaller line under "This image cannot be displayed": the file's name and the reason
+// in a few words, e.g. "photo.jpg — the file is damaged".
+QString failureCaption(const LoadFailure &failure);
+QString failureReasonText(DecodeFailure reason);
 
 // Messages are drawn dark on light backgrounds and light on dark ones.
 bool messageTextIsDark(BackgroundStyle style);

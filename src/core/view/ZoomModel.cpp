@@ -81,6 +81,10 @@ QRectF centredClip(QRectF constrainedClip, QSizeF document)
 SwipeRecognizer::Outcome SwipeRecognizer::handle(const Event &event, bool fitMode)
 {
     Outcome out;
+    // Some X11 touchpad drivers send precise deltas without phases: there, a pause between
+    // events is the only sign that one gesture ended and the next began.
+    const bool paused = lastTime_ && event.time - *lastTime_ > swipePause;
+    lastTime_ = event.time;
     // Mouse wheels and zoomed-in views scroll; only a trackpad in fit mode navigates.
     if (!event.precise || !fitMode)
         return out;
@@ -91,7 +95,7 @@ SwipeRecognizer::Outcome SwipeRecognizer::handle(const Event &event, bool fitMod
         out.consumed = horizontal;
         return out;
     }
-    if (event.phase == Phase::began) {
+    if (event.phase == Phase::began || (paused && event.phase == Phase::none)) {
         distance_ = 0;
         handled_ = false;
     }
@@ -162,15 +166,17 @@ TileRows tileRows(int index, qint64 height, qint64 bytesPerRow)
     return {first, std::min(rows + 2, height - first)};
 }
 
-std::optional<QRectF> windowFrameToFit(QSizeF imageSize, QRectF available, QSizeF chrome)
+std::optional<QRectF> windowFrameToFit(QSizeF imageSize, QRectF available, QSizeF chrome,
+                                       QSizeF minimumFrame)
 {
     const QSizeF room = available.size() - chrome;
     if (!positive(imageSize) || !positive(room))
         return std::nullopt;
     const double scale =
         std::min({room.width() / imageSize.width(), room.height() / imageSize.height(), 1.0});
-    const QSizeF frame(std::round(imageSize.width() * scale + chrome.width()),
-                       std::round(imageSize.height() * scale + chrome.height()));
+    const QSizeF frame(
+        std::max(std::round(imageSize.width() * scale + chrome.width()), minimumFrame.width()),
+        std::max(std::round(imageSize.height() * scale + chrome.height()), minimumFrame.height()));
     const QPointF origin =
         available.topLeft() +
         QPointF(available.width() - frame.width(), available.height() - frame.height()) * 0.5;

@@ -22,6 +22,7 @@ inline constexpr double fitTolerance = 0.001;
 inline constexpr double swipeThreshold = 50.0;  // points of horizontal travel
 inline constexpr double clickTolerance = 3.0;   // points on either axis
 inline constexpr qint64 tileBytes = 67'108'864; // 64 MiB per tile
+inline constexpr double swipePause = 0.3;       // seconds without events that end a gesture
 
 // min(viewport / document on both axes, 1.0); absent when a size is not positive (the
 // caller keeps its previous minimum). A fitted image is never enlarged.
@@ -63,7 +64,8 @@ QPointF scrollOriginForTarget(QPointF target, QSizeF document, QSizeF clip);
 QRectF centredClip(QRectF constrainedClip, QSizeF document);
 
 // One horizontal two-finger swipe navigates at most once, after more than 50 points,
-// only in fit mode. Feed every wheel event of the gesture.
+// only in fit mode. Feed every wheel event of the gesture. A gesture begins with an event
+// in the began phase or, for drivers that report no phases, after a pause of `swipePause`.
 class SwipeRecognizer {
 public:
     enum class Phase { none, began, changed, ended };
@@ -74,6 +76,7 @@ public:
         Phase phase = Phase::none;
         bool momentum = false;
         bool inverted = false; // natural scrolling
+        double time = 0;       // seconds on a monotonic clock
     };
     struct Outcome {
         bool consumed = false;
@@ -84,6 +87,7 @@ public:
 private:
     double distance_ = 0;
     bool handled_ = false;
+    std::optional<double> lastTime_;
 };
 
 // A press is a click until it moves more than 3 points on either axis from the press
@@ -124,8 +128,11 @@ TileRows tileRows(int index, qint64 height, qint64 bytesPerRow);
 
 // The window frame that shows an image whole: the image scaled by min((V.w - cw)/iw,
 // (V.h - ch)/ih, 1), plus the chrome, each side rounded to the nearest integer (halves away
-// from zero), centred in the screen's available area V. Absent when a size is not positive.
-std::optional<QRectF> windowFrameToFit(QSizeF imageSize, QRectF available, QSizeF chrome);
+// from zero), centred in the screen's available area V; never smaller than `minimumFrame`
+// (the window's minimum size), in which a smaller image is centred. Absent when a size is not
+// positive.
+std::optional<QRectF> windowFrameToFit(QSizeF imageSize, QRectF available, QSizeF chrome,
+                                       QSizeF minimumFrame = {});
 
 } // namespace zoom
 } // namespace orva
