@@ -44,7 +44,7 @@ private slots:
     void alertAndTitleShowFileNamesAsStored()
     {
         TestServices t;
-        TestFolder f({u"a[*]b.jpg"_s, u"z.jpg"_s});
+        TestFolder f({u"a[*]b.jpg"_s, u"<u>z.jpg"_s});
         ViewerWindow window(t.services);
         window.setAttribute(Qt::WA_DeleteOnClose, false);
         window.show();
@@ -52,13 +52,21 @@ private slots:
         window.state().open(f.url(u"a[*]b.jpg"_s));
         QTRY_COMPARE(window.state().imageFiles().size(), 2);
         // "[*]" is Qt's placeholder for the modified mark; the title must keep it.
-        QCOMPARE(window.windowHandle()->title(), u"a[*]b.jpg [1/2]"_s);
+        QCOMPARE(window.windowHandle()->title(), u"a[*]b.jpg [2/2]"_s);
 
         window.state().setErrorMessage(u"Cannot move “<b>x</b>.jpg”"_s);
         QMessageBox *alert = window.viewer().errorAlert();
         QVERIFY(alert);
         QCOMPARE(alert->textFormat(), Qt::PlainText);
         QCOMPARE(alert->text(), u"Cannot move “<b>x</b>.jpg”"_s);
+        alert->close();
+
+        window.state().open(f.url(u"<u>z.jpg"_s));
+        window.state().requestDelete();
+        auto *confirm = window.findChild<QMessageBox *>(u"deleteConfirmation"_s);
+        QVERIFY(confirm);
+        QCOMPARE(confirm->textFormat(), Qt::PlainText);
+        QVERIFY(confirm->text().contains(u"\"<u>z.jpg\""_s));
     }
 
     // Digits take one width however narrow the font draws a 1.
