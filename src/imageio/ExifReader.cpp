@@ -2,6 +2,8 @@
 // leaves this file.
 #include "imageio/ExifReader.h"
 
+#include "imageio/HeifBoxes.h"
+
 #include <QFile>
 
 #include <exiv2/exiv2.hpp>
@@ -131,6 +133,40 @@ auto withMetadata(const QString &path, Fn fn) -> decltype(fn(std::declval<Exiv2:
     return fn(*image);
 }
 
+ExifProperties propertiesOf(const Exiv2::ExifData &data)
+{
+    ExifProperties p;
+    if (const auto o = integer(data, "Exif.Image.Orientation"); o && *o >= 1 && *o <= 8)
+        p.orientation = o;
+    p.bitsPerSample = integer(data, "Exif.Image.BitsPerSample");
+    p.photometricInterpretation = integer(data, "Exif.Image.PhotometricInterpretation");
+    p.pixelWidth = integer(data, "Exif.Image.ImageWidth");
+    p.pixelHeight = integer(data, "Exif.Image.ImageLength");
+    if (hasGroup(data, "Image"))
+        p.tiff = TiffProperties{text(data, "Exif.Image.Make"), text(data, "Exif.Image.Model")};
+    if (hasGroup(data, "Photo")) {
+        ExifCaptureProperties e;
+        e.dateTimeOriginal = text(data, "Exif.Photo.DateTimeOriginal");
+        e.focalLength = number(data, "Exif.Photo.FocalLength");
+        e.fNumber = number(data, "Exif.Photo.FNumber");
+        e.exposureTime = number(data, "Exif.Photo.ExposureTime");
+        if (const auto *iso = find(data, "Exif.Photo.ISOSpeedRatings"); iso && isNumber(*iso)) {
+            QList<int> values;
+            for (long i = 0; i < std::min<long>(long(iso->count()), 16); ++i)
+                values << int(iso->toLong(i));
+            e.isoSpeedRatings = values;
+        }
+        e.lensModel = text(data, "Exif.Photo.LensModel");
+        p.exif = e;
+    }
+    if (hasGroup(data, "GPSInfo"))
+        p.gps = GpsProperties{coordinate(data, "Exif.GPSInfo.GPSLatitude"),
+                              text(data, "Exif.GPSInfo.GPSLatitudeRef"),
+                              coordinate(data, "Exif.GPSInfo.GPSLongitude"),
+                              text(data, "Exif.GPSInfo.GPSLongitudeRef")};
+    return p;
+}
+
 } // namespace
 
 void initializeExiv2()
@@ -146,42 +182,28 @@ void initializeExiv2()
 
 std::optional<ExifProperties> readExifProperties(const QString &path)
 {
-    return guarded([&]() -> std::optional<ExifProperties> {
+    auto read = guarded([&]() -> std::optional<ExifProperties> {
         return withMetadata(path, [](Exiv2::Image &image) -> std::optional<ExifProperties> {
-            const Exiv2::ExifData &data = image.exifData();
-            ExifProperties p;
-            if (const auto o = integer(data, "Exif.Image.Orientation"); o && *o >= 1 && *o <= 8)
-                p.orientation = o;
-            p.bitsPerSample = integer(data, "Exif.Image.BitsPerSample");
-            p.photometricInterpretation = integer(data, "Exif.Image.PhotometricInterpretation");
-            p.pixelWidth = integer(data, "Exif.Image.ImageWidth");
-            p.pixelHeight = integer(data, "Exif.Image.ImageLength");
-            if (hasGroup(data, "Image"))
-                p.tiff =
-                    TiffProperties{text(data, "Exif.Image.Make"), text(data, "Exif.Image.Model")};
-            if (hasGroup(data, "Photo")) {
-                ExifCaptureProperties e;
-                e.dateTimeOriginal = text(data, "Exif.Photo.DateTimeOriginal");
-                e.focalLength = number(data, "Exif.Photo.FocalLength");
-                e.fNumber = number(data, "Exif.Photo.FNumber");
-                e.exposureTime = number(data, "Exif.Photo.ExposureTime");
-                if (const auto *iso = find(data, "Exif.Photo.ISOSpeedRatings");
-                    iso && isNumber(*iso)) {
-                    QList<int> values;
-                    for (long i = 0; i < std::min<long>(long(iso->count()), 16); ++i)
-                        values << int(iso->toLong(i));
-                    e.isoSpeedRatings = values;
-                }
-                e.lensModel = text(data, "Exif.Photo.LensModel");
-                p.exif = e;
-            }
-            if (hasGroup(data, "GPSInfo"))
-                p.gps = GpsProperties{coordinate(data, "Exif.GPSInfo.GPSLatitude"),
-                                      text(data, "Exif.GPSInfo.GPSLatitudeRef"),
-                                      coordinate(data, "Exif.GPSInfo.GPSLongitude"),
-                                      text(data, "Exif.GPSInfo.GPSLongitudeRef")};
-            return p;
+            return propertiesOf(image.exifData());
         });
+    });
+    if (read)
+        return read;
+    // Exiv2 gives up on a HEIF file cut short anywhere, even far behind its Exif item.
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const std::optional<QByteArray> block = readHeifExifBlock(file);
+    if (!block)
+        return std::nullopt;
+    return guarded([&]() -> std::optional<ExifProperties> {
+        initializeExiv2();
+        Exiv2::ExifData data;
+        Exiv2::ExifParser::decode(data, reinterpret_cast<const Exiv2::byte *>(block->constData()),
+                                  uint32_t(block->size()));
+        if (data.empty())
+            return std::nullopt;
+        return propertiesOf(data);
     });
 }
 

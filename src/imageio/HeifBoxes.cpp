@@ -333,7 +333,154 @@ Mat mirrorMatrix(HeifMirror mirror)
     return mirror == HeifMirror::LeftRight ? kExifMatrices[1] : kExifMatrices[3];
 }
 
+constexpr qint64 kMaxExifBytes = 16 * 1024 * 1024;
+
+quint64 be64(const unsigned char *p, int n)
+{
+    quint64 v = 0;
+    for (int i = 0; i < n; ++i)
+        v = v << 8 | p[i];
+    return v;
+}
+
+// Reads a file's fixed-width big-endian fields in order; a read past the end fails it for good.
+class Fields {
+public:
+    explicit Fields(const QByteArray &bytes) : m_bytes(bytes) {}
+    quint64 take(int n)
+    {
+        if (n < 0 || n > 8 || m_bytes.size() - m_pos < n) {
+            m_ok = false;
+            return 0;
+        }
+        const quint64 v =
+            be64(reinterpret_cast<const unsigned char *>(m_bytes.constData()) + m_pos, n);
+        m_pos += n;
+        return v;
+    }
+    bool ok() const { return m_ok; }
+
+private:
+    const QByteArray &m_bytes;
+    qint64 m_pos = 0;
+    bool m_ok = true;
+};
+
+std::optional<quint32> exifItemId(const Source &src, const Box &iinf)
+{
+    unsigned char h[4];
+    if (iinf.end - iinf.payload < 4 || !src.read(iinf.payload, 4, h))
+        return std::nullopt;
+    const qint64 first = iinf.payload + 4 + (h[0] == 0 ? 2 : 4); // after entry_count
+    std::optional<quint32> found;
+    forEachChild(src, first, iinf.end, kMaxSiblingBoxes, [&](const Box &infe) {
+        unsigned char b[12];
+        if (infe.type != fourcc("infe") || infe.end - infe.payload < 4 ||
+            !src.read(infe.payload, 4, b) || b[0] < 2)
+            return true; // versions 0 and 1 name no item type
+        const int idSize = b[0] == 2 ? 2 : 4;
+        if (infe.end - infe.payload < 4 + idSize + 2 + 4 ||
+            !src.read(infe.payload + 4, idSize + 6, b + 4))
+            return true;
+        if (be(b + 4 + idSize + 2, 4) == fourcc("Exif"))
+            found = be(b + 4, idSize);
+        return !found;
+    });
+    return found;
+}
+
+// The item's extents as (file offset, length) pairs.
+std::optional<std::vector<std::pair<quint64, quint64>>> itemExtents(const QByteArray &iloc,
+                                                                    quint32 item)
+{
+    Fields f(iloc);
+    const int version = int(f.take(1));
+    f.take(3); // flags
+    const quint64 sizes = f.take(2);
+    const int offsetSize = int(sizes >> 12 & 15), lengthSize = int(sizes >> 8 & 15);
+    const int baseSize = int(sizes >> 4 & 15), indexSize = version >= 1 ? int(sizes & 15) : 0;
+    const quint64 count = f.take(version < 2 ? 2 : 4);
+    for (quint64 i = 0; i < count && f.ok(); ++i) {
+        const quint64 id = f.take(version < 2 ? 2 : 4);
+        const int method = version >= 1 ? int(f.take(2) & 15) : 0;
+        const quint64 reference = f.take(2);
+        const quint64 base = f.take(baseSize);
+        const quint64 extentCount = f.take(2);
+        std::vector<std::pair<quint64, quint64>> extents;
+        for (quint64 e = 0; e < extentCount && f.ok(); ++e) {
+            f.take(indexSize);
+            const quint64 offset = f.take(offsetSize);
+            extents.emplace_back(base + offset, f.take(lengthSize));
+        }
+        if (!f.ok())
+            return std::nullopt;
+        if (id == item)
+            return method == 0 && reference == 0 ? std::optional(extents) : std::nullopt;
+    }
+    return std::nullopt;
+}
+
+std::optional<QByteArray> readExifBlock(const Source &src)
+{
+    std::optional<Box> meta;
+    int index = 0;
+    forEachChild(src, 0, src.size(), kMaxSiblingBoxes, [&](const Box &box) {
+        if (index++ == 0 && box.type != fourcc("ftyp"))
+            return false;
+        if (box.type == fourcc("meta"))
+            meta = box;
+        return !meta;
+    });
+    if (!meta || meta->end - meta->payload < 4)
+        return std::nullopt;
+    std::optional<Box> iinf, iloc;
+    forEachChild(src, meta->payload + 4, meta->end, kMaxSiblingBoxes, [&](const Box &box) {
+        if (box.type == fourcc("iinf") && !iinf)
+            iinf = box;
+        else if (box.type == fourcc("iloc") && !iloc)
+            iloc = box;
+        return true;
+    });
+    if (!iinf || !iloc)
+        return std::nullopt;
+    const std::optional<quint32> item = exifItemId(src, *iinf);
+    const std::optional<QByteArray> locations = readPayload(src, *iloc, kMaxIpmaBytes);
+    if (!item || !locations)
+        return std::nullopt;
+    const auto extents = itemExtents(*locations, *item);
+    if (!extents || extents->empty())
+        return std::nullopt;
+    QByteArray data;
+    for (const auto &[offset, length] : *extents) {
+        // A zero length means "to the end of the file", which an Exif item never needs.
+        if (length == 0 || offset > quint64(src.size()) || length > quint64(kMaxExifBytes) ||
+            qint64(length) > kMaxExifBytes - data.size())
+            return std::nullopt;
+        const qsizetype at = data.size();
+        data.resize(at + qsizetype(length));
+        if (!src.read(qint64(offset), qint64(length), data.data() + at))
+            return std::nullopt;
+    }
+    // The item starts with the offset from its fifth byte to the TIFF header.
+    if (data.size() < 4)
+        return std::nullopt;
+    const quint32 skip = be(reinterpret_cast<const unsigned char *>(data.constData()), 4);
+    if (skip > quint64(data.size() - 4))
+        return std::nullopt;
+    return data.mid(4 + qsizetype(skip));
+}
+
 } // namespace
+
+std::optional<QByteArray> readHeifExifBlock(QIODevice &file)
+{
+    if (!file.isOpen() || !file.isReadable() || file.isSequential())
+        return std::nullopt;
+    const qint64 saved = file.pos();
+    std::optional<QByteArray> block = readExifBlock(Source(file));
+    file.seek(saved);
+    return block;
+}
 
 std::optional<HeifItemTransform> readHeifPrimaryTransform(QIODevice &file)
 {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QByteArrayView>
 
 #include <cstdint>
@@ -33,6 +34,12 @@ struct HeifItemTransform {
 std::optional<HeifItemTransform> readHeifPrimaryTransform(QIODevice &file);
 // Same, on the file's bytes (or at least its head up to the end of the meta box).
 std::optional<HeifItemTransform> readHeifPrimaryTransform(QByteArrayView data);
+
+// The TIFF-structured Exif block of the file's Exif item (the bytes after the item's own
+// offset header), located through iinf and iloc alone: a file cut off after its metadata
+// still gives it. Absent when there is no such item, it lies beyond the file, or it is
+// stored in a way this reader does not follow (inside the meta box, by reference).
+std::optional<QByteArray> readHeifExifBlock(QIODevice &file);
 
 // The EXIF orientation (1..8) showing the stored pixels as libheif displays them. For HEIF
 // files this replaces the EXIF Orientation tag, which must never be applied on top.

@@ -1,11 +1,14 @@
 #include "imageio/ImageProperties.h"
 
 #include "imageio/ExifReader.h"
+#include "imageio/ImageFormats.h"
+#include "imageio/ImageHeaders.h"
 #include "imageio/ImageSource.h"
 #include "imageio/PixelFormats.h"
 #include "imageio/PsdReader.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QImageReader>
 
 #include <libheif/heif.h>
@@ -96,6 +99,13 @@ DepthAndModel depthAndModel(const ImageSource &source, const std::optional<ExifP
                 dm.model = *c == 4   ? QStringLiteral("CMYK")
                            : *c == 1 ? QStringLiteral("Gray")
                                      : QStringLiteral("RGB");
+        } else if (const auto header = source.storedSize.isEmpty()
+                                           ? std::nullopt
+                                           : readHeaderDepthAndModel(source.path)) {
+            if (header->depth)
+                dm.depth = header->depth;
+            if (header->model)
+                dm.model = header->model;
         } else if (reader.format() == "tiff" && exif) {
             if (exif->photometricInterpretation)
                 if (auto m = modelForPhotometric(*exif->photometricInterpretation))
@@ -135,6 +145,24 @@ DepthAndModel depthAndModel(const ImageSource &source, const std::optional<ExifP
     return {};
 }
 
+// A file no decoder opens (a camera format LibRaw lacks, a cut-off HEIC) can still carry
+// readable Exif: its camera rows are worth showing without the pixel rows.
+std::optional<ImageProperties> metadataOnlyProperties(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.isFile() || !info.isReadable())
+        return std::nullopt;
+    const auto exif = readExifProperties(path);
+    if (!exif || (!exif->tiff && !exif->exif && !exif->gps))
+        return std::nullopt;
+    ImageProperties p;
+    p.mimeType = imageMimeType(path);
+    p.tiff = exif->tiff;
+    p.exif = exif->exif;
+    p.gps = exif->gps;
+    return p;
+}
+
 } // namespace
 
 std::optional<ImageProperties> readImageProperties(const QUrl &url)
@@ -144,12 +172,16 @@ std::optional<ImageProperties> readImageProperties(const QUrl &url)
     const ReadablePath readable(url);
     const auto source = openImageSource(readable.path());
     if (!source)
-        return std::nullopt;
+        return metadataOnlyProperties(url.toLocalFile());
     ImageProperties p;
     p.mimeType = source->mimeType;
-    if (source->storedSize.width() > 0 && source->storedSize.height() > 0) {
-        p.pixelWidth = source->storedSize.width();
-        p.pixelHeight = source->storedSize.height();
+    // A camera raw file stores more of its sensor than it shows; the row gives what is stored.
+    const QSize stored = source->sensorSize.width() > 0 && source->sensorSize.height() > 0
+                             ? source->sensorSize
+                             : source->storedSize;
+    if (stored.width() > 0 && stored.height() > 0) {
+        p.pixelWidth = stored.width();
+        p.pixelHeight = stored.height();
     }
     p.orientation = source->orientation;
     p.frameCount = source->frameCount;

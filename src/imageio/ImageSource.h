@@ -16,6 +16,7 @@ struct ImageSource {
     QString mimeType;
     DecoderKind kind = DecoderKind::qt;
     QSize storedSize;    // frame 0 as stored; invalid when the header gives none
+    QSize sensorSize;    // camera raw: the whole stored sensor, margins included
     int orientation = 1; // EXIF-style 1..8 that decoding applies
     int frameCount = 1;
     bool animated = false; // decoded as a multi-frame image

@@ -63,6 +63,7 @@ std::optional<ImageSource> probe(const QString &path, const QString &mimeType)
     source.mimeType = mimeType;
     source.kind = DecoderKind::raw;
     source.storedSize = QSize(raw->imgdata.sizes.width, raw->imgdata.sizes.height);
+    source.sensorSize = QSize(raw->imgdata.sizes.raw_width, raw->imgdata.sizes.raw_height);
     source.orientation = orientationForFlip(raw->imgdata.sizes.flip);
     return source;
 }

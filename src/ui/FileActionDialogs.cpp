@@ -57,6 +57,7 @@ void openDeleteConfirmation(QWidget *parent, AppState &state)
                                 QMessageBox::NoButton, parent);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setObjectName(QStringLiteral("deleteConfirmation"));
+    box->setTextFormat(Qt::PlainText); // the message quotes the file name
     QPushButton *remove = box->addButton(labelText("Delete"), QMessageBox::DestructiveRole);
     box->setDefaultButton(box->addButton(labelText("Cancel"), QMessageBox::RejectRole));
     QPointer<AppState> target(&state);

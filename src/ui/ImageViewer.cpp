@@ -206,6 +206,7 @@ void ImageViewer::showError()
         errorAlert_ = new QMessageBox(QMessageBox::Warning, labelText("Error"), QString(),
                                       QMessageBox::Ok, this);
         errorAlert_->setAttribute(Qt::WA_DeleteOnClose);
+        errorAlert_->setTextFormat(Qt::PlainText); // messages quote file names
         // Dismissing the alert clears the message.
         connect(errorAlert_, &QMessageBox::finished, this, [this] {
             errorAlert_ = nullptr; // it deletes itself; a new error gets a new alert

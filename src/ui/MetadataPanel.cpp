@@ -23,6 +23,9 @@ QFont captionFont(const QWidget *w)
 QLabel *makeLabel(const QString &text, const QFont &font, const QColor &color, QWidget *parent)
 {
     auto *label = new QLabel(text, parent);
+    // Values come from files: markup in a camera's Model must show as typed, never render
+    // or load resources.
+    label->setTextFormat(Qt::PlainText);
     label->setFont(font);
     QPalette p = label->palette();
     p.setColor(QPalette::WindowText, color);

@@ -1,7 +1,11 @@
 #include "ui/StatusPill.h"
 
+#include "ui/TabularDigits.h"
+
 #include <QPainter>
 #include <QPainterPath>
+
+#include <cmath>
 
 namespace orva {
 
@@ -84,7 +88,7 @@ QSize StatusPill::sizeHint() const
         ++items;
     }
     for (const QString &t : texts()) {
-        width += fm.horizontalAdvance(t);
+        width += int(std::ceil(tabularWidth(QFontMetricsF(font()), t)));
         ++items;
     }
     width += std::max(0, items - 1) * spacing;
@@ -99,7 +103,7 @@ void StatusPill::paintEvent(QPaintEvent *)
     pill.addRoundedRect(QRectF(rect()), 4, 4);
     p.fillPath(pill, QColor(0, 0, 0, 153));
 
-    const QFontMetrics fm(font());
+    const QFontMetricsF fm(font());
     double x = hPad;
     const double midY = height() / 2.0;
     if (!content_.tags.isEmpty()) {
@@ -113,8 +117,8 @@ void StatusPill::paintEvent(QPaintEvent *)
     }
     p.setPen(Qt::white);
     for (const QString &t : texts()) {
-        const int w = fm.horizontalAdvance(t);
-        p.drawText(QRectF(x, 0, w, height()), Qt::AlignLeft | Qt::AlignVCenter, t);
+        const int w = int(std::ceil(tabularWidth(fm, t)));
+        drawTabular(p, QRectF(x, 0, w, height()), t);
         x += w + spacing;
     }
 }

@@ -31,7 +31,10 @@ ViewerWindow::ViewerWindow(const AppServices &services, QWidget *parent)
     connect(&imageView(), &ZoomableImageView::fitModeChanged, commands_,
             &ViewerCommands::setViewFitted);
 
-    const auto updateTitle = [this] { setWindowTitle(state_.windowTitle()); };
+    // Qt reads "[*]" in a title as the unsaved-changes mark; doubled, it shows as typed.
+    const auto updateTitle = [this] {
+        setWindowTitle(state_.windowTitle().replace(QLatin1String("[*]"), QLatin1String("[*][*]")));
+    };
     connect(&state_, &AppState::currentURLChanged, this, updateTitle);
     connect(&state_, &AppState::imageFilesChanged, this, updateTitle);
     connect(&state_, &AppState::currentIndexChanged, this, updateTitle);

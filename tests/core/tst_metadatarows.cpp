@@ -192,16 +192,73 @@ private slots:
     {
         QTest::addColumn<qint64>("bytes");
         QTest::addColumn<QString>("text");
-        QTest::newRow("bytes") << qint64(512) << u"512 bytes"_s;
-        QTest::newRow("kB") << qint64(1500) << u"2 kB"_s;
-        QTest::newRow("MB") << qint64(2'400'000) << u"2.4 MB"_s;
-        QTest::newRow("GB") << qint64(1'234'567'890) << u"1.23 GB"_s;
+        QTest::addColumn<QLocale>("locale");
+        // Each unit ends where its rounded value would reach 1000: the next unit takes over.
+        const struct {
+            qint64 bytes;
+            const char16_t *text;
+        } cases[] = {
+            {0, u"0 bytes"},
+            {1, u"1 byte"},
+            {512, u"512 bytes"},
+            {999, u"999 bytes"},
+            {1000, u"1 kB"},
+            {1499, u"1 kB"},
+            {1500, u"2 kB"},
+            {999'499, u"999 kB"},
+            {999'500, u"1 MB"},
+            {999'999, u"1 MB"},
+            {1'000'000, u"1 MB"},
+            {1'049'999, u"1 MB"},
+            {1'050'000, u"1.1 MB"},
+            {2'400'000, u"2.4 MB"},
+            {999'949'999, u"999.9 MB"},
+            {999'950'000, u"1 GB"},
+            {1'234'567'890, u"1.23 GB"},
+            {1'500'000'000, u"1.5 GB"},
+            {999'994'999'999, u"999.99 GB"},
+            {999'995'000'000, u"1 TB"},
+            {999'995'000'000'000, u"1 PB"},
+            {999'995'000'000'000'000, u"1 EB"},
+            {std::numeric_limits<qint64>::max(), u"9.22 EB"},
+        };
+        for (const auto &c : cases)
+            QTest::addRow("%lld", c.bytes) << c.bytes << QString::fromUtf16(c.text) << enUS;
+        QTest::newRow("de decimal comma")
+            << qint64(2'400'000) << u"2,4 MB"_s << QLocale(QLocale::German, QLocale::Germany);
+        QTest::newRow("C") << qint64(999'999) << u"1 MB"_s << QLocale::c();
     }
     void fileSize()
     {
         QFETCH(qint64, bytes);
         QFETCH(QString, text);
-        QCOMPARE(formatFileSize(bytes, enUS), text);
+        QFETCH(QLocale, locale);
+        QCOMPARE(formatFileSize(bytes, locale), text);
+    }
+
+    // Seconds never show, whatever the locale's short time format holds (C's has them).
+    void dateHasNoSeconds()
+    {
+        QList<QLocale> locales{QLocale::c()};
+        locales += QLocale::matchingLocales(QLocale::AnyLanguage, QLocale::AnyScript,
+                                            QLocale::AnyTerritory);
+        const auto dateRow = [](const char16_t *stamp, const QLocale &locale) {
+            return valueOf(formatMetadataEntries(std::nullopt, exif([&](auto &e) {
+                                                     e.dateTimeOriginal = QString::fromUtf16(stamp);
+                                                 }),
+                                                 locale),
+                           u"Date"_s);
+        };
+        for (const QLocale &locale : std::as_const(locales)) {
+            const QString value = dateRow(u"2024:06:03 16:05:09", locale);
+            QVERIFY2(value == dateRow(u"2024:06:03 16:05:00", locale),
+                     qPrintable(locale.name() + u": "_s + value));
+            QVERIFY2(value != dateRow(u"2024:06:03 16:06:09", locale),
+                     qPrintable(locale.name() + u": "_s + value));
+            QVERIFY2(!value.trimmed().endsWith(u':') && !value.contains(u"::"),
+                     qPrintable(locale.name() + u": "_s + value));
+        }
+        QCOMPARE(dateRow(u"2024:06:03 16:05:09", QLocale::c()).right(5), u"16:05"_s);
     }
 
     void exifDates_data()

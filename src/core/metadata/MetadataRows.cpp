@@ -49,6 +49,23 @@ std::optional<ExifStamp> parseExifStamp(QStringView text)
     return ExifStamp{date, time};
 }
 
+// End of the quoted text that starts at `from` (where '' stands for a quote).
+qsizetype quotedEnd(const QString &format, qsizetype from)
+{
+    qsizetype j = from + 1;
+    while (j < format.size()) {
+        if (format[j] == u'\'') {
+            if (j + 1 < format.size() && format[j + 1] == u'\'') {
+                j += 2;
+                continue;
+            }
+            break;
+        }
+        ++j;
+    }
+    return std::min(j + 1, format.size());
+}
+
 bool isListSeparator(QChar c)
 {
     return c.isSpace() || c == u',' || c == u'\u060C' || c == u'\u3001' || c == u'\uFF0C';
@@ -69,19 +86,8 @@ QString abbreviatedDateFormat(const QLocale &locale)
     for (qsizetype i = 0; i < longFormat.size();) {
         const QChar c = longFormat[i];
         if (c == u'\'') {
-            // Quoted text, where '' stands for a quote, stays literal.
-            qsizetype j = i + 1;
-            while (j < longFormat.size()) {
-                if (longFormat[j] == u'\'') {
-                    if (j + 1 < longFormat.size() && longFormat[j + 1] == u'\'') {
-                        j += 2;
-                        continue;
-                    }
-                    break;
-                }
-                ++j;
-            }
-            const qsizetype end = std::min(j + 1, longFormat.size());
+            // Quoted text stays literal.
+            const qsizetype end = quotedEnd(longFormat, i);
             tokens.append({longFormat.mid(i, end - i)});
             i = end;
         } else if (c == u'd' || c == u'M' || c == u'y') {
@@ -124,12 +130,46 @@ QString abbreviatedDateFormat(const QLocale &locale)
     return result;
 }
 
+// The locale's short time without seconds: some locales' short format (C's "HH:mm:ss"
+// among them) still carries them. The seconds field goes with the separator before it and
+// a quoted unit right after it ("HH:mm:ss", "H 'h' mm 'min' ss 's'").
+QString shortenedTimeFormat(const QLocale &locale)
+{
+    const QString format = locale.timeFormat(QLocale::ShortFormat);
+    QString out;
+    qsizetype keptUpTo = 0; // end of the last field or quoted text kept in `out`
+    for (qsizetype i = 0; i < format.size();) {
+        const QChar c = format[i];
+        const bool quoted = c == u'\'';
+        qsizetype j = i + 1;
+        if (quoted)
+            j = quotedEnd(format, i);
+        else if (c.isLetter())
+            while (j < format.size() && format[j] == c)
+                ++j;
+        if (c == u's' || c == u'z') {
+            out.truncate(keptUpTo);
+            qsizetype k = j;
+            while (k < format.size() && format[k] == u' ')
+                ++k;
+            if (k < format.size() && format[k] == u'\'')
+                j = quotedEnd(format, k);
+        } else {
+            out += QStringView(format).mid(i, j - i);
+            if (quoted || c.isLetter())
+                keptUpTo = out.size();
+        }
+        i = j;
+    }
+    return out.trimmed();
+}
+
 QString formatTakenDate(const ExifStamp &stamp, const QLocale &locale)
 {
     //: Date and time of the Date row, e.g. "Jun 3, 2024, 4:05 PM"
     return QCoreApplication::translate("Orva", "%1, %2")
         .arg(locale.toString(stamp.date, abbreviatedDateFormat(locale)),
-             locale.toString(stamp.time, QLocale::ShortFormat));
+             locale.toString(stamp.time, shortenedTimeFormat(locale)));
 }
 
 QString formatShutter(double seconds)
@@ -146,11 +186,39 @@ bool hasText(const std::optional<QString> &v) { return v && !v->isEmpty(); }
 
 QString formatFileSize(qint64 bytes, const QLocale &locale)
 {
-    // Picks the unit the same way formattedDataSize does, so the digits suit the unit shown.
     const quint64 magnitude = bytes < 0 ? 0 - quint64(bytes) : quint64(bytes);
-    const int power = magnitude == 0 ? 0 : int(std::log10(double(magnitude)) / 3);
-    const int precision = power <= 1 ? 0 : power == 2 ? 1 : 2;
-    return locale.formattedDataSize(bytes, precision, QLocale::DataSizeSIFormat);
+    const QString sign = bytes < 0 ? locale.negativeSign() : QString();
+    if (magnitude < 1000) {
+        return magnitude == 1
+                   ? QCoreApplication::translate("Orva", "%1 byte").arg(sign + locale.toString(1))
+                   : QCoreApplication::translate("Orva", "%1 bytes")
+                         .arg(sign + locale.toString(magnitude));
+    }
+    static const char *const units[] = {
+        QT_TRANSLATE_NOOP("Orva", "%1 kB"), QT_TRANSLATE_NOOP("Orva", "%1 MB"),
+        QT_TRANSLATE_NOOP("Orva", "%1 GB"), QT_TRANSLATE_NOOP("Orva", "%1 TB"),
+        QT_TRANSLATE_NOOP("Orva", "%1 PB"), QT_TRANSLATE_NOOP("Orva", "%1 EB")};
+    // Whole kilobytes, megabytes to a tenth, larger units to a hundredth. The unit is chosen
+    // after rounding, so 999,999 bytes reads "1 MB" and never "1,000 kB". Integer steps keep
+    // the halfway cases exact.
+    quint64 unitBytes = 1000;
+    for (int u = 0;; ++u, unitBytes *= 1000) {
+        const int decimals = u == 0 ? 0 : u == 1 ? 1 : 2;
+        const quint64 scale = decimals == 0 ? 1 : decimals == 1 ? 10 : 100;
+        const quint64 step = unitBytes / scale;
+        const quint64 rounded = magnitude / step + (magnitude % step >= step / 2 ? 1 : 0);
+        if (rounded >= 1000 * scale && u + 1 < int(std::size(units)))
+            continue;
+        int shown = decimals; // trailing zeros are dropped: "1 MB", "2.5 GB"
+        quint64 digits = rounded;
+        while (shown > 0 && digits % 10 == 0) {
+            digits /= 10;
+            --shown;
+        }
+        const double value = double(rounded) / double(scale);
+        return QCoreApplication::translate("Orva", units[u])
+            .arg(sign + locale.toString(value, 'f', shown));
+    }
 }
 
 std::optional<QDateTime> parseExifDate(const QString &text)
