@@ -10,10 +10,14 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-image-formats-plugins libgl-dev
   # image libraries
   libheif-dev libraw-dev libexiv2-dev libtiff-dev zlib1g-dev libjpeg62-turbo-dev libpng-dev
-  # desktop services
-  libglib2.0-dev shared-mime-info desktop-file-utils
-  # tests and benchmarks: headless X server, fonts, reference decoders
-  xvfb xauth xdotool imagemagick fonts-dejavu-core libbenchmark-dev libjpeg-turbo-progs libheif-examples
+  # desktop services; the build renders the icon sizes from its SVG
+  libglib2.0-dev shared-mime-info desktop-file-utils librsvg2-bin
+  # tests and benchmarks: headless X server, screenshots, fonts, reference decoders, the
+  # validators of the desktop entry and AppStream metadata
+  xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core libbenchmark-dev
+  libjpeg-turbo-progs libheif-examples appstream
+  # the Debian package (scripts/make-deb.sh)
+  file lintian
   # test fixtures: animated WebP writer
   libwebp-dev
 )

@@ -11,6 +11,7 @@
 #include "platform/settings/QSettingsStore.h"
 #include "platform/tags/XattrTagStore.h"
 #include "platform/watch/InotifyDirectoryWatcher.h"
+#include "ui/AppIcon.h"
 
 #include <QApplication>
 
@@ -20,7 +21,8 @@ int main(int argc, char *argv[])
     QApplication::setOrganizationName(QStringLiteral("Orva"));
     QApplication::setApplicationName(QStringLiteral("Orva"));
     QApplication::setApplicationVersion(QStringLiteral(ORVA_VERSION));
-    QApplication::setDesktopFileName(QStringLiteral("orva"));
+    QApplication::setDesktopFileName(QStringLiteral(ORVA_APP_ID));
+    QApplication::setWindowIcon(orva::appIcon());
 
     // Orva has no options of its own: every argument is a file to open (Exec=orva %F).
     // Taken as bytes, since a file name need not be valid UTF-8 (QApplication has already

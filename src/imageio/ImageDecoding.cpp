@@ -72,7 +72,8 @@ std::optional<QImage> decodeStill(const ImageSource &source, int bound)
 
 std::optional<DecodedImage> decodeAnimated(const ImageSource &source)
 {
-    auto display = qtdecoder::decodeAnimated(source);
+    auto display = qtdecoder::decodeAnimated(
+        source, [token = CancellationToken::current()] { return token.isCancelled(); });
     if (!display)
         return std::nullopt;
     normalizeToPixelSize(*display);

@@ -46,43 +46,65 @@ bool isImageType(const QMimeType &type)
     return false;
 }
 
-void addSuffixes(QSet<QString> &out, const QMimeType &type)
-{
-    if (!isImageType(type))
-        return;
-    for (const QString &suffix : type.suffixes())
-        out.insert(suffix.toLower());
-}
+// What the decoders read: file-name extensions (the gate for opening a file) and the MIME
+// types behind them (what the desktop entry announces). Both grow together so they cannot
+// disagree.
+struct SupportedTypes {
+    QSet<QString> extensions;
+    QSet<QString> mimeTypes;
 
-QSet<QString> buildSupportedExtensions()
+    void add(const QMimeType &type)
+    {
+        if (!isImageType(type))
+            return;
+        mimeTypes.insert(type.name());
+        for (const QString &suffix : type.suffixes())
+            extensions.insert(suffix.toLower());
+    }
+    // A format Qt names but declares no MIME type for: only that extension counts.
+    void addExtension(const QString &ext, const QMimeType &type)
+    {
+        if (!isImageType(type))
+            return;
+        mimeTypes.insert(type.name());
+        extensions.insert(ext);
+    }
+};
+
+SupportedTypes buildSupportedTypes()
 {
     QMimeDatabase db;
-    QSet<QString> out;
+    SupportedTypes out;
     // Qt's plugins, by the MIME types they declare and by their format names (which is how
     // some, such as "cur", are only listed).
     for (const QByteArray &name : QImageReader::supportedMimeTypes())
-        addSuffixes(out, db.mimeTypeForName(QString::fromLatin1(name)));
+        out.add(db.mimeTypeForName(QString::fromLatin1(name)));
     for (const QByteArray &format : QImageReader::supportedImageFormats()) {
         const QString ext = QString::fromLatin1(format).toLower();
-        if (isImageType(
-                db.mimeTypeForFile(QStringLiteral("x.") + ext, QMimeDatabase::MatchExtension)))
-            out.insert(ext);
+        out.addExtension(
+            ext, db.mimeTypeForFile(QStringLiteral("x.") + ext, QMimeDatabase::MatchExtension));
     }
     // libheif, for the codecs it was built with.
     if (heif_have_decoder_for_format(heif_compression_HEVC)) {
-        addSuffixes(out, db.mimeTypeForName(s("image/heif")));
-        addSuffixes(out, db.mimeTypeForName(s("image/heic")));
+        out.add(db.mimeTypeForName(s("image/heif")));
+        out.add(db.mimeTypeForName(s("image/heic")));
     }
     if (heif_have_decoder_for_format(heif_compression_AV1))
-        addSuffixes(out, db.mimeTypeForName(s("image/avif")));
+        out.add(db.mimeTypeForName(s("image/avif")));
     // LibRaw: every camera format the MIME database knows.
     for (const QMimeType &type : db.allMimeTypes())
         if (type.inherits(s("image/x-dcraw")))
-            addSuffixes(out, type);
-    // The Photoshop composite reader.
-    addSuffixes(out, db.mimeTypeForName(s("image/vnd.adobe.photoshop")));
-    out.insert(s("psb"));
+            out.add(type);
+    // The Photoshop composite reader; the MIME database does not know large documents.
+    out.add(db.mimeTypeForName(s("image/vnd.adobe.photoshop")));
+    out.extensions.insert(s("psb"));
     return out;
+}
+
+const SupportedTypes &supportedTypes()
+{
+    static const SupportedTypes types = buildSupportedTypes(); // thread-safe init
+    return types;
 }
 
 } // namespace
@@ -111,10 +133,13 @@ const std::vector<ImageFormat> &ImageFormat::all()
     return table;
 }
 
-const QSet<QString> &supportedImageExtensions()
+const QSet<QString> &supportedImageExtensions() { return supportedTypes().extensions; }
+
+QStringList supportedImageMimeTypes()
 {
-    static const QSet<QString> extensions = buildSupportedExtensions(); // thread-safe init
-    return extensions;
+    QStringList types = supportedTypes().mimeTypes.values();
+    types.sort();
+    return types;
 }
 
 ReadablePath::ReadablePath(const QUrl &url)

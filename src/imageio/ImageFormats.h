@@ -30,6 +30,10 @@ enum class DecoderKind {
 // decoders report; never changes afterwards.
 const QSet<QString> &supportedImageExtensions();
 
+// The canonical names of the MIME types behind those extensions, sorted: what the desktop
+// entry announces.
+QStringList supportedImageMimeTypes();
+
 // A file URL, not naming a directory, whose lower-cased extension is supported. Opens no
 // file; only asks the file system whether the path is a directory.
 bool isSupportedImageFile(const QUrl &url);

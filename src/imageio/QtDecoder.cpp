@@ -1,6 +1,5 @@
 #include "imageio/QtDecoder.h"
 
-#include "core/runtime/TaskRuntime.h"
 #include "imageio/ApngReader.h"
 #include "imageio/Backends.h"
 #include "imageio/DecodeLimits.h"
@@ -206,9 +205,9 @@ std::optional<QImage> decodeStill(const ImageSource &source, int bound)
     return image;
 }
 
-std::shared_ptr<DisplayImage> decodeAnimated(const ImageSource &source)
+std::shared_ptr<DisplayImage> decodeAnimated(const ImageSource &source,
+                                             const std::function<bool()> &isCancelled)
 {
-    const CancellationToken token = CancellationToken::current();
     auto display = std::make_shared<DisplayImage>();
     if (source.qtFormat == "png") {
         QFile file(source.path);
@@ -216,7 +215,7 @@ std::shared_ptr<DisplayImage> decodeAnimated(const ImageSource &source)
             return nullptr;
         ApngLimits limits;
         limits.maxTotalBytes = DecodeLimits::maxAnimationBytes;
-        const auto apng = readApng(file.readAll(), limits, [&] { return token.isCancelled(); });
+        const auto apng = readApng(file.readAll(), limits, isCancelled);
         if (!apng || apng->frames.empty())
             return nullptr;
         for (const ApngFrame &f : apng->frames)
@@ -228,7 +227,7 @@ std::shared_ptr<DisplayImage> decodeAnimated(const ImageSource &source)
         const int count = reader.imageCount();
         qint64 bytes = 0;
         for (int i = 0; i < count; ++i) {
-            if (token.isCancelled())
+            if (isCancelled())
                 return nullptr;
             QImage frame = reader.read();
             if (frame.isNull())

@@ -1,4 +1,5 @@
 #include "core/listing/FolderListing.h"
+#include "core/metadata/MetadataRows.h"
 #include "core/state/AppState.h"
 #include "support/TestFolder.h"
 #include "support/TestServices.h"
@@ -162,8 +163,11 @@ private slots:
         s.navigate(+1);
         QCOMPARE(s.currentIndex(), 0);
         QCOMPARE(s.navigationDirection(), 1);
-        s.goToIndex(7); // out of range: nothing
-        QCOMPARE(s.currentIndex(), 0);
+        for (int outOfRange : {3, 7, -1}) {
+            s.goToIndex(outOfRange);
+            QCOMPARE(s.currentIndex(), 0);
+            QCOMPARE(s.currentURL(), std::optional(f.url(QStringLiteral("a.jpg"))));
+        }
     }
 
     // Which previews are kept after a step: the current file and, in the direction of
@@ -235,6 +239,29 @@ private slots:
         QCOMPARE(sourceFileOf(s.currentImage()), QStringLiteral("d.jpg"));
         QVERIFY(!applied.contains(QStringLiteral("b.jpg")) &&
                 !applied.contains(QStringLiteral("c.jpg")));
+    }
+
+    // The same for metadata rows: those of a file stepped away from never replace the rows
+    // of the shown one.
+    void lateMetadataOfAnEarlierFileIsDropped()
+    {
+        TestServices t;
+        t.images.dateTimeOriginal.insert(QStringLiteral("a.jpg"),
+                                         QStringLiteral("2001:01:01 10:00:00"));
+        t.images.dateTimeOriginal.insert(QStringLiteral("b.jpg"),
+                                         QStringLiteral("2002:02:02 10:00:00"));
+        t.images.blockProperties(QStringLiteral("a.jpg"));
+        Folder f(letters(2));
+        AppState s(t.services);
+        openAndList(s, f, QStringLiteral("a.jpg"), 2);
+        s.navigate(+1);
+        const QList<MetadataEntry> rowsOfB =
+            readMetadataEntries(f.url(QStringLiteral("b.jpg")), t.images);
+        QTRY_COMPARE(s.metadata(), rowsOfB);
+        t.images.release(QStringLiteral("a.jpg"));
+        t.tasks.waitForDone();
+        QCoreApplication::processEvents();
+        QCOMPARE(s.metadata(), rowsOfB);
     }
 
     // A 4000x3000 photo: sharp enough on a 2560x1600 Retina screen at any zoom; on a

@@ -38,6 +38,8 @@ private slots:
         QTest::newRow("bool true") << QVariant(true) << true;
         QTest::newRow("ini false") << QVariant(QStringLiteral("false")) << false;
         QTest::newRow("ini true") << QVariant(QStringLiteral("true")) << true;
+        QTest::newRow("ini True") << QVariant(QStringLiteral("True")) << true;
+        QTest::newRow("ini YES, padded") << QVariant(QStringLiteral(" YES ")) << true;
         QTest::newRow("number 0") << QVariant(0) << false;
         QTest::newRow("garbage is written, so not default")
             << QVariant(QStringLiteral("banana")) << false;

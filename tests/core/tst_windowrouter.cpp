@@ -142,21 +142,26 @@ private slots:
     }
 
     // A window that registers while routing (its shown handler runs inside the action)
-    // does not route the queue a second time.
+    // does not route the queue a second time: opening many files must not nest one window
+    // creation inside the other, as deep as there are files.
     void routingIsNotReentered()
     {
         Windows w;
         AppState &first = w.show();
         QList<QUrl> opened;
+        int depth = 0, deepest = 0;
         std::function<void(const QUrl &)> openWindow = [&](const QUrl &u) {
+            deepest = std::max(deepest, ++depth);
             opened << u;
             w.states.push_back(std::make_unique<AppState>(w.t.services));
             w.router.windowShown(*w.states.back(), u, openWindow);
+            --depth;
         };
         w.router.windowShown(first, std::nullopt, openWindow);
         w.router.openFiles({w.url("a.jpg"), w.url("b.jpg"), w.url("c.jpg")});
         QCOMPARE(opened, (QList<QUrl>{w.url("b.jpg"), w.url("c.jpg")}));
         QCOMPARE(w.router.states().size(), 3);
+        QCOMPARE(deepest, 1);
     }
 
     // A later launch brings forward the window that took its file: the shared window (even

@@ -2,12 +2,13 @@
 # The real application on a real X server: launch with a photo, hand a second photo over
 # from a second launch, step with the keyboard, close windows with Escape, and see the
 # process end with its last window.
-# usage: desktop_session.sh ORVA_BINARY SAMPLE_MAKER
+# usage: desktop_session.sh ORVA_BINARY SAMPLE_MAKER DESKTOP_ENTRY
 set -euo pipefail
 orva=$1
 make_samples=$2
+desktop_entry=$3
 
-for tool in Xvfb xdotool import convert; do
+for tool in Xvfb xdotool xprop import convert; do
   command -v "$tool" >/dev/null || { echo "missing $tool (scripts/install-deps.sh installs it)"; exit 1; }
 done
 
@@ -66,6 +67,10 @@ step "launch with a photo: its window shows it and the folder is listed"
 "$orva" "$work/photos/01-landscape.jpg" >"$work/orva.log" 2>&1 &
 app_pid=$!
 first=$(window '^01-landscape\.jpg \[1/8\]$')
+
+step "the window's class is the one the desktop entry names"
+class=$(xprop -id "$first" WM_CLASS | sed -n 's/.*, "\(.*\)"$/\1/p')
+grep -qx "StartupWMClass=$class" "$desktop_entry" || { echo "WM_CLASS class '$class'"; exit 1; }
 
 step "a second launch hands its file over, exits, and its window is the active one"
 xdotool windowfocus --sync "$first" # a window manager would have; Xvfb has none

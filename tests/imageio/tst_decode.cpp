@@ -2,11 +2,16 @@
 #include "imageio/ImageDecoding.h"
 #include "imageio/ImageProperties.h"
 #include "imageio/ImageSource.h"
+#include "imageio/Orientation.h"
+#include "imageio/PsdReader.h"
+#include "imageio/QtDecoder.h"
 #include "support/ImageFixtures.h"
 
+#include <QBuffer>
 #include <QColorSpace>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QtEndian>
 #include <QtTest>
 
 using namespace orva;
@@ -17,6 +22,22 @@ namespace {
 std::shared_ptr<std::atomic<bool>> cancelledFlag()
 {
     return std::make_shared<std::atomic<bool>>(true);
+}
+
+// A one-channel 8-bit Photoshop file, uncompressed, of `side` x `side` pixels.
+QByteArray grayPsd(int side)
+{
+    QByteArray out(26, 0);
+    uchar *h = reinterpret_cast<uchar *>(out.data());
+    std::memcpy(h, "8BPS", 4);
+    qToBigEndian<quint16>(1, h + 4);  // version
+    qToBigEndian<quint16>(1, h + 12); // channels
+    qToBigEndian<quint32>(side, h + 14);
+    qToBigEndian<quint32>(side, h + 18);
+    qToBigEndian<quint16>(8, h + 22); // depth
+    qToBigEndian<quint16>(1, h + 24); // grayscale
+    out += QByteArray(3 * 4 + 2, 0);  // empty sections, raw samples
+    return out + QByteArray(qsizetype(side) * side, 'x');
 }
 
 } // namespace
@@ -63,6 +84,10 @@ private slots:
         QCOMPARE(decoded->image->pointSize, QSizeF(expected));
         QCOMPARE(cornerColours(*decoded->bitmap), corners);
         QCOMPARE(decoded->resolution, 1.0);
+        // The helper for camera raw files and embedded thumbnails turns the same way.
+        const QImage turned = applyOrientation(quadrants(120, 80), orientation);
+        QCOMPARE(turned.size(), expected);
+        QCOMPARE(cornerColours(turned), corners);
 
         const auto props = readImageProperties(url(name));
         QVERIFY(props);
@@ -258,6 +283,36 @@ private slots:
         QVERIFY(writeImage(path(QStringLiteral("c.png")), quadrants(40, 30), "PNG"));
         CurrentTaskScope scope{CancellationToken(cancelledFlag())};
         QVERIFY(!decodeImage(url(QStringLiteral("c.png"))));
+    }
+
+    // Cancelled with most of the work done, a decode gives nothing, never the part decoded
+    // so far: animations before their last frame, a Photoshop file past half of its rows.
+    void cancelledMidwayGivesNothing()
+    {
+        const QImage q = quadrants(32, 32);
+        const QList<QImage> frames{q, q.mirrored(true, false), q.mirrored(false, true),
+                                   q.mirrored(true, true)};
+        QFile apng(path(QStringLiteral("cancel.png")));
+        QVERIFY(apng.open(QIODevice::WriteOnly) &&
+                apng.write(buildApng(frames, {100, 100, 100, 100})) > 0);
+        apng.close();
+        QVERIFY(writeGif(path(QStringLiteral("cancel.gif")), frames, {10, 10, 10, 10}));
+        for (const char *name : {"cancel.png", "cancel.gif"}) {
+            const auto source = qtdecoder::probe(path(QString::fromLatin1(name)), {});
+            QVERIFY2(source, name);
+            int checks = 0;
+            const auto whole = qtdecoder::decodeAnimated(*source, [&] { return ++checks > 4; });
+            QVERIFY2(whole && whole->frames.size() == 4, name);
+            checks = 0;
+            QVERIFY2(!qtdecoder::decodeAnimated(*source, [&] { return ++checks == 4; }), name);
+        }
+
+        QByteArray psd = grayPsd(1024);
+        QBuffer buffer(&psd);
+        QVERIFY(buffer.open(QIODevice::ReadOnly));
+        QVERIFY(readPsdComposite(buffer));
+        QVERIFY(buffer.seek(0));
+        QVERIFY(!readPsdComposite(buffer, {}, [&] { return buffer.pos() > psd.size() / 2; }));
     }
 
     void sourceWithoutPixelSizeHasNoOrientedSize()

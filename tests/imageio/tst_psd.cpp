@@ -186,6 +186,8 @@ private slots:
         // RLE rows (4 pixels wide) that overrun their row, their count or the file.
         const QByteArray rle = Psd{4, 1, 8, 1, {}}.bytes().chopped(2) + be<quint16>(1);
         refused("RLE repeat past the row", rle + be<quint16>(2) + "\xfbz");
+        refused("RLE repeat one past the row", rle + be<quint16>(2) + "\xfcz");
+        refused("RLE literal one past the row", rle + be<quint16>(6) + "\x04vwxyz");
         refused("RLE literal past its count", rle + be<quint16>(3) + "\x03wxyz");
         refused("RLE count past the file", rle + be<quint16>(200) + "\x03wxyz");
     }

@@ -65,6 +65,9 @@ void WindowRouter::flushPendingURLs()
             closeEmptyWindows();
         }
     } else {
+        // A window shown by the action registers at once and replaces openWindow_ while
+        // this copy is still running.
+        const std::function<void(const QUrl &)> openWindow = openWindow_;
         while (!pending_.isEmpty()) {
             const QUrl url = pending_.takeFirst();
             AppState *empty = nullptr;
@@ -76,8 +79,8 @@ void WindowRouter::flushPendingURLs()
             lastTarget_ = empty;
             if (empty)
                 empty->open(url); // sets currentURL at once, so the next file goes elsewhere
-            else if (openWindow_)
-                openWindow_(url);
+            else
+                openWindow(url);
         }
     }
     flushing_ = false;
