@@ -15,8 +15,10 @@ struct ImageSource {
     QString path;
     QString mimeType;
     DecoderKind kind = DecoderKind::qt;
-    QSize storedSize;    // frame 0 as stored; invalid when the header gives none
-    int orientation = 1; // EXIF-style 1..8 that decoding applies
+    QSize storedSize; // frame 0 as stored; invalid when the header gives none
+    // EXIF-style 1..8: the one value decoding applies, properties report and rotation
+    // rewrites (Exiv2's reading of the Exif tag; a HEIF file's own boxes; LibRaw's for raw).
+    int orientation = 1;
     int frameCount = 1;
     bool animated = false; // decoded as a multi-frame image
     QByteArray qtFormat;   // the Qt plugin's format name, for files Qt reads

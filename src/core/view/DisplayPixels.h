@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QImage>
+
+namespace orva {
+
+// A copy of decoded pixels ready to draw: 8-bit sRGB, RGB32 or (with alpha)
+// ARGB32_Premultiplied. Deep pixels (16-bit, float) are converted to sRGB while still deep
+// and only then reduced to 8 bits, so that a linear-light or wide-gamut file keeps smooth
+// shadows. Values above 1.0 (high dynamic range, float files) are rolled off into the
+// display range rather than clipped. The decoded image itself is never changed.
+QImage toDisplayPixels(const QImage &bitmap);
+
+// Highlight roll-off applied to a value of a deep image whose brightest component is
+// `peak` (> 1): identity up to a knee, then a smooth curve that reaches 1.0 at `peak`.
+float rollOffHighlight(float value, float peak);
+
+} // namespace orva
