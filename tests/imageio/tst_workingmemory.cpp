@@ -3,7 +3,6 @@
 #include "imageio/JpegHeader.h"
 #include "support/ImageFixtures.h"
 
-#include <QBuffer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -107,30 +106,6 @@ private slots:
         QCOMPARE(jpegCoefficientBytes(f), bytes);
     }
 
-    void frameHeaderOfRealFiles()
-    {
-        const QString file = dir.filePath(QStringLiteral("small.jpg"));
-        QVERIFY(makeJpeg(file, 40, true));
-        QFile f(file);
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        const auto frame = readJpegFrame(f);
-        QVERIFY(frame);
-        QCOMPARE(frame->width, 40);
-        QVERIFY(frame->progressive);
-        QCOMPARE(frame->components.size(), 1);
-        QCOMPARE(f.pos(), 0); // only peeked
-
-        QByteArray qtJpeg;
-        QBuffer buffer(&qtJpeg);
-        QVERIFY(buffer.open(QIODevice::ReadWrite));
-        QVERIFY(test::quadrants(64, 32).save(&buffer, "JPEG"));
-        buffer.seek(0);
-        const auto colour = readJpegFrame(buffer);
-        QVERIFY(colour && !colour->progressive);
-        QCOMPARE(colour->height, 32);
-        QCOMPARE(colour->components.size(), 3);
-    }
-
     // libjpeg buffers a progressive file's coefficients at full size even for a small
     // preview: such a file is refused against the budget before libjpeg allocates, and the
     // process lives on; a baseline file of the same size still opens under the same limits.
@@ -169,19 +144,6 @@ private slots:
         QCOMPARE(cgroupMemoryLimit(root, QStringLiteral("/other")),
                  std::optional<qint64>(2LL << 30));
         QCOMPARE(cgroupMemoryLimit(root, QStringLiteral("/missing/group")), std::nullopt);
-    }
-
-    void budgetIsAQuarterOfUsableMemory()
-    {
-        const qint64 machine = DecodeLimits::workingMemoryBudget();
-        const qint64 physical = qint64(sysconf(_SC_PHYS_PAGES)) * sysconf(_SC_PAGE_SIZE);
-        QVERIFY(machine > 0 && machine <= physical / 4);
-        DecodeLimits::setWorkingMemoryBudget(1000);
-        QCOMPARE(DecodeLimits::workingMemoryBudget(), qint64(1000));
-        QVERIFY(DecodeLimits::fitsWorkingMemory(1000));
-        QVERIFY(!DecodeLimits::fitsWorkingMemory(1001));
-        DecodeLimits::setWorkingMemoryBudget(std::nullopt);
-        QCOMPARE(DecodeLimits::workingMemoryBudget(), machine);
     }
 };
 

@@ -81,6 +81,18 @@ float peakOf(const QImage &bitmap, QImage::Format floatFormat)
     return peak;
 }
 
+// Identity up to the knee, then a smooth curve (extended Reinhard on the excess) that
+// reaches 1.0 at `peak`, with no kink at the knee.
+float rollOffHighlight(float value, float peak)
+{
+    if (!(value > knee) || !(peak > 1.0f))
+        return value;
+    const float s = 1.0f - knee;
+    const float y = (value - knee) / s;
+    const float w = (peak - knee) / s;
+    return knee + s * y * (1.0f + y / (w * w)) / (1.0f + y);
+}
+
 // Brings every colour of a float band into 0..1: highlights rolled off by their brightest
 // component (keeping the hue), negative and non-finite values made 0.
 void compressRange(QImage &band, float peak)
@@ -141,16 +153,6 @@ QImage deepToDisplay(const QImage &bitmap)
 }
 
 } // namespace
-
-float rollOffHighlight(float value, float peak)
-{
-    if (!(value > knee) || !(peak > 1.0f))
-        return value;
-    const float s = 1.0f - knee;
-    const float y = (value - knee) / s;
-    const float w = (peak - knee) / s;
-    return knee + s * y * (1.0f + y / (w * w)) / (1.0f + y);
-}
 
 QImage toDisplayPixels(const QImage &bitmap)
 {

@@ -11,8 +11,4 @@ namespace orva {
 // display range rather than clipped. The decoded image itself is never changed.
 QImage toDisplayPixels(const QImage &bitmap);
 
-// Highlight roll-off applied to a value of a deep image whose brightest component is
-// `peak` (> 1): identity up to a knee, then a smooth curve that reaches 1.0 at `peak`.
-float rollOffHighlight(float value, float peak);
-
 } // namespace orva
