@@ -207,6 +207,16 @@ std::optional<ExifProperties> readExifProperties(const QString &path)
     });
 }
 
+std::optional<int> readExifOrientation(const QString &path)
+{
+    return guarded([&]() -> std::optional<int> {
+        return withMetadata(path, [](Exiv2::Image &image) -> std::optional<int> {
+            const auto o = integer(image.exifData(), "Exif.Image.Orientation");
+            return o && *o >= 1 && *o <= 8 ? o : std::nullopt;
+        });
+    });
+}
+
 std::optional<QByteArray> exifThumbnailData(const QString &path)
 {
     return guarded([&]() -> std::optional<QByteArray> {

@@ -27,6 +27,10 @@ struct ExifProperties {
 // every error Exiv2 raises on broken input).
 std::optional<ExifProperties> readExifProperties(const QString &path);
 
+// The Exif orientation (1 to 8) as Exiv2 reads it, whatever type the tag was stored with;
+// absent when the file has none or Exiv2 cannot read the file.
+std::optional<int> readExifOrientation(const QString &path);
+
 // The thumbnail embedded in the Exif block (usually a small JPEG), if any.
 std::optional<QByteArray> exifThumbnailData(const QString &path);
 

@@ -10,7 +10,12 @@
 
 #include <libheif/heif.h>
 
+#include <QFloat16>
+
+#include <algorithm>
+#include <cmath>
 #include <memory>
+#include <vector>
 
 namespace orva::heifdecoder {
 
@@ -54,7 +59,28 @@ std::optional<Opened> open(const QString &path)
     return Opened{std::move(ctx), Handle(h)};
 }
 
-QColorSpace colorSpaceOf(const heif_image_handle *h)
+// How the decoded values relate to light. PQ and HLG carry more than the display's range.
+enum class Transfer { standard, pq, hlg };
+
+struct Colour {
+    QColorSpace space;
+    Transfer transfer = Transfer::standard;
+};
+
+QColorSpace spaceWithPrimaries(uint16_t primaries, QColorSpace::TransferFunction curve)
+{
+    switch (primaries) {
+    case heif_color_primaries_ITU_R_BT_2020_2_and_2100_0:
+        return QColorSpace(QPointF(0.3127, 0.3290), QPointF(0.708, 0.292), QPointF(0.170, 0.797),
+                           QPointF(0.131, 0.046), curve);
+    case heif_color_primaries_SMPTE_EG_432_1:
+        return QColorSpace(QColorSpace::Primaries::DciP3D65, curve);
+    default:
+        return QColorSpace(QColorSpace::Primaries::SRgb, curve);
+    }
+}
+
+Colour colourOf(const heif_image_handle *h)
 {
     const size_t iccSize = heif_image_handle_get_raw_color_profile_size(h);
     if (iccSize > 0 && iccSize < (16u << 20)) {
@@ -62,32 +88,85 @@ QColorSpace colorSpaceOf(const heif_image_handle *h)
         if (heif_image_handle_get_raw_color_profile(h, icc.data()).code == heif_error_Ok) {
             const QColorSpace cs = QColorSpace::fromIccProfile(icc);
             if (cs.isValid())
-                return cs;
+                return {cs};
         }
     }
     heif_color_profile_nclx *nclx = nullptr;
     if (heif_image_handle_get_nclx_color_profile(h, &nclx).code != heif_error_Ok || !nclx)
         return {};
-    QColorSpace cs;
-    // Qt has no PQ or HLG curves; every transfer is shown through the sRGB curve, which
-    // keeps the primaries (the larger error for wide-gamut photos) right.
-    const auto curve = QColorSpace::TransferFunction::SRgb;
-    switch (nclx->color_primaries) {
-    case heif_color_primaries_ITU_R_BT_2020_2_and_2100_0:
-        cs = QColorSpace(QPointF(0.3127, 0.3290), QPointF(0.708, 0.292), QPointF(0.170, 0.797),
-                         QPointF(0.131, 0.046), curve);
+    Colour c;
+    switch (nclx->transfer_characteristics) {
+    case heif_transfer_characteristic_ITU_R_BT_2100_0_PQ:
+        c.transfer = Transfer::pq;
         break;
-    case heif_color_primaries_SMPTE_EG_432_1:
-        cs = QColorSpace(QColorSpace::Primaries::DciP3D65, curve);
+    case heif_transfer_characteristic_ITU_R_BT_2100_0_HLG:
+        c.transfer = Transfer::hlg;
         break;
-    case heif_color_primaries_ITU_R_BT_709_5:
-    case heif_color_primaries_unspecified:
     default:
-        cs = QColorSpace(QColorSpace::SRgb);
         break;
     }
+    // HDR values are turned into linear light below; the rest keeps its encoding, shown
+    // through the sRGB curve (Qt has no other curves of the nclx list).
+    c.space =
+        spaceWithPrimaries(nclx->color_primaries, c.transfer == Transfer::standard
+                                                      ? QColorSpace::TransferFunction::SRgb
+                                                      : QColorSpace::TransferFunction::Linear);
     heif_nclx_color_profile_free(nclx);
-    return cs;
+    return c;
+}
+
+// Diffuse white of HDR video and stills (ITU-R BT.2408): it becomes 1.0, highlights above.
+constexpr double referenceWhiteNits = 203.0;
+
+double pqToNits(double e)
+{
+    constexpr double m1 = 2610.0 / 16384, m2 = 2523.0 / 4096 * 128;
+    constexpr double c1 = 3424.0 / 4096, c2 = 2413.0 / 4096 * 32, c3 = 2392.0 / 4096 * 32;
+    const double p = std::pow(std::clamp(e, 0.0, 1.0), 1.0 / m2);
+    return 10000.0 * std::pow(std::max(p - c1, 0.0) / (c2 - c3 * p), 1.0 / m1);
+}
+
+// Scene light 0..1 of an HLG signal.
+double hlgToScene(double e)
+{
+    constexpr double a = 0.17883277, b = 0.28466892, c = 0.55991073;
+    e = std::clamp(e, 0.0, 1.0);
+    return e <= 0.5 ? e * e / 3.0 : (std::exp((e - c) / a) + b) / 12.0;
+}
+
+// PQ or HLG signal values as linear light in half floats, 1.0 at reference white, so that
+// the image keeps its highlights and display conversion can roll them off.
+QImage linearizeHdr(const QImage &encoded, Transfer transfer)
+{
+    const bool alpha = encoded.hasAlphaChannel();
+    const QImage src =
+        encoded.convertToFormat(alpha ? QImage::Format_RGBA64 : QImage::Format_RGBX64);
+    QImage out(src.size(), alpha ? QImage::Format_RGBA16FPx4 : QImage::Format_RGBX16FPx4);
+    if (src.isNull() || out.isNull())
+        return {};
+    std::vector<float> lut(65536);
+    for (size_t v = 0; v < lut.size(); ++v) {
+        const double e = double(v) / 65535.0;
+        lut[v] = float(transfer == Transfer::pq ? pqToNits(e) / referenceWhiteNits : hlgToScene(e));
+    }
+    // HLG's system gamma for a 1000-nit display (BT.2100), applied to scene luminance.
+    constexpr double hlgPeakNits = 1000.0, hlgGamma = 1.2;
+    for (int y = 0; y < src.height(); ++y) {
+        const auto *s = reinterpret_cast<const quint16 *>(src.constScanLine(y));
+        auto *d = reinterpret_cast<qfloat16 *>(out.scanLine(y));
+        for (int x = 0; x < src.width(); ++x, s += 4, d += 4) {
+            float r = lut[s[0]], g = lut[s[1]], b = lut[s[2]];
+            if (transfer == Transfer::hlg) {
+                const double ys = 0.2627 * r + 0.6780 * g + 0.0593 * b;
+                const double k =
+                    ys > 0 ? hlgPeakNits * std::pow(ys, hlgGamma - 1.0) / referenceWhiteNits : 0.0;
+                r = float(r * k), g = float(g * k), b = float(b * k);
+            }
+            d[0] = qfloat16(r), d[1] = qfloat16(g), d[2] = qfloat16(b);
+            d[3] = qfloat16(float(s[3]) / 65535.0f);
+        }
+    }
+    return out;
 }
 
 void releaseHeifImage(void *image) { heif_image_release(static_cast<heif_image *>(image)); }
@@ -144,8 +223,13 @@ std::optional<QImage> decodeHandle(heif_image_handle *h, int bound)
     const int ht = heif_image_handle_get_height(h);
     const int bits = std::clamp(heif_image_handle_get_luma_bits_per_pixel(h), 8, 16);
     const bool alpha = heif_image_handle_has_alpha_channel(h);
-    if (w <= 0 || ht <= 0 || qint64(w) * ht > DecodeLimits::maxPixels ||
-        qint64(w) * ht * (bits > 8 ? 8 : 4) > DecodeLimits::maxImageBytes())
+    const qint64 pixels = qint64(w) * ht;
+    if (w <= 0 || ht <= 0 || pixels > DecodeLimits::maxPixels ||
+        pixels * (bits > 8 ? 8 : 4) > DecodeLimits::maxImageBytes())
+        return std::nullopt;
+    // libheif's YCbCr planes and alpha, its interleaved output, and for HDR the linear copy.
+    const qint64 working = pixels * (bits > 8 ? 2 * 4 + 8 + 16 : 4 + 4 + 16);
+    if (!DecodeLimits::fitsWorkingMemory(working))
         return std::nullopt;
     if (CancellationToken::current().isCancelled())
         return std::nullopt;
@@ -162,7 +246,13 @@ std::optional<QImage> decodeHandle(heif_image_handle *h, int bound)
     auto out = toQImage(Image(raw), bits, alpha, heif_image_handle_is_premultiplied_alpha(h));
     if (!out)
         return std::nullopt;
-    out->setColorSpace(colorSpaceOf(h));
+    const Colour colour = colourOf(h);
+    if (colour.transfer != Transfer::standard) {
+        *out = linearizeHdr(*out, colour.transfer);
+        if (out->isNull())
+            return std::nullopt;
+    }
+    out->setColorSpace(colour.space);
     return scaledToBound(*out, bound);
 }
 

@@ -1,6 +1,7 @@
 #include "imageio/ImageDecoding.h"
 
 #include "core/runtime/TaskRuntime.h"
+#include "core/view/DisplayPixels.h"
 #include "imageio/Backends.h"
 #include "imageio/DecodeLimits.h"
 
@@ -195,15 +196,14 @@ std::shared_ptr<DisplayImage> makePreviewImage(const QImage &bitmap, QSizeF size
     const double s = std::min(double(previewPixelLimit) / longer, 1.0);
     const int w = std::max(int(s * bitmap.width()), 1);
     const int h = std::max(int(s * bitmap.height()), 1);
-    // Qt's smooth downscale averages areas in one pass over the source.
-    QImage small = bitmap.scaled(w, h, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
-                       .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    // Qt's smooth downscale averages areas in one pass over the source, at its depth; the
+    // colours are converted before the reduction to 8 bits.
+    QImage small =
+        toDisplayPixels(bitmap.scaled(w, h, Qt::IgnoreAspectRatio, Qt::SmoothTransformation))
+            .convertToFormat(QImage::Format_ARGB32_Premultiplied);
     if (small.isNull())
         return preview;
-    const QColorSpace srgb(QColorSpace::SRgb);
-    if (small.colorSpace().isValid() && small.colorSpace() != srgb)
-        small.convertToColorSpace(srgb);
-    small.setColorSpace(srgb);
+    small.setColorSpace(QColorSpace(QColorSpace::SRgb));
     preview->frames.push_back({small, 0});
     return preview;
 }

@@ -4,6 +4,7 @@
 #include "imageio/ImageFormats.h"
 #include "imageio/ImageHeaders.h"
 #include "imageio/ImageSource.h"
+#include "imageio/JpegHeader.h"
 #include "imageio/PixelFormats.h"
 #include "imageio/PsdReader.h"
 
@@ -31,36 +32,16 @@ DepthAndModel fromQtFormat(QImage::Format format)
 }
 
 // Number of colour components in a JPEG's frame header: Qt converts CMYK to RGB before
-// anyone can ask. Walks the markers of the header only.
+// anyone can ask.
 std::optional<int> jpegComponents(const QString &path)
 {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         return std::nullopt;
-    const QByteArray head = f.read(1 << 20);
-    const auto *d = reinterpret_cast<const uchar *>(head.constData());
-    const qsizetype n = head.size();
-    if (n < 4 || d[0] != 0xFF || d[1] != 0xD8)
+    const auto frame = readJpegFrame(f);
+    if (!frame || frame->components.isEmpty())
         return std::nullopt;
-    qsizetype i = 2;
-    while (i + 4 <= n) {
-        if (d[i] != 0xFF)
-            return std::nullopt;
-        const uchar marker = d[i + 1];
-        if (marker == 0xFF) {
-            ++i;
-            continue;
-        }
-        const int length = (d[i + 2] << 8) | d[i + 3];
-        const bool sof =
-            marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
-        if (sof)
-            return i + 9 < n ? std::optional<int>(d[i + 9]) : std::nullopt;
-        if (marker == 0xDA || length < 2)
-            return std::nullopt;
-        i += 2 + length;
-    }
-    return std::nullopt;
+    return int(frame->components.size());
 }
 
 std::optional<QString> modelForPhotometric(int photometric)

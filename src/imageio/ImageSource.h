@@ -15,9 +15,11 @@ struct ImageSource {
     QString path;
     QString mimeType;
     DecoderKind kind = DecoderKind::qt;
-    QSize storedSize;    // frame 0 as stored; invalid when the header gives none
-    QSize sensorSize;    // camera raw: the whole stored sensor, margins included
-    int orientation = 1; // EXIF-style 1..8 that decoding applies
+    QSize storedSize; // frame 0 as stored; invalid when the header gives none
+    QSize sensorSize; // camera raw: the whole stored sensor, margins included
+    // EXIF-style 1..8: the one value decoding applies, properties report and rotation
+    // rewrites (Exiv2's reading of the Exif tag; a HEIF file's own boxes; LibRaw's for raw).
+    int orientation = 1;
     int frameCount = 1;
     bool animated = false; // decoded as a multi-frame image
     QByteArray qtFormat;   // the Qt plugin's format name, for files Qt reads

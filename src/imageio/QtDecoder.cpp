@@ -1,13 +1,17 @@
 #include "imageio/QtDecoder.h"
 
+#include "core/view/DisplayPixels.h"
 #include "imageio/ApngReader.h"
 #include "imageio/Backends.h"
 #include "imageio/DecodeLimits.h"
 #include "imageio/ExifReader.h"
+#include "imageio/JpegHeader.h"
 #include "imageio/Orientation.h"
 #include "imageio/TruncatedReader.h"
+#include "imageio/TiffSamples.h"
 
 #include <QBuffer>
+#include <QColorSpace>
 #include <QFile>
 #include <QImageReader>
 
@@ -42,11 +46,13 @@ int orientationFor(QImageIOHandler::Transformations t)
     }
 }
 
+// Orientation is applied by Orva from the one value the image layer reads (Qt's readers
+// miss valid encodings of it), so Qt must not turn the pixels itself.
 void prepare(QImageReader &reader)
 {
     initializeImageIO();
     reader.setDecideFormatFromContent(true);
-    reader.setAutoTransform(true);
+    reader.setAutoTransform(false);
 }
 
 // Qt reports a top-down BMP with a negative height.
@@ -57,7 +63,7 @@ QSize storedSizeOf(const QImageReader &reader)
 }
 
 // Qt's TIFF plugin reads strips only; libtiff's RGBA interface reads every layout (tiles,
-// odd sample formats) and applies the orientation tag.
+// odd sample formats). The pixels come back as stored: orientation is applied by the caller.
 QImage readTiffThroughLibtiff(const QString &path)
 {
     TIFFSetWarningHandler(nullptr);
@@ -72,10 +78,12 @@ QImage readTiffThroughLibtiff(const QString &path)
     if (w > 0 && h > 0 && w <= uint32_t(DecodeLimits::maxSide) &&
         h <= uint32_t(DecodeLimits::maxSide) &&
         qint64(w) * h * 4 <= DecodeLimits::maxImageBytes()) {
+        uint16_t stored = ORIENTATION_TOPLEFT;
+        TIFFGetFieldDefaulted(tif, TIFFTAG_ORIENTATION, &stored);
         image = QImage(int(w), int(h), QImage::Format_RGBA8888);
         if (!image.isNull() &&
             !TIFFReadRGBAImageOriented(tif, w, h, reinterpret_cast<uint32_t *>(image.bits()),
-                                       ORIENTATION_TOPLEFT, 0))
+                                       stored, 0))
             image = QImage();
     }
     TIFFClose(tif);
@@ -128,6 +136,43 @@ QSize jpegScaledSize(QSize stored, int bound)
     return QSize(scale(stored.width()), scale(stored.height()));
 }
 
+// The largest strip or tile libtiff decodes at once: a file may keep its whole image in
+// one.
+qint64 tiffChunkBytes(const QString &path)
+{
+    TIFFSetWarningHandler(nullptr);
+    TIFF *tif = TIFFOpen(QFile::encodeName(path).constData(), "r");
+    if (!tif)
+        return 0;
+    const qint64 bytes = qint64(TIFFIsTiled(tif) ? TIFFTileSize64(tif) : TIFFStripSize64(tif));
+    TIFFClose(tif);
+    return bytes;
+}
+
+// Memory a decode of `source` to `target` pixels takes, the libraries' buffers included.
+qint64 workingMemory(const ImageSource &source, QImageReader &reader, QSize stored, QSize target)
+{
+    const QImage::Format f = reader.imageFormat();
+    const qint64 pixelBytes =
+        f == QImage::Format_Invalid ? 4 : std::max(4, QImage::toPixelFormat(f).bitsPerPixel() / 8);
+    const qint64 out = qint64(target.width()) * target.height() * pixelBytes;
+    const qint64 full = qint64(stored.width()) * stored.height() * pixelBytes;
+    const bool scaled = target != stored;
+    qint64 bytes = (scaled ? out : 0) + (source.orientation != 1 ? out : 0);
+    if (isJpeg(reader)) {
+        // libjpeg scales while decoding, but buffers every coefficient of a progressive
+        // file at full size first.
+        QFile file(source.path);
+        const auto frame = file.open(QIODevice::ReadOnly) ? readJpegFrame(file) : std::nullopt;
+        bytes += out + (frame ? jpegCoefficientBytes(*frame) : 0);
+    } else {
+        bytes += full; // other plugins decode the whole image, then scale
+        if (reader.format() == "tiff")
+            bytes += tiffChunkBytes(source.path);
+    }
+    return bytes;
+}
+
 QSize exactScaledSize(QSize stored, int bound)
 {
     const int maxDim = std::max(stored.width(), stored.height());
@@ -151,7 +196,8 @@ std::optional<ImageSource> probe(const QString &path, const QString &mimeType)
     source.mimeType = mimeType;
     source.kind = DecoderKind::qt;
     source.storedSize = storedSizeOf(reader);
-    source.orientation = orientationFor(reader.transformation());
+    source.orientation =
+        readExifOrientation(path).value_or(orientationFor(reader.transformation()));
     source.frameCount = std::max(1, reader.imageCount());
     source.qtFormat = reader.format();
     if (isIcon(reader)) {
@@ -192,13 +238,25 @@ std::optional<QImage> decodeStill(const ImageSource &source, int bound)
                                  Qt::SmoothTransformation);
     } else {
         const QSize stored = storedSizeOf(reader);
-        if (stored.isValid() && std::max(stored.width(), stored.height()) > bound)
-            reader.setScaledSize(isJpeg(reader) ? jpegScaledSize(stored, bound)
-                                                : exactScaledSize(stored, bound));
+        QSize target = stored;
+        if (stored.isValid() && std::max(stored.width(), stored.height()) > bound) {
+            target =
+                isJpeg(reader) ? jpegScaledSize(stored, bound) : exactScaledSize(stored, bound);
+            reader.setScaledSize(target);
+        }
+        if (stored.isValid() &&
+            !DecodeLimits::fitsWorkingMemory(workingMemory(source, reader, stored, target)))
+            return std::nullopt;
         const bool tiff = reader.format() == "tiff";
         image = reader.read();
-        if (image.isNull() && tiff)
-            image = scaledToBound(readTiffThroughLibtiff(source.path), bound);
+        // Layouts and sample formats Qt's plugin refuses go to libtiff's own interfaces.
+        if (image.isNull() && tiff) {
+            image = readTiffSamples(source.path);
+            if (image.isNull())
+                image = readTiffThroughLibtiff(source.path);
+            image = scaledToBound(image, bound);
+        }
+        image = applyOrientation(image, source.orientation);
     }
     if (image.isNull())
         return std::nullopt;
@@ -209,12 +267,14 @@ std::shared_ptr<DisplayImage> decodeAnimated(const ImageSource &source,
                                              const std::function<bool()> &isCancelled)
 {
     auto display = std::make_shared<DisplayImage>();
+    const qint64 maxBytes =
+        std::min(DecodeLimits::maxAnimationBytes, DecodeLimits::workingMemoryBudget());
     if (source.qtFormat == "png") {
         QFile file(source.path);
-        if (!file.open(QIODevice::ReadOnly) || file.size() > DecodeLimits::maxAnimationBytes)
+        if (!file.open(QIODevice::ReadOnly) || file.size() > maxBytes)
             return nullptr;
         ApngLimits limits;
-        limits.maxTotalBytes = DecodeLimits::maxAnimationBytes;
+        limits.maxTotalBytes = maxBytes;
         const auto apng = readApng(file.readAll(), limits, isCancelled);
         if (!apng || apng->frames.empty())
             return nullptr;
@@ -233,13 +293,28 @@ std::shared_ptr<DisplayImage> decodeAnimated(const ImageSource &source,
             if (frame.isNull())
                 break; // keep the frames that decoded
             bytes += frame.sizeInBytes();
-            if (bytes > DecodeLimits::maxAnimationBytes)
+            if (bytes > maxBytes)
                 return nullptr;
             display->frames.push_back({std::move(frame), reader.nextImageDelay()});
         }
         if (display->frames.empty())
             return nullptr;
         display->loopCount = reader.loopCount();
+    }
+    // Frames are drawn as they are, so they get the colour conversion a still image gets
+    // when it is prepared for drawing. Qt tags only some frames with the file's profile.
+    QColorSpace profile;
+    for (const ImageFrame &f : display->frames)
+        if (f.image.colorSpace().isValid()) {
+            profile = f.image.colorSpace();
+            break;
+        }
+    for (ImageFrame &f : display->frames) {
+        if (isCancelled())
+            return nullptr;
+        if (!f.image.colorSpace().isValid() && profile.isValid())
+            f.image.setColorSpace(profile);
+        f.image = toDisplayPixels(f.image);
     }
     return display;
 }

@@ -34,10 +34,27 @@ int cancelOnRequest(void *token, LibRaw_progress, int, int)
     return static_cast<const CancellationToken *>(token)->isCancelled() ? 1 : 0;
 }
 
+// LibRaw with a view of where the sensor data lies, which it keeps to itself.
+class RawFile : public LibRaw {
+public:
+    RawFile() : LibRaw(LIBRAW_OPTIONS_NONE) {}
+    // Camera files stripped for their metadata keep the headers but lose the sensor data:
+    // it lies past the end of the file, or what is left of it is far less than any codec
+    // needs (under one bit for 64 pixels). LibRaw would decode the gap as a black picture.
+    bool hasSensorData()
+    {
+        auto *input = libraw_internal_data.internal_data.input;
+        const INT64 offset = libraw_internal_data.unpacker_data.data_offset;
+        const INT64 size = libraw_internal_data.unpacker_data.data_size;
+        const INT64 pixels = INT64(imgdata.sizes.raw_width) * imgdata.sizes.raw_height;
+        return input && offset >= 0 && offset < input->size() && (size <= 0 || size >= pixels / 64);
+    }
+};
+
 // LibRaw's object is large (its tables run to megabytes), so it lives on the heap.
-std::unique_ptr<LibRaw> open(const QString &path)
+std::unique_ptr<RawFile> open(const QString &path)
 {
-    auto raw = std::make_unique<LibRaw>(LIBRAW_OPTIONS_NONE);
+    auto raw = std::make_unique<RawFile>();
     raw->imgdata.params.max_raw_memory_mb = unsigned(DecodeLimits::maxImageBytes() >> 20);
     if (raw->open_file(QFile::encodeName(path).constData()) != LIBRAW_SUCCESS)
         return nullptr;
@@ -75,12 +92,21 @@ std::optional<QImage> decode(const ImageSource &source, int bound)
         return std::nullopt;
     const auto &sizes = raw->imgdata.sizes;
     const qint64 pixels = qint64(sizes.width) * sizes.height;
-    if (pixels > DecodeLimits::maxPixels || pixels * 8 > DecodeLimits::maxImageBytes())
+    if (pixels > DecodeLimits::maxPixels || pixels * 8 > DecodeLimits::maxImageBytes() ||
+        !raw->hasSensorData())
         return std::nullopt;
     auto &params = raw->imgdata.params;
     params.use_camera_wb = 1;
     params.output_bps = 16; // keep the sensor's range
     params.half_size = 2 * bound <= std::max<int>(sizes.width, sizes.height) ? 1 : 0;
+    // The raw samples (one a pixel behind a colour filter, up to four otherwise), LibRaw's
+    // 4-channel working image (and interpolation's copy), its 16-bit output and our image.
+    const qint64 developed = params.half_size ? pixels / 4 : pixels;
+    const int samples = raw->imgdata.idata.filters ? 1 : 4;
+    const qint64 working = qint64(sizes.raw_width) * sizes.raw_height * 2 * samples +
+                           developed * (params.half_size ? 8 : 16) + developed * (6 + 8);
+    if (!DecodeLimits::fitsWorkingMemory(working))
+        return std::nullopt;
     const CancellationToken token = CancellationToken::current();
     raw->set_progress_handler(cancelOnRequest, const_cast<CancellationToken *>(&token));
     if (token.isCancelled() || raw->unpack() != LIBRAW_SUCCESS ||

@@ -1,6 +1,7 @@
 #include "ui/ZoomableImageView.h"
 
 #include "core/state/AppState.h"
+#include "core/view/DisplayPixels.h"
 
 #include <QColorSpace>
 #include <QCoreApplication>
@@ -49,16 +50,7 @@ bool isDrawableAsIs(const QImage &image)
 std::vector<QImage> buildLevels(const QImage &bitmap)
 {
     std::vector<QImage> levels;
-    QImage base = bitmap;
-    if (!isDrawableAsIs(base)) {
-        base = base.convertToFormat(base.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
-                                                           : QImage::Format_RGB32);
-        const QColorSpace srgb(QColorSpace::SRgb);
-        if (base.colorSpace().isValid() && base.colorSpace() != srgb)
-            base.convertToColorSpace(srgb);
-        base.setColorSpace(srgb);
-    }
-    levels.push_back(base);
+    levels.push_back(toDisplayPixels(bitmap));
     while (std::min(levels.back().width(), levels.back().height()) > 2 * smallestLevelSide &&
            CancellationToken::current().isCancelled() == false) {
         const QImage &prev = levels.back();

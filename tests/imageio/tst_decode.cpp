@@ -300,10 +300,9 @@ private slots:
         for (const char *name : {"cancel.png", "cancel.gif"}) {
             const auto source = qtdecoder::probe(path(QString::fromLatin1(name)), {});
             QVERIFY2(source, name);
-            int checks = 0;
-            const auto whole = qtdecoder::decodeAnimated(*source, [&] { return ++checks > 4; });
+            const auto whole = qtdecoder::decodeAnimated(*source, [] { return false; });
             QVERIFY2(whole && whole->frames.size() == 4, name);
-            checks = 0;
+            int checks = 0;
             QVERIFY2(!qtdecoder::decodeAnimated(*source, [&] { return ++checks == 4; }), name);
         }
 

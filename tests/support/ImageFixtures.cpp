@@ -1,6 +1,7 @@
 #include "support/ImageFixtures.h"
 
 #include <QBuffer>
+#include <QColorSpace>
 #include <QFile>
 #include <QPainter>
 #include <QtEndian>
@@ -11,6 +12,8 @@
 #include <webp/encode.h>
 #include <webp/mux.h>
 #include <zlib.h>
+
+#include <vector>
 
 namespace orva::test {
 
@@ -70,6 +73,80 @@ bool setExifTags(const QString &path, const std::map<std::string, std::string> &
     } catch (const std::exception &) {
         return false;
     }
+}
+
+bool setExifOrientationAsLong(const QString &path, int orientation)
+{
+    try {
+        auto image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+        image->readMetadata();
+        Exiv2::ULongValue value;
+        value.value_.push_back(uint32_t(orientation));
+        image->exifData()["Exif.Image.Orientation"].setValue(&value);
+        image->writeMetadata();
+        return true;
+    } catch (const std::exception &) {
+        return false;
+    }
+}
+
+bool writeDng(const QString &path, const QImage &image, DngSensor sensor)
+{
+    TIFF *tif = TIFFOpen(QFile::encodeName(path).constData(), "w");
+    if (!tif)
+        return false;
+    const uint32_t w = uint32_t(image.width()) & ~1u, h = uint32_t(image.height()) & ~1u;
+    static const uint8_t version[4] = {1, 4, 0, 0};
+    static const uint16_t dim[2] = {2, 2};
+    static const uint8_t pattern[4] = {0, 1, 1, 2};
+    static const float matrix[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+    static const float neutral[3] = {1, 1, 1};
+    TIFFSetField(tif, TIFFTAG_SUBFILETYPE, 0);
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, w);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, h);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 16);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, 32803); // colour filter array
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, h);
+    TIFFSetField(tif, TIFFTAG_MAKE, "Orva");
+    TIFFSetField(tif, TIFFTAG_MODEL, "Test Sensor");
+    TIFFSetField(tif, TIFFTAG_DNGVERSION, version);
+    TIFFSetField(tif, TIFFTAG_UNIQUECAMERAMODEL, "Orva Test Sensor");
+    TIFFSetField(tif, TIFFTAG_CFAREPEATPATTERNDIM, dim);
+    TIFFSetField(tif, TIFFTAG_CFAPATTERN, 4, pattern);
+    TIFFSetField(tif, TIFFTAG_COLORMATRIX1, 9, matrix);
+    TIFFSetField(tif, TIFFTAG_ASSHOTNEUTRAL, 3, neutral);
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
+    std::vector<uint16_t> row(w);
+    bool ok = true;
+    for (uint32_t y = 0; ok && y < h; ++y) {
+        for (uint32_t x = 0; x < w; ++x) {
+            const QRgb p = rgb.pixel(int(x), int(y));
+            const int c = pattern[(y % 2) * 2 + x % 2];
+            const int v = c == 0 ? qRed(p) : c == 1 ? qGreen(p) : qBlue(p);
+            row[x] = uint16_t(v * 257);
+        }
+        ok = TIFFWriteScanline(tif, row.data(), y, 0) >= 0;
+    }
+    TIFFClose(tif);
+    if (!ok || sensor == DngSensor::present)
+        return ok;
+    // Patch the one-strip IFD entries (LONG, count 1): StripOffsets past the end of the
+    // file, or StripByteCounts down to 22 bytes.
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite))
+        return false;
+    QByteArray bytes = file.readAll();
+    const QByteArray entry =
+        QByteArray::fromHex(sensor == DngSensor::missing ? "1101040001000000" : "1701040001000000");
+    const qsizetype at = bytes.indexOf(entry);
+    if (at < 0)
+        return false;
+    qToLittleEndian<quint32>(sensor == DngSensor::missing ? quint32(bytes.size() + 4096) : 22u,
+                             bytes.data() + at + 8);
+    return file.seek(0) && file.write(bytes) == bytes.size();
 }
 
 bool setExifThumbnail(const QString &path, const QImage &thumbnail)
@@ -196,6 +273,19 @@ bool writeAnimatedWebp(const QString &path, const QList<QImage> &frames, const Q
     WebPDataInit(&data);
     ok = ok && WebPAnimEncoderAdd(encoder, nullptr, timestamp, nullptr) &&
          WebPAnimEncoderAssemble(encoder, &data);
+    const QByteArray icc = frames.first().colorSpace().iccProfile();
+    if (ok && !icc.isEmpty()) { // the first frame's profile for the whole animation
+        WebPMux *mux = WebPMuxCreate(&data, 1);
+        const WebPData chunk{reinterpret_cast<const uint8_t *>(icc.constData()),
+                             size_t(icc.size())};
+        WebPData tagged;
+        WebPDataInit(&tagged);
+        ok = mux && WebPMuxSetChunk(mux, "ICCP", &chunk, 1) == WEBP_MUX_OK &&
+             WebPMuxAssemble(mux, &tagged) == WEBP_MUX_OK;
+        WebPMuxDelete(mux);
+        WebPDataClear(&data);
+        data = tagged;
+    }
     if (ok) {
         QFile file(path);
         ok = file.open(QIODevice::WriteOnly) &&
@@ -232,7 +322,8 @@ bool writeTiffPages(const QString &path, const QList<QImage> &pages)
     return ok;
 }
 
-bool writeHeif(const QString &path, const QImage &image, int bitDepth, bool avif, int thumbnailSide)
+bool writeHeif(const QString &path, const QImage &image, int bitDepth, bool avif, int thumbnailSide,
+               int hdrTransfer)
 {
     heif_context *ctx = heif_context_alloc();
     heif_encoder *encoder = nullptr;
@@ -256,9 +347,17 @@ bool writeHeif(const QString &path, const QImage &image, int bitDepth, bool avif
         int stride = 0;
         uint8_t *plane = heif_image_get_plane(img, heif_channel_interleaved, &stride);
         const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
+        const QImage deep = image.convertToFormat(QImage::Format_RGBX64);
+        const bool sixteen = image.depth() == 64;
         for (int y = 0; y < h; ++y) {
             const uchar *src = rgb.constScanLine(y);
-            if (bitDepth > 8) {
+            if (bitDepth > 8 && sixteen) {
+                const auto *d = reinterpret_cast<const uint16_t *>(deep.constScanLine(y));
+                auto *dst = reinterpret_cast<uint16_t *>(plane + qsizetype(y) * stride);
+                for (int x = 0; x < w; ++x)
+                    for (int c = 0; c < 3; ++c)
+                        dst[3 * x + c] = qToLittleEndian(uint16_t(d[4 * x + c] >> (16 - bitDepth)));
+            } else if (bitDepth > 8) {
                 auto *dst = reinterpret_cast<uint16_t *>(plane + qsizetype(y) * stride);
                 for (int x = 0; x < w * 3; ++x)
                     dst[x] = qToLittleEndian(uint16_t(src[x] << (bitDepth - 8)));
@@ -266,8 +365,23 @@ bool writeHeif(const QString &path, const QImage &image, int bitDepth, bool avif
                 memcpy(plane + qsizetype(y) * stride, src, size_t(w) * 3);
             }
         }
+        heif_color_profile_nclx *nclx = hdrTransfer ? heif_nclx_color_profile_alloc() : nullptr;
+        heif_encoding_options *options = heif_encoding_options_alloc();
+        if (nclx) {
+            nclx->color_primaries = heif_color_primaries_ITU_R_BT_2020_2_and_2100_0;
+            nclx->transfer_characteristics = heif_transfer_characteristics(hdrTransfer);
+            nclx->matrix_coefficients =
+                heif_matrix_coefficients_ITU_R_BT_2020_2_non_constant_luminance;
+            nclx->full_range_flag = 1;
+            heif_image_set_nclx_color_profile(img, nclx);
+            options->output_nclx_profile = nclx;
+            options->macOS_compatibility_workaround_no_nclx_profile = 0; // write the colr box
+        }
         heif_image_handle *handle = nullptr;
-        ok = heif_context_encode_image(ctx, img, encoder, nullptr, &handle).code == heif_error_Ok;
+        ok = heif_context_encode_image(ctx, img, encoder, options, &handle).code == heif_error_Ok;
+        heif_encoding_options_free(options);
+        if (nclx)
+            heif_nclx_color_profile_free(nclx);
         if (ok && thumbnailSide > 0) {
             heif_image_handle *thumb = nullptr;
             ok = heif_context_encode_thumbnail(ctx, img, handle, encoder, nullptr, thumbnailSide,
@@ -308,6 +422,7 @@ void appendChunk(QByteArray &out, const char *type, const QByteArray &data)
 
 struct PngParts {
     QByteArray ihdr;
+    QByteArray iccp;
     QByteArray idat;
 };
 
@@ -325,6 +440,8 @@ PngParts pngParts(const QImage &image)
         const QByteArray data = png.mid(i + 8, len);
         if (type == "IHDR")
             parts.ihdr = data;
+        else if (type == "iCCP")
+            parts.iccp = data;
         else if (type == "IDAT")
             parts.idat += data;
         i += 12 + len;
@@ -353,6 +470,8 @@ QByteArray buildApng(const QList<QImage> &frames, const QList<int> &delaysMs, in
     QByteArray out("\x89PNG\r\n\x1a\n", 8);
     const PngParts first = pngParts(frames.first());
     appendChunk(out, "IHDR", first.ihdr);
+    if (!first.iccp.isEmpty())
+        appendChunk(out, "iCCP", first.iccp);
     appendChunk(out, "acTL", be32(quint32(frames.size())) + be32(quint32(numPlays)));
     quint32 sequence = 0;
     for (int f = 0; f < frames.size(); ++f) {
