@@ -161,6 +161,9 @@ QWidget *SettingsWindow::makeFileTypesTab()
 
 void SettingsWindow::rebuildFileTypes()
 {
+    // Keeps the list where it is: focus leaving a removed button would scroll to the next.
+    if (rows_->isAncestorOf(QApplication::focusWidget()))
+        tabs_->setFocus();
     // Later: the click that asked for the rebuild is still being delivered to a row.
     while (QLayoutItem *item = rowsLayout_->takeAt(0)) {
         if (QWidget *old = item->widget()) {
