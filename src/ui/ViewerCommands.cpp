@@ -3,7 +3,9 @@
 #include "core/model/FinderTag.h"
 #include "core/settings/Settings.h"
 #include "core/state/AppState.h"
+#include "ui/AboutWindow.h"
 #include "ui/FileActionDialogs.h"
+#include "ui/SettingsWindow.h"
 
 #include <QApplication>
 #include <QMenuBar>
@@ -157,6 +159,18 @@ ViewerCommands::ViewerCommands(AppState &state, QWidget *window)
         this, labelText("Delete Image"),
         {QKeySequence(Qt::CTRL | Qt::Key_Backspace), QKeySequence(Qt::CTRL | Qt::Key_Delete)});
     connect(deleteImage_, &QAction::triggered, this, [this] { state_.requestDelete(); });
+    desktopPicture_ = makeAction(this, labelText("Set as Desktop Picture"));
+    connect(desktopPicture_, &QAction::triggered, this, [this] { state_.setAsDesktopPicture(); });
+    settings_ =
+        makeAction(this, labelText("Settings..."), {QKeySequence(Qt::CTRL | Qt::Key_Comma)});
+    settings_->setMenuRole(QAction::PreferencesRole);
+    connect(settings_, &QAction::triggered, this, [this] {
+        SettingsWindow::showShared(state_.services().settings, state_.services().desktop);
+    });
+    about_ = makeAction(this, labelText("About Orva"));
+    about_->setMenuRole(QAction::AboutRole);
+    about_->setIcon(QIcon::fromTheme(QStringLiteral("help-about")));
+    connect(about_, &QAction::triggered, this, [] { showAboutWindow(); });
 
     for (auto signal : {&AppState::currentURLChanged, &AppState::displayModeChanged,
                         &AppState::overlayModeChanged, &AppState::isSlideshowRunningChanged,
@@ -196,7 +210,7 @@ void ViewerCommands::refresh()
         sortOptions_[i]->setChecked(orders[i] == order);
     descending_->setChecked(settings.sortDescending());
     const bool hasFile = state_.currentURL().has_value();
-    for (QAction *a : {rename_, copyTo_, moveTo_})
+    for (QAction *a : {rename_, copyTo_, moveTo_, desktopPicture_})
         a->setEnabled(hasFile);
 }
 
@@ -226,6 +240,8 @@ void ViewerCommands::populateMenuBar(QMenuBar *bar)
     QMenu *file = bar->addMenu(labelText("&File"));
     file->addAction(open_);
     file->addSeparator();
+    file->addAction(settings_);
+    file->addSeparator();
     file->addAction(close_);
     file->addAction(quit_);
 
@@ -249,8 +265,12 @@ void ViewerCommands::populateMenuBar(QMenuBar *bar)
     image->addAction(descending_);
     image->addSeparator();
     image->addMenu(openWith_);
+    image->addAction(desktopPicture_);
     image->addSeparator();
     image->addAction(deleteImage_);
+
+    QMenu *help = bar->addMenu(labelText("&Help"));
+    help->addAction(about_);
 }
 
 void ViewerCommands::populateContextMenu(QMenu *menu)
@@ -258,6 +278,7 @@ void ViewerCommands::populateContextMenu(QMenu *menu)
     menu->addActions({copyImage_, reveal_, rename_, copyTo_, moveTo_});
     menu->addMenu(tags_);
     menu->addMenu(openWith_);
+    menu->addAction(desktopPicture_);
     menu->addSeparator();
     menu->addActions({fit_, actual_, autoSize_});
     menu->addSeparator();
@@ -268,8 +289,8 @@ void ViewerCommands::populateContextMenu(QMenu *menu)
 
 QList<QAction *> ViewerCommands::shortcutActions() const
 {
-    return {open_,    close_,     quit_,      fit_,    actual_, autoSize_, zoomIn_,
-            zoomOut_, slideshow_, copyImage_, rename_, copyTo_, moveTo_,   deleteImage_};
+    return {open_,      close_,     quit_,   fit_,    actual_, autoSize_,    zoomIn_,  zoomOut_,
+            slideshow_, copyImage_, rename_, copyTo_, moveTo_, deleteImage_, settings_};
 }
 
 } // namespace orva

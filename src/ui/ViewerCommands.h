@@ -50,6 +50,9 @@ public:
     QAction *moveTo() const { return moveTo_; }
     QMenu *openWithMenu() const { return openWith_; }
     QAction *deleteImage() const { return deleteImage_; }
+    QAction *setDesktopPicture() const { return desktopPicture_; }
+    QAction *settings() const { return settings_; }
+    QAction *about() const { return about_; }
 
     // Brings checks, labels and enabled states up to date.
     void refresh();
@@ -83,6 +86,7 @@ private:
     QAction *rename_, *copyTo_, *moveTo_;
     QMenu *openWith_;
     QAction *deleteImage_;
+    QAction *desktopPicture_, *settings_, *about_;
 };
 
 } // namespace orva

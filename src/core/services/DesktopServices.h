@@ -5,7 +5,11 @@
 #include <QString>
 #include <QUrl>
 
+#include <optional>
+
 namespace orva {
+
+class WallpaperBackend;
 
 // An application installed on the desktop, as the desktop lists it.
 struct DesktopApplication {
@@ -30,6 +34,23 @@ public:
     virtual void reveal(const QUrl &file) = 0;
     // Replaces the clipboard's content with the image.
     virtual void copyImageToClipboard(const QImage &image) = 0;
+
+    // The application that opens files of the MIME type now; absent when there is none.
+    virtual std::optional<DesktopApplication>
+    defaultApplicationForType(const QString &mimeType) const
+    {
+        Q_UNUSED(mimeType);
+        return std::nullopt;
+    }
+    // Makes Orva's own entry the default for the MIME type; the desktop's error text when
+    // that fails.
+    virtual std::optional<QString> makeOwnApplicationDefault(const QString &mimeType)
+    {
+        Q_UNUSED(mimeType);
+        return QStringLiteral("This desktop keeps no default applications.");
+    }
+    // The desktop-picture setting of the running desktop; null when there is none at all.
+    virtual WallpaperBackend *wallpaperBackend() { return nullptr; }
 };
 
 } // namespace orva

@@ -181,6 +181,9 @@ public:
     // Full resolution, turned by the pending rotation, decoded in the background; the
     // file and rotation are those of the moment of the command.
     void copyImage();
+    // Makes a private copy of the shown image, with the pending rotation, the desktop
+    // picture; failures become `errorMessage`, success is silent.
+    void setAsDesktopPicture();
 
     // --- folder listing (AppStateFolder.cpp) ---
     void rescanCurrentFolder();

@@ -5,6 +5,7 @@
 #include "platform/desktop/GioDesktopServices.h"
 
 #include "core/listing/FolderListing.h"
+#include "platform/wallpaper/DesktopWallpaper.h"
 
 #include <QClipboard>
 #include <QDBusConnection>
@@ -37,21 +38,26 @@ using GString = std::unique_ptr<gchar, GFreeDeleter>;
 
 QString fromUtf8(const char *text) { return text ? QString::fromUtf8(text) : QString(); }
 
+DesktopApplication describe(GAppInfo *app)
+{
+    DesktopApplication entry;
+    entry.name = fromUtf8(g_app_info_get_display_name(app));
+    entry.identifier = fromUtf8(g_app_info_get_id(app));
+    if (G_IS_DESKTOP_APP_INFO(app))
+        if (const char *filename = g_desktop_app_info_get_filename(G_DESKTOP_APP_INFO(app)))
+            entry.url = fileUrlFromLocalPath(QByteArray(filename));
+    if (GIcon *icon = g_app_info_get_icon(app)) {
+        const GString text(g_icon_to_string(icon));
+        entry.icon = fromUtf8(text.get());
+    }
+    return entry;
+}
+
 void appendApplications(const QByteArray &type, QList<DesktopApplication> &result)
 {
     GList *apps = g_app_info_get_all_for_type(type.constData());
     for (GList *it = apps; it; it = it->next) {
-        auto *app = G_APP_INFO(it->data);
-        DesktopApplication entry;
-        entry.name = fromUtf8(g_app_info_get_display_name(app));
-        entry.identifier = fromUtf8(g_app_info_get_id(app));
-        if (G_IS_DESKTOP_APP_INFO(app))
-            if (const char *filename = g_desktop_app_info_get_filename(G_DESKTOP_APP_INFO(app)))
-                entry.url = fileUrlFromLocalPath(QByteArray(filename));
-        if (GIcon *icon = g_app_info_get_icon(app)) {
-            const GString text(g_icon_to_string(icon));
-            entry.icon = fromUtf8(text.get());
-        }
+        const DesktopApplication entry = describe(G_APP_INFO(it->data));
         const bool listed = std::any_of(result.begin(), result.end(), [&entry](const auto &a) {
             return a.identifier == entry.identifier;
         });
@@ -134,6 +140,41 @@ void GioDesktopServices::copyImageToClipboard(const QImage &image)
 {
     if (QClipboard *clipboard = QGuiApplication::clipboard())
         clipboard->setImage(image);
+}
+
+std::optional<DesktopApplication>
+GioDesktopServices::defaultApplicationForType(const QString &mimeType) const
+{
+    GObjectPtr<GAppInfo> app(g_app_info_get_default_for_type(mimeType.toUtf8().constData(), FALSE));
+    if (!app)
+        return std::nullopt;
+    return describe(app.get());
+}
+
+std::optional<QString> GioDesktopServices::makeOwnApplicationDefault(const QString &mimeType)
+{
+    const QString id = ownApplicationIdentifier();
+    GObjectPtr<GDesktopAppInfo> app(id.isEmpty() ? nullptr
+                                                 : g_desktop_app_info_new(id.toUtf8().constData()));
+    if (!app)
+        return QObject::tr("Orva's desktop entry %1 is not installed.").arg(id);
+    GError *error = nullptr;
+    if (!g_app_info_set_as_default_for_type(G_APP_INFO(app.get()), mimeType.toUtf8().constData(),
+                                            &error)) {
+        const QString message = error ? fromUtf8(error->message) : QString();
+        if (error)
+            g_error_free(error);
+        return message.isEmpty() ? QObject::tr("The default application could not be changed.")
+                                 : message;
+    }
+    return std::nullopt;
+}
+
+WallpaperBackend *GioDesktopServices::wallpaperBackend()
+{
+    if (!wallpaper_)
+        wallpaper_ = wallpaperBackendForDesktop(qEnvironmentVariable("XDG_CURRENT_DESKTOP"));
+    return wallpaper_.get();
 }
 
 } // namespace orva

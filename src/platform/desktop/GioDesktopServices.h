@@ -1,6 +1,9 @@
 #pragma once
 
 #include "core/services/DesktopServices.h"
+#include "core/services/WallpaperBackend.h"
+
+#include <memory>
 
 namespace orva {
 
@@ -16,6 +19,16 @@ public:
     // folder opens in the default application for folders.
     void reveal(const QUrl &file) override;
     void copyImageToClipboard(const QImage &image) override;
+    // g_app_info_get_default_for_type.
+    std::optional<DesktopApplication>
+    defaultApplicationForType(const QString &mimeType) const override;
+    // g_app_info_set_as_default_for_type, which writes the user's mimeapps.list.
+    std::optional<QString> makeOwnApplicationDefault(const QString &mimeType) override;
+    // Chosen from XDG_CURRENT_DESKTOP on first use.
+    WallpaperBackend *wallpaperBackend() override;
+
+private:
+    std::unique_ptr<WallpaperBackend> wallpaper_;
 };
 
 // Opens a folder with the desktop's default application for folders.
