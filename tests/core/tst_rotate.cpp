@@ -20,43 +20,6 @@ class TestRotate : public QObject {
     Q_OBJECT
 
 private slots:
-    void savedRotationReloadsTheFile()
-    {
-        TestServices t;
-        t.images.savable.insert(QStringLiteral("a.jpg"));
-        TestFolder f({QStringLiteral("a.jpg"), QStringLiteral("b.jpg")});
-        AppState s(t.services);
-        openAndList(s, f, QStringLiteral("a.jpg"), 2);
-        QTRY_VERIFY(s.currentImage());
-        const int calls = t.images.decodeCalls;
-        const int generation = s.loadGeneration();
-        s.rotate(-1);
-        QTRY_VERIFY(s.loadGeneration() > generation); // reloaded through showFile
-        QTRY_VERIFY(t.images.decodeCalls > calls);    // the cached decode was dropped
-        QCOMPARE(t.images.savesMade(), (QList<QPair<QString, int>>{{QStringLiteral("a.jpg"), -1}}));
-        QCOMPARE(s.rotationSteps(), 0);
-    }
-
-    void unsavableFileTurnsOnScreenOnly()
-    {
-        TestServices t;
-        TestFolder f({QStringLiteral("a.gif")});
-        AppState s(t.services);
-        s.open(f.url(QStringLiteral("a.gif")));
-        QTRY_COMPARE(shownSize(s), QSizeF(4000, 3000));
-        const auto source = s.sourceImage();
-        for (const auto &[delta, steps, size] :
-             {std::tuple{+1, 1, QSizeF(3000, 4000)}, std::tuple{+1, 2, QSizeF(4000, 3000)},
-              std::tuple{-1, 1, QSizeF(3000, 4000)}, std::tuple{-1, 0, QSizeF(4000, 3000)},
-              std::tuple{-1, 3, QSizeF(3000, 4000)}}) {
-            s.rotate(delta);
-            QTRY_COMPARE(s.rotationSteps(), steps);
-            QTRY_COMPARE(shownSize(s), size);
-        }
-        QCOMPARE(s.sourceImage(), source); // never turned itself
-        QCOMPARE(sourceFileOf(s.currentImage()), QStringLiteral("a.gif"));
-    }
-
     void lateResultsOfAnEarlierFileOrTurnAreDropped()
     {
         TestServices t;
@@ -94,16 +57,6 @@ private slots:
         QVERIFY(s.loadTaskURLs().contains(f.url(QStringLiteral("a.jpg"))));
         QTRY_VERIFY(!s.loadTaskURLs().contains(f.url(QStringLiteral("a.jpg"))));
         QCOMPARE(s.currentURL(), std::optional(f.url(QStringLiteral("b.jpg"))));
-    }
-
-    void nothingShownNothingSaved()
-    {
-        TestServices t;
-        AppState s(t.services);
-        s.rotate(+1);
-        QCoreApplication::processEvents();
-        QVERIFY(t.images.savesMade().isEmpty());
-        QCOMPARE(s.rotationSteps(), 0);
     }
 };
 

@@ -22,7 +22,6 @@
 
 #include <exiv2/exiv2.hpp>
 
-#include <libheif/heif.h>
 #include <tiffio.h>
 
 #include <csignal>
@@ -68,32 +67,6 @@ QList<QByteArray> tiffRawStrips(const QString &path)
     }
     TIFFClose(tif);
     return strips;
-}
-
-QImage decodeHeif(const QString &path, bool applyTransforms)
-{
-    QImage out;
-    heif_context *ctx = heif_context_alloc();
-    heif_image_handle *handle = nullptr;
-    heif_image *img = nullptr;
-    heif_decoding_options *options = heif_decoding_options_alloc();
-    options->ignore_transformations = !applyTransforms;
-    if (heif_context_read_from_file(ctx, QFile::encodeName(path).constData(), nullptr).code ==
-            heif_error_Ok &&
-        heif_context_get_primary_image_handle(ctx, &handle).code == heif_error_Ok &&
-        heif_decode_image(handle, &img, heif_colorspace_RGB, heif_chroma_interleaved_RGB, options)
-                .code == heif_error_Ok) {
-        int stride = 0;
-        const uint8_t *p = heif_image_get_plane_readonly(img, heif_channel_interleaved, &stride);
-        const int w = heif_image_get_width(img, heif_channel_interleaved);
-        const int h = heif_image_get_height(img, heif_channel_interleaved);
-        out = QImage(p, w, h, stride, QImage::Format_RGB888).copy();
-    }
-    heif_decoding_options_free(options);
-    heif_image_release(img);
-    heif_image_handle_release(handle);
-    heif_context_free(ctx);
-    return out;
 }
 
 // Orientation stored as a LONG, which some writers use.
@@ -169,10 +142,10 @@ private:
     QTemporaryDir dir;
     int counter = 0;
 
-    QString jpeg(const std::map<std::string, std::string> &exif = {}, QSize size = {64, 48})
+    QString jpeg(const std::map<std::string, std::string> &exif = {})
     {
         const QString path = dir.filePath(QStringLiteral("p%1.jpg").arg(++counter));
-        if (!writeImage(path, quadrants(size.width(), size.height()), "JPEG", 90) ||
+        if (!writeImage(path, quadrants(64, 48), "JPEG", 90) ||
             (!exif.empty() && !setExifTags(path, exif)))
             return {};
         return path;
@@ -192,6 +165,8 @@ private slots:
         // Decoders show an out-of-range value unturned, so the turn starts from 1.
         QTest::newRow("9 clockwise") << QStringLiteral("9") << 1 << QList<int>{6};
         QTest::newRow("0 counter-clockwise") << QStringLiteral("0") << -1 << QList<int>{8};
+        // Stored as a LONG, which Qt's reader ignores; written back as the standard SHORT.
+        QTest::newRow("3 as LONG clockwise") << QStringLiteral("long 3") << 1 << QList<int>{8};
     }
     void jpegOrientationTurnsAndScanDataStaysByteIdentical()
     {
@@ -199,30 +174,24 @@ private slots:
         QFETCH(int, turns);
         QFETCH(QList<int>, written);
         std::map<std::string, std::string> exif;
-        if (!stored.isEmpty())
+        if (!stored.isEmpty() && !stored.startsWith(QLatin1String("long")))
             exif["Exif.Image.Orientation"] = stored.toStdString();
         const QString path = jpeg(exif);
         QVERIFY(!path.isEmpty());
+        if (stored.startsWith(QLatin1String("long")))
+            QVERIFY(setLongOrientation(path, stored.back().digitValue()));
         const QByteArray scan = jpegScanData(readFile(path));
         for (int expected : written) {
             QVERIFY(saveRotation(urlOf(path), turns));
             QCOMPARE(orientationOf(path), expected);
             QCOMPARE(jpegScanData(readFile(path)), scan);
         }
-        QVERIFY(strayTemporaries(dir.path()).isEmpty());
-    }
-
-    void oddlyTypedOrientationIsReadAndWrittenAsShort()
-    {
-        const QString path = jpeg();
-        QVERIFY(setLongOrientation(path, 3));
-        QVERIFY(saveRotation(urlOf(path), 1));
-        QCOMPARE(orientationOf(path), 8);
-        // Decoding agrees with what was written: the stored 64x48 shown turned.
+        // Decoding agrees with what was written.
         const auto decoded = decodeImage(urlOf(path));
         QVERIFY(decoded);
-        QCOMPARE(decoded->bitmap->size(), QSize(48, 64));
-        QCOMPARE(cornerColours(*decoded->bitmap), QStringLiteral("GWBR"));
+        QCOMPARE(cornerColours(*decoded->bitmap),
+                 cornerColours(applyOrientation(quadrants(64, 48), written.back())));
+        QVERIFY(strayTemporaries(dir.path()).isEmpty());
     }
 
     void tiffStripsStayByteIdentical()
@@ -237,59 +206,38 @@ private slots:
         QCOMPARE(decodeImage(urlOf(path))->bitmap->size(), QSize(30, 40));
     }
 
-    void heicRoundTripTurnsOnlyItsTransform()
-    {
-        const QString path = dir.filePath(QStringLiteral("photo.heic"));
-        QVERIFY(writeHeif(path, quadrants(64, 48), 8, false, 32));
-        const QByteArray before = readFile(path);
-        const QImage stored = decodeHeif(path, false);
-        QCOMPARE(cornerColours(stored), QStringLiteral("RGWB"));
-
-        QVERIFY(saveRotation(urlOf(path), 1));
-        const QByteArray after = readFile(path);
-        QCOMPARE(exifOrientation(*readHeifPrimaryTransform(after)), 6);
-        // libheif applies the new irot; the coded image is what it was.
-        const QImage shown = decodeHeif(path, true);
-        QCOMPARE(shown.size(), QSize(48, 64));
-        QCOMPARE(cornerColours(shown), QStringLiteral("BRGW"));
-        QCOMPARE(decodeHeif(path, false), stored);
-        // Only the meta box grew; the item data behind it kept every byte.
-        const qsizetype metaBefore = boxEnd(before, "meta"), metaAfter = boxEnd(after, "meta");
-        QVERIFY(metaBefore > 0 && metaAfter > metaBefore);
-        QCOMPARE(after.left(boxEnd(after, "ftyp")), before.left(boxEnd(before, "ftyp")));
-        QCOMPARE(after.mid(metaAfter), before.mid(metaBefore));
-
-        // Three more turns return to the start, mirror-free.
-        QVERIFY(saveRotation(urlOf(path), 3));
-        QCOMPARE(exifOrientation(*readHeifPrimaryTransform(readFile(path))), 1);
-        QCOMPARE(cornerColours(decodeHeif(path, true)), QStringLiteral("RGWB"));
-        QCOMPARE(decodeImage(urlOf(path))->bitmap->size(), QSize(64, 48));
-    }
-
-    void heifTransformRewriteKeepsMirrorOrder_data()
+    // From every orientation a HEIF can store (mirrors included), one clockwise turn: libheif
+    // shows the result turned, and only the meta box changed.
+    void heifTurnsOnlyItsTransform_data()
     {
         QTest::addColumn<int>("orientation");
         for (int o = 1; o <= 8; ++o)
             QTest::addRow("%d", o) << o;
     }
-    void heifTransformRewriteKeepsMirrorOrder()
+    void heifTurnsOnlyItsTransform()
     {
         QFETCH(int, orientation);
-        const QString path = dir.filePath(QStringLiteral("base.heic"));
-        if (!QFile::exists(path))
-            QVERIFY(writeHeif(path, quadrants(32, 24), 8));
-        const auto rewritten =
-            withHeifPrimaryTransform(readFile(path), heifTransformFor(orientation));
-        QVERIFY(rewritten);
-        QCOMPARE(exifOrientation(*readHeifPrimaryTransform(*rewritten)), orientation);
-        const QString out = dir.filePath(QStringLiteral("o%1.heic").arg(orientation));
-        QFile f(out);
-        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(*rewritten) == rewritten->size());
+        const QString path = dir.filePath(QStringLiteral("o%1.heic").arg(orientation));
+        QVERIFY(writeHeif(path, quadrants(64, 48), 8, false, 32)); // with a thumbnail item
+        const auto start = withHeifPrimaryTransform(readFile(path), heifTransformFor(orientation));
+        QVERIFY(start);
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(*start) == start->size());
         f.close();
-        // libheif shows the stored pixels exactly as the orientation says.
-        const QImage shown = decodeHeif(out, true);
-        QCOMPARE(cornerColours(shown),
-                 cornerColours(applyOrientation(decodeHeif(path, false), orientation)));
+        QCOMPARE(exifOrientation(*readHeifPrimaryTransform(*start)), orientation);
+
+        QVERIFY(saveRotation(urlOf(path), 1));
+        const QByteArray after = readFile(path);
+        const int turned = int(rotatedOrientation(uint(orientation), 1));
+        QCOMPARE(exifOrientation(*readHeifPrimaryTransform(after)), turned);
+        const auto shown = decodeImage(urlOf(path)); // libheif applies irot and imir
+        QVERIFY(shown);
+        QCOMPARE(cornerColours(*shown->bitmap),
+                 cornerColours(applyOrientation(quadrants(64, 48), turned)));
+        const qsizetype metaBefore = boxEnd(*start, "meta"), metaAfter = boxEnd(after, "meta");
+        QVERIFY(metaBefore > 0 && metaAfter > 0);
+        QCOMPARE(after.left(boxEnd(after, "ftyp")), start->left(boxEnd(*start, "ftyp")));
+        QCOMPARE(after.mid(metaAfter), start->mid(metaBefore));
     }
 
     void pngKeepsDepthTextAndProfileAndDropsOrientation()
@@ -327,7 +275,6 @@ private slots:
         QTest::newRow("8-bit palette png") << QStringLiteral("a.png") << true;
         QTest::newRow("animated gif") << QStringLiteral("a.gif") << false;
         QTest::newRow("animated png") << QStringLiteral("anim.png") << false;
-        QTest::newRow("webp") << QStringLiteral("a.webp") << false;
     }
     void pixelTypesReencodeAndOthersStayDisplayOnly()
     {
@@ -363,13 +310,14 @@ private slots:
     {
         QTemporaryDir folder;
         const QString path = folder.filePath(QStringLiteral("tagged.jpg"));
+        const QByteArray native = QFile::encodeName(path);
         QVERIFY(writeImage(path, quadrants(32, 16), "JPEG", 90));
-        QVERIFY(::setxattr(QFile::encodeName(path).constData(), "user.xdg.tags", "red,blue", 8,
-                           0) == 0);
-        QVERIFY(::setxattr(QFile::encodeName(path).constData(), "user.other", "x", 1, 0) == 0);
-        QVERIFY(::chmod(QFile::encodeName(path).constData(), 0640) == 0);
+        QVERIFY(::setxattr(native, "user.xdg.tags", "red,blue", 8, 0) == 0);
+        QVERIFY(::setxattr(native, "user.other", "x", 1, 0) == 0);
+        QVERIFY(::chmod(native, 0640) == 0);
         struct stat before {};
-        ::stat(QFile::encodeName(path).constData(), &before);
+        struct stat after {};
+        ::stat(native, &before);
         // Through a symbolic link: the target is rewritten, the link stays a link.
         const QString link = folder.filePath(QStringLiteral("link.jpg"));
         QVERIFY(QFile::link(path, link));
@@ -377,21 +325,17 @@ private slots:
         QVERIFY(QFileInfo(link).isSymLink());
         QCOMPARE(orientationOf(path), 6);
         char tags[64] = {};
-        QCOMPARE(
-            ::getxattr(QFile::encodeName(path).constData(), "user.xdg.tags", tags, sizeof tags), 8);
+        QCOMPARE(::getxattr(native, "user.xdg.tags", tags, sizeof tags), 8);
         QCOMPARE(QByteArray(tags), QByteArray("red,blue"));
-        QCOMPARE(::getxattr(QFile::encodeName(path).constData(), "user.other", tags, sizeof tags),
-                 1);
-        struct stat after {};
-        ::stat(QFile::encodeName(path).constData(), &after);
+        QCOMPARE(::getxattr(native, "user.other", tags, sizeof tags), 1);
+        ::stat(native, &after);
         QCOMPARE(after.st_mode & 07777, 0640u);
         QCOMPARE(after.st_uid, before.st_uid);
         QVERIFY(after.st_ino != before.st_ino); // replaced in one step, not written in place
 
         // A second name for the same file: replacing one name would split them.
         const QString hard = folder.filePath(QStringLiteral("hard.jpg"));
-        QVERIFY(::link(QFile::encodeName(path).constData(), QFile::encodeName(hard).constData()) ==
-                0);
+        QVERIFY(::link(native, QFile::encodeName(hard)) == 0);
         const QByteArray linked = readFile(path);
         QVERIFY(!saveRotation(urlOf(path), 1));
         QCOMPARE(readFile(hard), linked);
@@ -399,27 +343,24 @@ private slots:
 
     void unwritableFolderOrFileFallsBack()
     {
-        QTemporaryDir folder;
-        QVERIFY(::chmod(QFile::encodeName(folder.path()).constData(), 0755) == 0);
-        const QString inFolder = folder.filePath(QStringLiteral("a.jpg"));
-        QVERIFY(writeImage(inFolder, quadrants(16, 8), "JPEG", 90));
-        QVERIFY(::chmod(QFile::encodeName(inFolder).constData(), 0666) == 0);
-        QTemporaryDir writable;
-        QVERIFY(::chmod(QFile::encodeName(writable.path()).constData(), 0777) == 0);
-        const QString readOnlyFile = writable.filePath(QStringLiteral("b.jpg"));
-        QVERIFY(writeImage(readOnlyFile, quadrants(16, 8), "JPEG", 90));
-        QVERIFY(::chmod(QFile::encodeName(readOnlyFile).constData(), 0444) == 0);
-        const QByteArray a = readFile(inFolder), b = readFile(readOnlyFile);
-        // The folder is the user's, read-only to others: the child is such another user when
-        // the tests run as root.
-        if (::geteuid() != 0)
-            QVERIFY(::chmod(QFile::encodeName(folder.path()).constData(), 0555) == 0);
-        QCOMPARE(inChildAsUser([&] { return !saveRotation(urlOf(inFolder), 1); }), 0);
-        QCOMPARE(inChildAsUser([&] { return !saveRotation(urlOf(readOnlyFile), 1); }), 0);
-        ::chmod(QFile::encodeName(folder.path()).constData(), 0755);
-        QCOMPARE(readFile(inFolder), a);
-        QCOMPARE(readFile(readOnlyFile), b);
-        QVERIFY(strayTemporaries(writable.path()).isEmpty());
+        // A folder read-only to others and a read-only file in a folder open to all; the
+        // child saving is such an other user when the tests run as root.
+        QTemporaryDir closed, open;
+        const QString inClosed = closed.filePath(QStringLiteral("a.jpg"));
+        const QString readOnly = open.filePath(QStringLiteral("b.jpg"));
+        QVERIFY(writeImage(inClosed, quadrants(16, 8), "JPEG", 90));
+        QVERIFY(writeImage(readOnly, quadrants(16, 8), "JPEG", 90));
+        ::chmod(QFile::encodeName(inClosed), 0666);
+        ::chmod(QFile::encodeName(readOnly), 0444);
+        ::chmod(QFile::encodeName(open.path()), 0777);
+        ::chmod(QFile::encodeName(closed.path()), ::geteuid() == 0 ? 0755 : 0555);
+        const QByteArray a = readFile(inClosed), b = readFile(readOnly);
+        QCOMPARE(inChildAsUser([&] { return !saveRotation(urlOf(inClosed), 1); }), 0);
+        QCOMPARE(inChildAsUser([&] { return !saveRotation(urlOf(readOnly), 1); }), 0);
+        ::chmod(QFile::encodeName(closed.path()), 0755);
+        QCOMPARE(readFile(inClosed), a);
+        QCOMPARE(readFile(readOnly), b);
+        QVERIFY(strayTemporaries(open.path()).isEmpty());
     }
 
     void killedSaveLeavesTheOldOrTheNewFile_data()
@@ -460,27 +401,23 @@ private slots:
         QVERIFY(strayTemporaries(folder.path()).isEmpty());
     }
 
-    void liveTemporaryOfAnotherSaveIsNotTouched()
+    void onlyAbandonedTemporariesOfOursAreRemoved()
     {
         QTemporaryDir folder;
-        const QString stray =
-            folder.filePath(QStringLiteral(".orva-0b9e3c57-2f6d-4c1e-9a57-51f1c2d3e4f5.jpg"));
-        const QString foreign =
-            folder.filePath(QStringLiteral(".0b9e3c57-2f6d-4c1e-9a57-51f1c2d3e4f5.jpg"));
-        QFile(stray).open(QIODevice::WriteOnly);
+        const QString uuid = QStringLiteral("0b9e3c57-2f6d-4c1e-9a57-51f1c2d3e4f5.jpg");
+        const QString live = folder.filePath(QStringLiteral(".orva-") + uuid);
+        const QString foreign = folder.filePath(QStringLiteral(".") + uuid);
         QFile(foreign).open(QIODevice::WriteOnly);
-        QFile held(stray);
-        QVERIFY(held.open(QIODevice::ReadOnly));
+        QFile held(live);
+        QVERIFY(held.open(QIODevice::WriteOnly));
         QVERIFY(::flock(held.handle(), LOCK_EX) == 0); // a save in progress elsewhere
         const QString path = folder.filePath(QStringLiteral("x.jpg"));
         QVERIFY(writeImage(path, quadrants(8, 8), "JPEG", 90));
         QVERIFY(saveRotation(urlOf(path), 1));
-        QVERIFY(QFile::exists(stray));
-        QVERIFY(QFile::exists(foreign));
+        QVERIFY(QFile::exists(live) && QFile::exists(foreign));
         held.close();
         QVERIFY(saveRotation(urlOf(path), 1));
-        QVERIFY(!QFile::exists(stray));
-        QVERIFY(QFile::exists(foreign));
+        QVERIFY(!QFile::exists(live) && QFile::exists(foreign));
     }
 
     void concurrentSavesOfOneFileAddUp()
