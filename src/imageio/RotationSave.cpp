@@ -60,7 +60,8 @@ std::optional<QByteArray> rotatedPixels(const QByteArray &file, const QByteArray
     if (reader.imageCount() > 1)
         return std::nullopt;
     const QImage stored = reader.read();
-    if (stored.isNull())
+    // Qt's BMP writer has no alpha channel: such a file would lose its transparency.
+    if (stored.isNull() || (format == "bmp" && stored.hasAlphaChannel()))
         return std::nullopt;
     // What the user sees is the stored pixels shown by their orientation; that view is
     // turned and written upright, without an orientation.

@@ -85,6 +85,27 @@ bool setLongOrientation(const QString &path, int value)
     }
 }
 
+// A 32-bit BMP whose fourth byte is alpha (version 4 header with an alpha mask).
+QByteArray bmpWithAlpha(int w, int h, quint32 bgra)
+{
+    QByteArray o("BM");
+    auto le = [&o](quint32 v, int n) {
+        for (int i = 0; i < n; ++i)
+            o.append(char(v >> (8 * i)));
+    };
+    for (quint32 v : {quint32(14 + 108 + w * h * 4), 0u, 14u + 108u, 108u, quint32(w), quint32(h)})
+        le(v, 4);
+    le(1, 2);
+    le(32, 2);
+    for (quint32 v : {3u, quint32(w * h * 4), 2835u, 2835u, 0u, 0u, 0xFF0000u, 0xFF00u, 0xFFu,
+                      0xFF000000u, 0x73524742u})
+        le(v, 4);
+    o.append(QByteArray(48, '\0'));
+    for (int i = 0; i < w * h; ++i)
+        le(bgra, 4);
+    return o;
+}
+
 // Where a top-level box ends (0 when missing).
 qsizetype boxEnd(const QByteArray &file, const char *type)
 {
@@ -273,6 +294,8 @@ private slots:
         QTest::addColumn<bool>("saved");
         QTest::newRow("bmp") << QStringLiteral("a.bmp") << true;
         QTest::newRow("8-bit palette png") << QStringLiteral("a.png") << true;
+        QTest::newRow("bmp with alpha, which Qt cannot write")
+            << QStringLiteral("alpha.bmp") << false;
         QTest::newRow("animated gif") << QStringLiteral("a.gif") << false;
         QTest::newRow("animated png") << QStringLiteral("anim.png") << false;
     }
@@ -284,7 +307,11 @@ private slots:
         const QImage img = quadrants(24, 16);
         if (name == QLatin1String("a.gif"))
             QVERIFY(writeGif(path, {img, img.mirrored()}, {10, 10}));
-        else if (name == QLatin1String("anim.png")) {
+        else if (name == QLatin1String("alpha.bmp")) {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(bmpWithAlpha(24, 16, 0x800000FFu));
+        } else if (name == QLatin1String("anim.png")) {
             QFile f(path);
             QVERIFY(f.open(QIODevice::WriteOnly));
             f.write(buildApng({img, img.mirrored()}, {100, 100}));
