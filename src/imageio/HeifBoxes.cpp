@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QIODevice>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <utility>
@@ -60,6 +61,7 @@ private:
 };
 
 struct Box {
+    qint64 start = 0;
     quint32 type = 0;
     qint64 payload = 0; // first byte after the header
     qint64 end = 0;
@@ -87,7 +89,7 @@ std::optional<Box> readBox(const Source &src, qint64 pos, qint64 parentEnd)
         header += 16; // extended type, never one of ours
     if (size < quint64(header) || size > quint64(room))
         return std::nullopt;
-    return Box{type, pos + header, pos + qint64(size)};
+    return Box{pos, type, pos + header, pos + qint64(size)};
 }
 
 // Calls visit(box) for each child in [begin, end) until it returns false. False when a child
@@ -470,6 +472,368 @@ std::optional<QByteArray> readExifBlock(const Source &src)
     return data.mid(4 + qsizetype(skip));
 }
 
+// --- Rewriting the primary item's transform ---
+
+void appendBe(QByteArray &out, quint64 v, int n)
+{
+    for (int i = n - 1; i >= 0; --i)
+        out.append(char((v >> (8 * i)) & 0xff));
+}
+
+quint64 beAt(const QByteArray &bytes, qint64 pos, int n)
+{
+    quint64 v = 0;
+    for (int i = 0; i < n; ++i)
+        v = v << 8 | quint8(bytes[pos + i]);
+    return v;
+}
+
+void putBeAt(QByteArray &bytes, qint64 pos, quint64 v, int n)
+{
+    for (int i = n - 1; i >= 0; --i, v >>= 8)
+        bytes[pos + i] = char(v & 0xff);
+}
+
+std::optional<QByteArray> boxWith(quint32 type, const QByteArray &payload)
+{
+    const quint64 size = 8 + quint64(payload.size());
+    if (size > 0xffffffffu)
+        return std::nullopt;
+    QByteArray out;
+    appendBe(out, size, 4);
+    appendBe(out, type, 4);
+    return out + payload;
+}
+
+QByteArray bytesOf(const Source &src, qint64 begin, qint64 end)
+{
+    QByteArray out(end - begin, Qt::Uninitialized);
+    if (!src.read(begin, end - begin, out.data()))
+        return {};
+    return out;
+}
+
+struct Association {
+    bool essential = false;
+    quint16 index = 0;
+};
+
+struct IpmaEntry {
+    quint32 item = 0;
+    std::vector<Association> associations;
+};
+
+struct Ipma {
+    int version = 0;
+    quint32 flags = 0;
+    std::vector<IpmaEntry> entries;
+};
+
+std::optional<Ipma> parseIpma(const QByteArray &payload)
+{
+    const auto *p = reinterpret_cast<const unsigned char *>(payload.constData());
+    const qint64 size = payload.size();
+    if (size < 8)
+        return std::nullopt;
+    Ipma ipma;
+    ipma.version = p[0];
+    ipma.flags = be(p + 1, 3);
+    const quint32 count = be(p + 4, 4);
+    const int idSize = ipma.version == 0 ? 2 : 4;
+    const int indexSize = (ipma.flags & 1) ? 2 : 1;
+    qint64 pos = 8;
+    for (quint32 e = 0; e < count; ++e) {
+        if (size - pos < idSize + 1)
+            return std::nullopt;
+        IpmaEntry entry;
+        entry.item = be(p + pos, idSize);
+        const int n = p[pos + idSize];
+        pos += idSize + 1;
+        if (size - pos < qint64(n) * indexSize)
+            return std::nullopt;
+        for (int i = 0; i < n; ++i, pos += indexSize) {
+            const quint32 raw = be(p + pos, indexSize);
+            const quint32 high = indexSize == 2 ? 0x8000 : 0x80;
+            entry.associations.push_back({(raw & high) != 0, quint16(raw & (high - 1))});
+        }
+        ipma.entries.push_back(std::move(entry));
+    }
+    return ipma;
+}
+
+QByteArray serializeIpma(const Ipma &ipma)
+{
+    const int idSize = ipma.version == 0 ? 2 : 4;
+    const int indexSize = (ipma.flags & 1) ? 2 : 1;
+    QByteArray out;
+    appendBe(out, quint32(ipma.version), 1);
+    appendBe(out, ipma.flags, 3);
+    appendBe(out, ipma.entries.size(), 4);
+    for (const IpmaEntry &e : ipma.entries) {
+        appendBe(out, e.item, idSize);
+        appendBe(out, e.associations.size(), 1);
+        for (const Association &a : e.associations) {
+            const quint32 high = indexSize == 2 ? 0x8000 : 0x80;
+            appendBe(out, (a.essential ? high : 0) | a.index, indexSize);
+        }
+    }
+    return out;
+}
+
+// Moves every same-file item extent that lies behind the meta box by `delta` bytes. False
+// when an extent cannot be moved (inside meta, or its new offset does not fit its field).
+bool shiftItemLocations(QByteArray &iloc, qint64 metaStart, qint64 metaEnd, qint64 delta)
+{
+    const qint64 size = iloc.size();
+    qint64 pos = 0;
+    auto need = [&](qint64 n) { return size - pos >= n; };
+    if (!need(6))
+        return false;
+    const int version = quint8(iloc[0]);
+    if (version > 2)
+        return false;
+    pos = 4;
+    const int offsetSize = quint8(iloc[pos]) >> 4;
+    const int lengthSize = quint8(iloc[pos]) & 15;
+    const int baseSize = quint8(iloc[pos + 1]) >> 4;
+    const int indexSize = version >= 1 ? (quint8(iloc[pos + 1]) & 15) : 0;
+    pos += 2;
+    for (int s : {offsetSize, lengthSize, baseSize, indexSize})
+        if (s != 0 && s != 4 && s != 8)
+            return false;
+    const int countSize = version < 2 ? 2 : 4;
+    if (!need(countSize))
+        return false;
+    const quint64 items = beAt(iloc, pos, countSize);
+    pos += countSize;
+    auto fits = [](quint64 v, int n) { return n == 8 || v <= 0xffffffffu; };
+    for (quint64 i = 0; i < items; ++i) {
+        const int idSize = version < 2 ? 2 : 4;
+        if (!need(idSize))
+            return false;
+        pos += idSize;
+        int method = 0;
+        if (version >= 1) {
+            if (!need(2))
+                return false;
+            method = int(beAt(iloc, pos, 2) & 15);
+            pos += 2;
+        }
+        if (!need(2 + baseSize + 2))
+            return false;
+        const quint64 dataReference = beAt(iloc, pos, 2);
+        pos += 2;
+        const qint64 basePos = pos;
+        quint64 base = baseSize ? beAt(iloc, pos, baseSize) : 0;
+        pos += baseSize;
+        const quint64 extents = beAt(iloc, pos, 2);
+        pos += 2;
+        // Only extents addressed from the start of this file move; idat and item-relative
+        // ones travel with their container.
+        const bool absolute = method == 0 && dataReference == 0;
+        const bool moveBase = absolute && baseSize && base >= quint64(metaEnd);
+        if (moveBase) {
+            base += quint64(delta);
+            if (!fits(base, baseSize))
+                return false;
+            putBeAt(iloc, basePos, base, baseSize);
+        }
+        for (quint64 e = 0; e < extents; ++e) {
+            if (!need(indexSize + offsetSize + lengthSize))
+                return false;
+            pos += indexSize;
+            const qint64 offsetPos = pos;
+            const quint64 offset = offsetSize ? beAt(iloc, pos, offsetSize) : 0;
+            pos += offsetSize;
+            const quint64 length = lengthSize ? beAt(iloc, pos, lengthSize) : 0;
+            pos += lengthSize;
+            if (!absolute || moveBase)
+                continue;
+            const quint64 at = base + offset;
+            if (at >= quint64(metaEnd)) {
+                if (!offsetSize || !fits(offset + quint64(delta), offsetSize))
+                    return false;
+                putBeAt(iloc, offsetPos, offset + quint64(delta), offsetSize);
+            } else if (length == 0 || at + length > quint64(metaStart)) {
+                return false; // data overlapping meta itself (length 0 runs to the end)
+            }
+        }
+    }
+    return true;
+}
+
+std::optional<QByteArray> rewriteTransform(const Source &src, const HeifItemTransform &wanted)
+{
+    const qint64 fileEnd = src.size();
+    std::optional<Box> meta;
+    bool hasTrack = false;
+    int index = 0;
+    bool firstIsFtyp = false;
+    const bool topOk = forEachChild(src, 0, fileEnd, kMaxSiblingBoxes, [&](const Box &box) {
+        if (index++ == 0)
+            firstIsFtyp = box.type == fourcc("ftyp");
+        if (box.type == fourcc("meta") && !meta)
+            meta = box;
+        // Image sequences address their samples by absolute offsets we do not rewrite.
+        hasTrack = hasTrack || box.type == fourcc("moov");
+        return true;
+    });
+    if (!topOk || !firstIsFtyp || !meta || hasTrack || meta->end - meta->payload < 4)
+        return std::nullopt;
+
+    std::optional<quint32> primary;
+    std::optional<Box> iprp;
+    std::vector<Box> metaChildren;
+    if (!forEachChild(src, meta->payload + 4, meta->end, kMaxSiblingBoxes,
+                      [&](const Box &box) {
+                          if (box.type == fourcc("pitm"))
+                              primary = readPrimaryItemId(src, box);
+                          if (box.type == fourcc("iprp"))
+                              iprp = box;
+                          metaChildren.push_back(box);
+                          return true;
+                      }) ||
+        !primary || !iprp)
+        return std::nullopt;
+
+    std::optional<Box> ipco;
+    std::vector<Box> iprpChildren;
+    if (!forEachChild(src, iprp->payload, iprp->end, kMaxSiblingBoxes,
+                      [&](const Box &box) {
+                          if (box.type == fourcc("ipco") && !ipco)
+                              ipco = box;
+                          iprpChildren.push_back(box);
+                          return true;
+                      }) ||
+        !ipco)
+        return std::nullopt;
+    const std::optional<std::vector<Property>> props = readProperties(src, *ipco);
+    if (!props)
+        return std::nullopt;
+
+    // New properties go after the existing ones, whose indices therefore stay valid.
+    QByteArray ipcoPayload = bytesOf(src, ipco->payload, ipco->end);
+    std::vector<Association> added;
+    quint32 next = quint32(props->size()) + 1;
+    auto addProperty = [&](quint32 type, int value) {
+        const auto box = boxWith(type, QByteArray(1, char(value)));
+        ipcoPayload += *box;
+        added.push_back({true, quint16(next++)});
+    };
+    auto addRotation = [&] {
+        if (wanted.rotationCcwQuarterTurns & 3)
+            addProperty(fourcc("irot"), wanted.rotationCcwQuarterTurns & 3);
+    };
+    auto addMirror = [&] {
+        if (wanted.mirror)
+            addProperty(fourcc("imir"), int(*wanted.mirror));
+    };
+    if (wanted.mirrorFirst) {
+        addMirror();
+        addRotation();
+    } else {
+        addRotation();
+        addMirror();
+    }
+    if (next - 1 > quint32(kMaxProperties))
+        return std::nullopt;
+
+    // The primary item loses its old irot/imir and gains the new ones, last (transforms
+    // follow the descriptive properties).
+    bool primaryFound = false;
+    std::optional<qint64> firstIpma;
+    std::vector<std::pair<qint64, QByteArray>> newIpmas; // by child position
+    for (qint64 i = 0; i < qint64(iprpChildren.size()); ++i) {
+        const Box &box = iprpChildren[size_t(i)];
+        if (box.type != fourcc("ipma"))
+            continue;
+        if (!firstIpma)
+            firstIpma = i;
+        const std::optional<QByteArray> payload = readPayload(src, box, kMaxIpmaBytes);
+        std::optional<Ipma> ipma = payload ? parseIpma(*payload) : std::nullopt;
+        if (!ipma)
+            return std::nullopt;
+        for (IpmaEntry &e : ipma->entries) {
+            if (e.item != *primary)
+                continue;
+            primaryFound = true;
+            std::erase_if(e.associations, [&](const Association &a) {
+                return a.index != 0 && size_t(a.index) <= props->size() &&
+                       (*props)[a.index - 1].kind != PropertyKind::Other;
+            });
+            e.associations.insert(e.associations.end(), added.begin(), added.end());
+            if (e.associations.size() > 255)
+                return std::nullopt;
+        }
+        newIpmas.emplace_back(i, QByteArray());
+        if (next - 1 > 127)
+            ipma->flags |= 1;
+        newIpmas.back().second = serializeIpma(*ipma);
+    }
+    if (!primaryFound) {
+        if (added.empty())
+            return bytesOf(src, 0, fileEnd);
+        if (!firstIpma)
+            return std::nullopt;
+        // Add an entry, keeping them ordered by item.
+        auto &bytes = newIpmas.front().second;
+        std::optional<Ipma> ipma = parseIpma(bytes);
+        if (!ipma || (ipma->version == 0 && *primary > 0xffff))
+            return std::nullopt;
+        const auto at = std::find_if(ipma->entries.begin(), ipma->entries.end(),
+                                     [&](const IpmaEntry &e) { return e.item > *primary; });
+        ipma->entries.insert(at, IpmaEntry{*primary, added});
+        bytes = serializeIpma(*ipma);
+    }
+
+    QByteArray iprpPayload;
+    size_t ipmaCursor = 0;
+    for (qint64 i = 0; i < qint64(iprpChildren.size()); ++i) {
+        const Box &box = iprpChildren[size_t(i)];
+        std::optional<QByteArray> rebuilt;
+        if (box.start == ipco->start) {
+            rebuilt = boxWith(fourcc("ipco"), ipcoPayload);
+        } else if (ipmaCursor < newIpmas.size() && newIpmas[ipmaCursor].first == i) {
+            rebuilt = boxWith(fourcc("ipma"), newIpmas[ipmaCursor++].second);
+        } else {
+            rebuilt = bytesOf(src, box.start, box.end);
+        }
+        if (!rebuilt)
+            return std::nullopt;
+        iprpPayload += *rebuilt;
+    }
+    const std::optional<QByteArray> newIprp = boxWith(fourcc("iprp"), iprpPayload);
+    if (!newIprp)
+        return std::nullopt;
+
+    // Sizes are known once iprp is rebuilt; iloc keeps its size, so meta's growth is final.
+    const qint64 oldMetaSize = meta->end - meta->start;
+    qint64 newMetaSize = 8 + 4;
+    for (const Box &box : metaChildren)
+        newMetaSize += box.start == iprp->start ? newIprp->size() : box.end - box.start;
+    const qint64 delta = newMetaSize - oldMetaSize;
+
+    QByteArray metaPayload = bytesOf(src, meta->payload, meta->payload + 4);
+    for (const Box &box : metaChildren) {
+        if (box.start == iprp->start) {
+            metaPayload += *newIprp;
+            continue;
+        }
+        QByteArray child = bytesOf(src, box.start, box.end);
+        if (box.type == fourcc("iloc")) {
+            QByteArray payload = child.mid(box.payload - box.start);
+            if (!shiftItemLocations(payload, meta->start, meta->end, delta))
+                return std::nullopt;
+            child = child.left(box.payload - box.start) + payload;
+        }
+        metaPayload += child;
+    }
+    const std::optional<QByteArray> newMeta = boxWith(fourcc("meta"), metaPayload);
+    if (!newMeta || newMeta->size() != newMetaSize)
+        return std::nullopt;
+    return bytesOf(src, 0, meta->start) + *newMeta + bytesOf(src, meta->end, fileEnd);
+}
+
 } // namespace
 
 std::optional<QByteArray> readHeifExifBlock(QIODevice &file)
@@ -530,6 +894,15 @@ HeifItemTransform heifTransformFor(int exifOrientation)
     default:
         return {};
     }
+}
+
+std::optional<QByteArray> withHeifPrimaryTransform(QByteArrayView file,
+                                                   const HeifItemTransform &transform)
+{
+    const Source src(file);
+    if (!readTransform(src))
+        return std::nullopt;
+    return rewriteTransform(src, transform);
 }
 
 } // namespace orva

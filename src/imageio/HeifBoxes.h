@@ -41,6 +41,14 @@ std::optional<HeifItemTransform> readHeifPrimaryTransform(QByteArrayView data);
 // stored in a way this reader does not follow (inside the meta box, by reference).
 std::optional<QByteArray> readHeifExifBlock(QIODevice &file);
 
+// The file with the primary item's irot/imir replaced by `transform`. The new properties
+// are appended to ipco and the primary item's associations point at them; every existing
+// property and all item data keep their bytes, and item locations behind the meta box move
+// by its growth. Absent when the structure is unusable or locations cannot be moved (an
+// image sequence track, an offset field too small).
+std::optional<QByteArray> withHeifPrimaryTransform(QByteArrayView file,
+                                                   const HeifItemTransform &transform);
+
 // The EXIF orientation (1..8) showing the stored pixels as libheif displays them. For HEIF
 // files this replaces the EXIF Orientation tag, which must never be applied on top.
 int exifOrientation(const HeifItemTransform &t);

@@ -3,6 +3,8 @@
 #include "imageio/ImageDecoding.h"
 #include "imageio/ImageFormats.h"
 #include "imageio/ImageProperties.h"
+#include "imageio/Rotation.h"
+#include "imageio/RotationSave.h"
 
 namespace orva {
 
@@ -39,6 +41,17 @@ std::optional<QImage> ImageIOService::makeThumbnail(const QUrl &url, int maxPixe
                                                     std::optional<int> minEmbeddedSide) const
 {
     return orva::makeThumbnail(url, maxPixelSize, minEmbeddedSide);
+}
+
+std::optional<DecodedImage> ImageIOService::rotateDecodedImage(const DecodedImage &image,
+                                                               int quarterTurns) const
+{
+    return orva::rotateDecodedImage(image, quarterTurns);
+}
+
+bool ImageIOService::saveRotation(const QUrl &url, int quarterTurns) const
+{
+    return orva::saveRotation(url, quarterTurns);
 }
 
 } // namespace orva

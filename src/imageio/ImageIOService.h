@@ -15,6 +15,9 @@ public:
     std::optional<ImageProperties> readProperties(const QUrl &url) const override;
     std::optional<QImage> makeThumbnail(const QUrl &url, int maxPixelSize,
                                         std::optional<int> minEmbeddedSide = {}) const override;
+    std::optional<DecodedImage> rotateDecodedImage(const DecodedImage &image,
+                                                   int quarterTurns) const override;
+    bool saveRotation(const QUrl &url, int quarterTurns) const override;
 };
 
 } // namespace orva

@@ -75,6 +75,13 @@ ViewerCommands::ViewerCommands(AppState &state, QWidget *window)
     zoomOut_ =
         zoomButton("Zoom Out", {QKeySequence(Qt::CTRL | Qt::Key_Minus)}, ZoomAction::zoomOut);
 
+    rotateClockwise_ =
+        makeAction(this, labelText("Rotate Clockwise"), {QKeySequence(Qt::CTRL | Qt::Key_R)});
+    connect(rotateClockwise_, &QAction::triggered, this, [this] { state_.rotate(+1); });
+    rotateCounterClockwise_ = makeAction(this, labelText("Rotate Counter-Clockwise"),
+                                         {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R)});
+    connect(rotateCounterClockwise_, &QAction::triggered, this, [this] { state_.rotate(-1); });
+
     metadata_ = makeAction(this, labelText("Metadata"), {}, true);
     showKey(metadata_, QKeySequence(Qt::Key_Tab));
     connect(metadata_, &QAction::triggered, this, [this](bool on) {
@@ -256,6 +263,8 @@ void ViewerCommands::populateMenuBar(QMenuBar *bar)
     image->addSeparator();
     image->addActions({zoomIn_, zoomOut_});
     image->addSeparator();
+    image->addActions({rotateClockwise_, rotateCounterClockwise_});
+    image->addSeparator();
     image->addActions({metadata_, histogram_});
     image->addSeparator();
     image->addAction(slideshow_);
@@ -282,6 +291,8 @@ void ViewerCommands::populateContextMenu(QMenu *menu)
     menu->addSeparator();
     menu->addActions({fit_, actual_, autoSize_});
     menu->addSeparator();
+    menu->addActions({rotateClockwise_, rotateCounterClockwise_});
+    menu->addSeparator();
     menu->addActions({metadata_, histogram_});
     menu->addSeparator();
     menu->addAction(deleteImage_);
@@ -289,8 +300,23 @@ void ViewerCommands::populateContextMenu(QMenu *menu)
 
 QList<QAction *> ViewerCommands::shortcutActions() const
 {
-    return {open_,      close_,     quit_,   fit_,    actual_, autoSize_,    zoomIn_,  zoomOut_,
-            slideshow_, copyImage_, rename_, copyTo_, moveTo_, deleteImage_, settings_};
+    return {open_,
+            close_,
+            quit_,
+            fit_,
+            actual_,
+            autoSize_,
+            zoomIn_,
+            zoomOut_,
+            slideshow_,
+            copyImage_,
+            rename_,
+            copyTo_,
+            moveTo_,
+            deleteImage_,
+            settings_,
+            rotateClockwise_,
+            rotateCounterClockwise_};
 }
 
 } // namespace orva

@@ -34,6 +34,8 @@ public:
     QAction *autoSizeWindow() const { return autoSize_; }
     QAction *zoomIn() const { return zoomIn_; }
     QAction *zoomOut() const { return zoomOut_; }
+    QAction *rotateClockwise() const { return rotateClockwise_; }
+    QAction *rotateCounterClockwise() const { return rotateCounterClockwise_; }
     QAction *metadata() const { return metadata_; }
     QAction *histogram() const { return histogram_; }
     QAction *slideshow() const { return slideshow_; }
@@ -70,6 +72,7 @@ private:
     QAction *open_, *close_, *quit_;
     QAction *fit_, *actual_, *autoSize_;
     QAction *zoomIn_, *zoomOut_;
+    QAction *rotateClockwise_, *rotateCounterClockwise_;
     QAction *metadata_, *histogram_;
     QAction *slideshow_;
     QMenu *animation_;

@@ -3,6 +3,7 @@
 #include "core/runtime/TaskRuntime.h"
 
 #include <QFileInfo>
+#include <QTransform>
 
 #include <algorithm>
 
@@ -101,6 +102,33 @@ std::optional<QImage> FakeImageService::makeThumbnail(const QUrl &url, int maxPi
                  QImage::Format_RGB32);
     image.fill(Qt::gray);
     return image;
+}
+
+std::optional<DecodedImage> FakeImageService::rotateDecodedImage(const DecodedImage &image,
+                                                                 int quarterTurns) const
+{
+    if (!image.bitmap)
+        return std::nullopt;
+    const int t = quarterTurns & 3;
+    QImage turned = image.bitmap->transformed(QTransform().rotate(90 * t));
+    turned.setText(QStringLiteral("file"), image.bitmap->text(QStringLiteral("file")));
+    auto display = std::make_shared<DisplayImage>();
+    display->pointSize = t % 2 ? image.image->pointSize.transposed() : image.image->pointSize;
+    display->frames.push_back({turned, 0});
+    return DecodedImage{display, turned, display, image.resolution};
+}
+
+bool FakeImageService::saveRotation(const QUrl &url, int quarterTurns) const
+{
+    QMutexLocker lock(&mutex_);
+    saves.append({url.fileName(), quarterTurns});
+    return savable.contains(url.fileName());
+}
+
+QList<QPair<QString, int>> FakeImageService::savesMade() const
+{
+    QMutexLocker lock(&mutex_);
+    return saves;
 }
 
 void FakeImageService::setGated(bool gated)

@@ -39,6 +39,12 @@ public:
     std::optional<QImage> makeThumbnail(const QUrl &url, int maxPixelSize,
                                         std::optional<int> minEmbeddedSide = {}) const override;
 
+    // Turns the bitmap (keeping its "file" text) and swaps the point size.
+    std::optional<DecodedImage> rotateDecodedImage(const DecodedImage &image,
+                                                   int quarterTurns) const override;
+    // Succeeds for the file names in `savable`, recording every call.
+    bool saveRotation(const QUrl &url, int quarterTurns) const override;
+
     void setGated(bool gated);
     void release(const QString &fileName);
     void blockProperties(const QString &fileName); // readProperties waits for release()
@@ -51,6 +57,9 @@ public:
     mutable std::atomic<int> decodeCalls = 0;
     mutable std::atomic<int> listings = 0;     // calls of supportedExtensions()
     mutable std::atomic<int> blockedReads = 0; // readProperties calls that had to wait
+    QSet<QString> savable;
+    mutable QList<QPair<QString, int>> saves; // file name, quarter turns (guarded)
+    QList<QPair<QString, int>> savesMade() const;
 
 private:
     void waitFor(const QString &fileName, bool always) const;

@@ -43,6 +43,16 @@ public:
         Q_UNUSED(minEmbeddedSide);
         return std::nullopt;
     }
+    // The image turned by clockwise quarter turns (an animation becomes its first frame,
+    // turned); absent when its pixels cannot be rotated.
+    virtual std::optional<DecodedImage> rotateDecodedImage(const DecodedImage &,
+                                                           int /*quarterTurns*/) const
+    {
+        return std::nullopt;
+    }
+    // Writes the rotation into the file; true when the file now holds it. False leaves the
+    // file untouched: the rotation can then only be shown.
+    virtual bool saveRotation(const QUrl &, int /*quarterTurns*/) const { return false; }
 };
 
 } // namespace orva

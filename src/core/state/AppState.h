@@ -147,6 +147,11 @@ public:
     // The frame an animated image view is showing now; read when pausing.
     void reportDisplayedAnimationFrame(int frame) { displayedAnimationFrame_ = frame; }
 
+    // --- rotation (AppStateRotation.cpp) ---
+    // Turns the shown image by clockwise quarter turns (-1: counter-clockwise): saved into
+    // the file when it can hold the rotation, otherwise shown turned until another file is.
+    void rotate(int quarterTurns);
+
     // --- slideshow and status bar (AppStateTimers.cpp) ---
     // Steps +1 every interval with wrap-around, in full screen; needs two files.
     void startSlideshow();
@@ -245,6 +250,7 @@ private:
     void scheduleFullResolutionCheck();
     void checkFullResolution();
     void renderCurrentImage();
+    void reloadRewrittenFile(const QUrl &url);
     void scheduleSlideshowStep(double interval);
     void scheduleStatusBarHide();
     void writeTags(const QStringList &tags);

@@ -320,8 +320,26 @@ void AppState::renderCurrentImage()
 {
     if (!sourceImage_)
         return;
-    if (rotationSteps_ == 0)
+    if (rotationSteps_ == 0) {
         setCurrentImage(sourceImage_);
+        resetAnimation();
+        return;
+    }
+    const int generation = loadGeneration_;
+    const int steps = rotationSteps_;
+    const ImageService &images = services_.images;
+    services_.tasks
+        .run(TaskPriority::userInitiated,
+             [source = *sourceImage_, steps, &images](const CancellationToken &) {
+                 return images.rotateDecodedImage(source, steps);
+             })
+        .then(this, [this, generation, steps](const std::optional<DecodedImage> &rotated) {
+            // A newer file or a further turn has overtaken this result.
+            if (!rotated || generation != loadGeneration_ || steps != rotationSteps_)
+                return;
+            setCurrentImage(rotated);
+            resetAnimation(); // a turned animation is a still image
+        });
 }
 
 void AppState::resetAnimation()

@@ -1,0 +1,503 @@
+#include "core/state/AppState.h"
+#include "imageio/ExifReader.h"
+#include "imageio/ExifWriter.h"
+#include "imageio/FileRewrite.h"
+#include "imageio/HeifBoxes.h"
+#include "imageio/ImageDecoding.h"
+#include "imageio/ImageIOService.h"
+#include "imageio/Orientation.h"
+#include "imageio/Rotation.h"
+#include "imageio/RotationSave.h"
+#include "support/ImageFixtures.h"
+#include "support/TestServices.h"
+
+#include <QBuffer>
+#include <QColorSpace>
+#include <QDir>
+#include <QFile>
+#include <QImageReader>
+#include <QTemporaryDir>
+#include <QtEndian>
+#include <QtTest>
+
+#include <exiv2/exiv2.hpp>
+
+#include <tiffio.h>
+
+#include <csignal>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+using namespace orva;
+using namespace orva::test;
+
+namespace {
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+int orientationOf(const QString &path)
+{
+    return readStoredOrientation(readFile(path)).value_or(-1);
+}
+
+// Everything from the first start-of-scan marker: the entropy-coded image data.
+QByteArray jpegScanData(const QByteArray &jpeg)
+{
+    const qsizetype sos = jpeg.indexOf(QByteArray("\xFF\xDA", 2));
+    return sos < 0 ? QByteArray() : jpeg.mid(sos);
+}
+
+QList<QByteArray> tiffRawStrips(const QString &path)
+{
+    QList<QByteArray> strips;
+    TIFF *tif = TIFFOpen(QFile::encodeName(path).constData(), "r");
+    if (!tif)
+        return strips;
+    for (tstrip_t s = 0; s < TIFFNumberOfStrips(tif); ++s) {
+        QByteArray data(qsizetype(TIFFRawStripSize(tif, s)), '\0');
+        TIFFReadRawStrip(tif, s, data.data(), tmsize_t(data.size()));
+        strips << data;
+    }
+    TIFFClose(tif);
+    return strips;
+}
+
+// Orientation stored as a LONG, which some writers use.
+bool setLongOrientation(const QString &path, int value)
+{
+    try {
+        auto image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+        image->readMetadata();
+        Exiv2::ULongValue v;
+        v.value_.push_back(uint32_t(value));
+        image->exifData().add(Exiv2::ExifKey("Exif.Image.Orientation"), &v);
+        image->writeMetadata();
+        return true;
+    } catch (const std::exception &) {
+        return false;
+    }
+}
+
+// A 32-bit BMP whose fourth byte is alpha (version 4 header with an alpha mask).
+QByteArray bmpWithAlpha(int w, int h, quint32 bgra)
+{
+    QByteArray o("BM");
+    auto le = [&o](quint32 v, int n) {
+        for (int i = 0; i < n; ++i)
+            o.append(char(v >> (8 * i)));
+    };
+    for (quint32 v : {quint32(14 + 108 + w * h * 4), 0u, 14u + 108u, 108u, quint32(w), quint32(h)})
+        le(v, 4);
+    le(1, 2);
+    le(32, 2);
+    for (quint32 v : {3u, quint32(w * h * 4), 2835u, 2835u, 0u, 0u, 0xFF0000u, 0xFF00u, 0xFFu,
+                      0xFF000000u, 0x73524742u})
+        le(v, 4);
+    o.append(QByteArray(48, '\0'));
+    for (int i = 0; i < w * h; ++i)
+        le(bgra, 4);
+    return o;
+}
+
+// Where a top-level box ends (0 when missing).
+qsizetype boxEnd(const QByteArray &file, const char *type)
+{
+    qsizetype pos = 0;
+    while (pos + 8 <= file.size()) {
+        const quint32 size = qFromBigEndian<quint32>(file.constData() + pos);
+        if (size < 8)
+            return 0;
+        if (file.mid(pos + 4, 4) == type)
+            return pos + size;
+        pos += size;
+    }
+    return 0;
+}
+
+QStringList strayTemporaries(const QString &folder)
+{
+    QStringList out;
+    for (const QString &name : QDir(folder).entryList(QDir::Files | QDir::Hidden))
+        if (FileRewrite::isTemporaryName(name))
+            out << name;
+    return out;
+}
+
+QUrl urlOf(const QString &path) { return QUrl::fromLocalFile(path); }
+
+// Runs `work` in a child process (without root's right to write anywhere when running as
+// root) and returns its exit status.
+template <class Work> int inChildAsUser(Work work)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(99);
+        ::_exit(work() ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+RewriteStep killAt = RewriteStep::tempCreated;
+void killHere(RewriteStep step)
+{
+    if (step == killAt)
+        ::raise(SIGKILL);
+}
+
+} // namespace
+
+class TestRotationSave : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir;
+    int counter = 0;
+
+    QString jpeg(const std::map<std::string, std::string> &exif = {})
+    {
+        const QString path = dir.filePath(QStringLiteral("p%1.jpg").arg(++counter));
+        if (!writeImage(path, quadrants(64, 48), "JPEG", 90) ||
+            (!exif.empty() && !setExifTags(path, exif)))
+            return {};
+        return path;
+    }
+
+private slots:
+    void jpegOrientationTurnsAndScanDataStaysByteIdentical_data()
+    {
+        QTest::addColumn<QString>("stored"); // as Exiv2 parses it: type by the tag
+        QTest::addColumn<int>("turns");
+        QTest::addColumn<QList<int>>("written"); // after each save
+        QTest::newRow("none, four clockwise") << QString() << 1 << QList<int>{6, 3, 8, 1};
+        QTest::newRow("1 clockwise") << QStringLiteral("1") << 1 << QList<int>{6};
+        QTest::newRow("2 clockwise") << QStringLiteral("2") << 1 << QList<int>{5};
+        QTest::newRow("2 counter-clockwise") << QStringLiteral("2") << -1 << QList<int>{7};
+        QTest::newRow("6 half turn") << QStringLiteral("6") << 2 << QList<int>{8};
+        // Decoders show an out-of-range value unturned, so the turn starts from 1.
+        QTest::newRow("9 clockwise") << QStringLiteral("9") << 1 << QList<int>{6};
+        QTest::newRow("0 counter-clockwise") << QStringLiteral("0") << -1 << QList<int>{8};
+        // Stored as a LONG, which Qt's reader ignores; written back as the standard SHORT.
+        QTest::newRow("3 as LONG clockwise") << QStringLiteral("long 3") << 1 << QList<int>{8};
+    }
+    void jpegOrientationTurnsAndScanDataStaysByteIdentical()
+    {
+        QFETCH(QString, stored);
+        QFETCH(int, turns);
+        QFETCH(QList<int>, written);
+        std::map<std::string, std::string> exif;
+        if (!stored.isEmpty() && !stored.startsWith(QLatin1String("long")))
+            exif["Exif.Image.Orientation"] = stored.toStdString();
+        const QString path = jpeg(exif);
+        QVERIFY(!path.isEmpty());
+        if (stored.startsWith(QLatin1String("long")))
+            QVERIFY(setLongOrientation(path, stored.back().digitValue()));
+        const QByteArray scan = jpegScanData(readFile(path));
+        for (int expected : written) {
+            QVERIFY(saveRotation(urlOf(path), turns));
+            QCOMPARE(orientationOf(path), expected);
+            QCOMPARE(jpegScanData(readFile(path)), scan);
+        }
+        // Decoding agrees with what was written.
+        const auto decoded = decodeImage(urlOf(path));
+        QVERIFY(decoded);
+        QCOMPARE(cornerColours(*decoded->bitmap),
+                 cornerColours(applyOrientation(quadrants(64, 48), written.back())));
+        QVERIFY(strayTemporaries(dir.path()).isEmpty());
+    }
+
+    void tiffStripsStayByteIdentical()
+    {
+        const QString path = dir.filePath(QStringLiteral("strips.tif"));
+        QVERIFY(writeTiffPages(path, {quadrants(40, 30)}));
+        const QList<QByteArray> strips = tiffRawStrips(path);
+        QVERIFY(!strips.isEmpty());
+        QVERIFY(saveRotation(urlOf(path), 1));
+        QCOMPARE(orientationOf(path), 6);
+        QCOMPARE(tiffRawStrips(path), strips);
+        QCOMPARE(decodeImage(urlOf(path))->bitmap->size(), QSize(30, 40));
+    }
+
+    // From every orientation a HEIF can store (mirrors included), one clockwise turn: libheif
+    // shows the result turned, and only the meta box changed.
+    void heifTurnsOnlyItsTransform_data()
+    {
+        QTest::addColumn<int>("orientation");
+        for (int o = 1; o <= 8; ++o)
+            QTest::addRow("%d", o) << o;
+    }
+    void heifTurnsOnlyItsTransform()
+    {
+        QFETCH(int, orientation);
+        const QString path = dir.filePath(QStringLiteral("o%1.heic").arg(orientation));
+        QVERIFY(writeHeif(path, quadrants(64, 48), 8, false, 32)); // with a thumbnail item
+        const auto start = withHeifPrimaryTransform(readFile(path), heifTransformFor(orientation));
+        QVERIFY(start);
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(*start) == start->size());
+        f.close();
+        QCOMPARE(exifOrientation(*readHeifPrimaryTransform(*start)), orientation);
+
+        QVERIFY(saveRotation(urlOf(path), 1));
+        const QByteArray after = readFile(path);
+        const int turned = int(rotatedOrientation(uint(orientation), 1));
+        QCOMPARE(exifOrientation(*readHeifPrimaryTransform(after)), turned);
+        const auto shown = decodeImage(urlOf(path)); // libheif applies irot and imir
+        QVERIFY(shown);
+        QCOMPARE(cornerColours(*shown->bitmap),
+                 cornerColours(applyOrientation(quadrants(64, 48), turned)));
+        const qsizetype metaBefore = boxEnd(*start, "meta"), metaAfter = boxEnd(after, "meta");
+        QVERIFY(metaBefore > 0 && metaAfter > 0);
+        QCOMPARE(after.left(boxEnd(after, "ftyp")), start->left(boxEnd(*start, "ftyp")));
+        QCOMPARE(after.mid(metaAfter), start->mid(metaBefore));
+    }
+
+    void pngKeepsDepthTextAndProfileAndDropsOrientation()
+    {
+        const QString path = dir.filePath(QStringLiteral("deep.png"));
+        QImage deep = quadrants(40, 20, QImage::Format_RGBA64);
+        deep.setText(QStringLiteral("Comment"), QStringLiteral("kept as it was"));
+        deep.setColorSpace(QColorSpace(QColorSpace::DisplayP3));
+        QVERIFY(deep.save(path, "PNG"));
+        QVERIFY(setExifTags(path, {{"Exif.Image.Orientation", "6"},
+                                   {"Exif.Image.Make", "Orva"},
+                                   {"Exif.Photo.PixelXDimension", "40"}}));
+        // Shown: the stored 40x20 turned by orientation 6; one more turn makes 20x40 upside down.
+        QVERIFY(saveRotation(urlOf(path), 1));
+        QImageReader reader(path);
+        reader.setAutoTransform(false);
+        const QImage written = reader.read();
+        QCOMPARE(written.format(), QImage::Format_RGBA64);
+        QCOMPARE(written.size(), QSize(40, 20));
+        QCOMPARE(cornerColours(written), QStringLiteral("WBRG"));
+        QCOMPARE(written.text(QStringLiteral("Comment")), QStringLiteral("kept as it was"));
+        QCOMPARE(written.colorSpace(), QColorSpace(QColorSpace::DisplayP3));
+        const auto exif = readExifProperties(path);
+        QVERIFY(exif && exif->tiff);
+        QCOMPARE(exif->tiff->make, std::optional(QStringLiteral("Orva")));
+        QCOMPARE(exif->orientation, std::nullopt);
+        QCOMPARE(exif->pixelWidth, std::nullopt);
+    }
+
+    void pixelTypesReencodeAndOthersStayDisplayOnly_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("saved");
+        QTest::newRow("bmp") << QStringLiteral("a.bmp") << true;
+        QTest::newRow("8-bit palette png") << QStringLiteral("a.png") << true;
+        QTest::newRow("bmp with alpha, which Qt cannot write")
+            << QStringLiteral("alpha.bmp") << false;
+        QTest::newRow("animated gif") << QStringLiteral("a.gif") << false;
+        QTest::newRow("animated png") << QStringLiteral("anim.png") << false;
+    }
+    void pixelTypesReencodeAndOthersStayDisplayOnly()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, saved);
+        const QString path = dir.filePath(name);
+        const QImage img = quadrants(24, 16);
+        if (name == QLatin1String("a.gif"))
+            QVERIFY(writeGif(path, {img, img.mirrored()}, {10, 10}));
+        else if (name == QLatin1String("alpha.bmp")) {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(bmpWithAlpha(24, 16, 0x800000FFu));
+        } else if (name == QLatin1String("anim.png")) {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(buildApng({img, img.mirrored()}, {100, 100}));
+        } else if (name == QLatin1String("a.png"))
+            QVERIFY(img.convertToFormat(QImage::Format_Indexed8).save(path));
+        else
+            QVERIFY(img.save(path));
+        const QByteArray before = readFile(path);
+        const QImage beforeImage(path);
+        QCOMPARE(saveRotation(urlOf(path), 1), saved);
+        if (!saved) {
+            QCOMPARE(readFile(path), before);
+        } else {
+            const QImage after(path);
+            QCOMPARE(after.size(), QSize(16, 24));
+            QCOMPARE(after.depth(), beforeImage.depth());
+            QCOMPARE(cornerColours(after), QStringLiteral("BRGW"));
+        }
+        QVERIFY(strayTemporaries(dir.path()).isEmpty());
+    }
+
+    void replacementKeepsTagsPermissionsAndLinks()
+    {
+        QTemporaryDir folder;
+        const QString path = folder.filePath(QStringLiteral("tagged.jpg"));
+        const QByteArray native = QFile::encodeName(path);
+        QVERIFY(writeImage(path, quadrants(32, 16), "JPEG", 90));
+        QVERIFY(::setxattr(native, "user.xdg.tags", "red,blue", 8, 0) == 0);
+        QVERIFY(::setxattr(native, "user.other", "x", 1, 0) == 0);
+        QVERIFY(::chmod(native, 0640) == 0);
+        struct stat before {};
+        struct stat after {};
+        ::stat(native, &before);
+        // Through a symbolic link: the target is rewritten, the link stays a link.
+        const QString link = folder.filePath(QStringLiteral("link.jpg"));
+        QVERIFY(QFile::link(path, link));
+        QVERIFY(saveRotation(urlOf(link), 1));
+        QVERIFY(QFileInfo(link).isSymLink());
+        QCOMPARE(orientationOf(path), 6);
+        char tags[64] = {};
+        QCOMPARE(::getxattr(native, "user.xdg.tags", tags, sizeof tags), 8);
+        QCOMPARE(QByteArray(tags), QByteArray("red,blue"));
+        QCOMPARE(::getxattr(native, "user.other", tags, sizeof tags), 1);
+        ::stat(native, &after);
+        QCOMPARE(after.st_mode & 07777, 0640u);
+        QCOMPARE(after.st_uid, before.st_uid);
+        QVERIFY(after.st_ino != before.st_ino); // replaced in one step, not written in place
+
+        // A second name for the same file: replacing one name would split them.
+        const QString hard = folder.filePath(QStringLiteral("hard.jpg"));
+        QVERIFY(::link(native, QFile::encodeName(hard)) == 0);
+        const QByteArray linked = readFile(path);
+        QVERIFY(!saveRotation(urlOf(path), 1));
+        QCOMPARE(readFile(hard), linked);
+    }
+
+    void unwritableFolderOrFileFallsBack()
+    {
+        // A folder read-only to others and a read-only file in a folder open to all; the
+        // child saving is such an other user when the tests run as root.
+        QTemporaryDir closed, open;
+        const QString inClosed = closed.filePath(QStringLiteral("a.jpg"));
+        const QString readOnly = open.filePath(QStringLiteral("b.jpg"));
+        QVERIFY(writeImage(inClosed, quadrants(16, 8), "JPEG", 90));
+        QVERIFY(writeImage(readOnly, quadrants(16, 8), "JPEG", 90));
+        ::chmod(QFile::encodeName(inClosed), 0666);
+        ::chmod(QFile::encodeName(readOnly), 0444);
+        ::chmod(QFile::encodeName(open.path()), 0777);
+        ::chmod(QFile::encodeName(closed.path()), ::geteuid() == 0 ? 0755 : 0555);
+        const QByteArray a = readFile(inClosed), b = readFile(readOnly);
+        QCOMPARE(inChildAsUser([&] { return !saveRotation(urlOf(inClosed), 1); }), 0);
+        QCOMPARE(inChildAsUser([&] { return !saveRotation(urlOf(readOnly), 1); }), 0);
+        ::chmod(QFile::encodeName(closed.path()), 0755);
+        QCOMPARE(readFile(inClosed), a);
+        QCOMPARE(readFile(readOnly), b);
+        QVERIFY(strayTemporaries(open.path()).isEmpty());
+    }
+
+    void killedSaveLeavesTheOldOrTheNewFile_data()
+    {
+        QTest::addColumn<int>("step");
+        QTest::addColumn<bool>("replaced");
+        QTest::newRow("temporary created") << int(RewriteStep::tempCreated) << false;
+        QTest::newRow("half written") << int(RewriteStep::halfWritten) << false;
+        QTest::newRow("written") << int(RewriteStep::written) << false;
+        QTest::newRow("flushed") << int(RewriteStep::synced) << false;
+        QTest::newRow("renamed") << int(RewriteStep::renamed) << true;
+    }
+    void killedSaveLeavesTheOldOrTheNewFile()
+    {
+        QFETCH(int, step);
+        QFETCH(bool, replaced);
+        QTemporaryDir folder;
+        const QString path = folder.filePath(QStringLiteral("k.png"));
+        QVERIFY(quadrants(64, 32).save(path));
+        const QByteArray original = readFile(path);
+        const QByteArray finished = *rotatedFileContents(original, path, 1);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            killAt = RewriteStep(step);
+            setRewriteStepHook(killHere);
+            saveRotation(urlOf(path), 1);
+            ::_exit(0); // not reached: every step is passed on the way
+        }
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        QVERIFY(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+        QCOMPARE(readFile(path), replaced ? finished : original);
+        QCOMPARE(QImage(path).isNull(), false);
+        // The next save into the folder clears what the killed one left behind.
+        const QString other = folder.filePath(QStringLiteral("other.jpg"));
+        QVERIFY(writeImage(other, quadrants(8, 8), "JPEG", 90));
+        QVERIFY(saveRotation(urlOf(other), 1));
+        QVERIFY(strayTemporaries(folder.path()).isEmpty());
+    }
+
+    void onlyAbandonedTemporariesOfOursAreRemoved()
+    {
+        QTemporaryDir folder;
+        const QString uuid = QStringLiteral("0b9e3c57-2f6d-4c1e-9a57-51f1c2d3e4f5.jpg");
+        const QString live = folder.filePath(QStringLiteral(".orva-") + uuid);
+        const QString foreign = folder.filePath(QStringLiteral(".") + uuid);
+        QFile(foreign).open(QIODevice::WriteOnly);
+        QFile held(live);
+        QVERIFY(held.open(QIODevice::WriteOnly));
+        QVERIFY(::flock(held.handle(), LOCK_EX) == 0); // a save in progress elsewhere
+        const QString path = folder.filePath(QStringLiteral("x.jpg"));
+        QVERIFY(writeImage(path, quadrants(8, 8), "JPEG", 90));
+        QVERIFY(saveRotation(urlOf(path), 1));
+        QVERIFY(QFile::exists(live) && QFile::exists(foreign));
+        held.close();
+        QVERIFY(saveRotation(urlOf(path), 1));
+        QVERIFY(!QFile::exists(live) && QFile::exists(foreign));
+    }
+
+    void concurrentSavesOfOneFileAddUp()
+    {
+        const QString path = jpeg();
+        TaskRuntime tasks(4, 1);
+        QList<Task<bool>> saves;
+        for (int i = 0; i < 6; ++i)
+            saves << tasks.run(TaskPriority::userInitiated, [&](const CancellationToken &) {
+                return saveRotation(urlOf(path), 1);
+            });
+        for (const auto &t : saves)
+            QCOMPARE(t.waitForResult(), std::optional(true));
+        QCOMPARE(orientationOf(path), 3); // six quarter turns
+    }
+
+    // The viewer with the real image layer: a JPEG is turned in the file and reloaded, an
+    // animated GIF only on screen.
+    void viewerRotatesFilesOrTheScreen()
+    {
+        ImageIOService images; // outlives the task runtime of t
+        TestServices t;
+        const AppServices services{t.settings, t.scheduler, t.tasks,   images,  t.screens,
+                                   t.watchers, t.tags,      t.pointer, t.files, t.desktop};
+        QTemporaryDir folder;
+        const QString photo = folder.filePath(QStringLiteral("photo.jpg"));
+        const QString anim = folder.filePath(QStringLiteral("anim.gif"));
+        QVERIFY(writeImage(photo, quadrants(64, 32), "JPEG", 90));
+        QVERIFY(writeGif(anim, {quadrants(24, 16), quadrants(24, 16).mirrored()}, {10, 10}));
+        const QByteArray gifBytes = readFile(anim);
+
+        AppState s(services);
+        s.open(urlOf(photo));
+        QTRY_VERIFY(s.currentImage());
+        s.rotate(+1);
+        QTRY_COMPARE(s.currentImage()->image->pointSize, QSizeF(32, 64));
+        QCOMPARE(orientationOf(photo), 6);
+        QCOMPARE(s.rotationSteps(), 0);
+        QCOMPARE(cornerColours(*s.currentImage()->bitmap), QStringLiteral("BRGW"));
+
+        s.open(urlOf(anim));
+        QTRY_COMPARE(s.animationFrameCount(), 2);
+        s.rotate(-1);
+        QTRY_COMPARE(s.rotationSteps(), 3);
+        QTRY_COMPARE(s.currentImage()->image->pointSize, QSizeF(16, 24));
+        QVERIFY(!s.currentImage()->image->isAnimated());
+        QCOMPARE(s.animationFrameCount(), 0);
+        QCOMPARE(readFile(anim), gifBytes);
+        s.rotate(+1);
+        QTRY_COMPARE(s.rotationSteps(), 0);
+        QTRY_COMPARE(s.animationFrameCount(), 2);
+    }
+};
+
+QTEST_MAIN(TestRotationSave)
+#include "tst_rotationsave.moc"
