@@ -1,56 +1,21 @@
 #include "core/histogram/Histogram.h"
 
 #include "core/services/ImageService.h"
+#include "core/view/DisplayPixels.h"
 
-#include <QColorSpace>
 
 #include <algorithm>
 #include <cmath>
 
 namespace orva {
 
-namespace {
-
-bool hasMoreThan8BitsPerChannel(QImage::Format format)
-{
-    switch (format) {
-    case QImage::Format_RGBX64:
-    case QImage::Format_RGBA64:
-    case QImage::Format_RGBA64_Premultiplied:
-    case QImage::Format_Grayscale16:
-    case QImage::Format_BGR30:
-    case QImage::Format_A2BGR30_Premultiplied:
-    case QImage::Format_RGB30:
-    case QImage::Format_A2RGB30_Premultiplied:
-    case QImage::Format_RGBX16FPx4:
-    case QImage::Format_RGBA16FPx4:
-    case QImage::Format_RGBA16FPx4_Premultiplied:
-    case QImage::Format_RGBX32FPx4:
-    case QImage::Format_RGBA32FPx4:
-    case QImage::Format_RGBA32FPx4_Premultiplied:
-        return true;
-    default:
-        return false;
-    }
-}
-
-} // namespace
-
 std::optional<HistogramData> histogramOf(const QImage &image)
 {
     if (image.isNull() || image.width() < 1 || image.height() < 1)
         return std::nullopt;
-    // Colour conversion happens before the reduction to 8 bits, or deep shadows of 16-bit
-    // and float images would band; the working copy keeps alpha unpremultiplied for it.
-    const bool deep = hasMoreThan8BitsPerChannel(image.format());
-    QImage work = image.convertToFormat(deep ? QImage::Format_RGBA64 : QImage::Format_ARGB32);
-    if (work.isNull())
-        return std::nullopt;
-    const QColorSpace srgb(QColorSpace::SRgb);
-    if (work.colorSpace().isValid() && work.colorSpace() != srgb)
-        work.convertToColorSpace(srgb);
-    // Premultiplied 8-bit values are the pixel composited over black.
-    work = work.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    // Counted as drawn: sRGB converted while still deep, then 8 bits; premultiplied
+    // values are the pixel composited over black.
+    QImage work = toDisplayPixels(image).convertToFormat(QImage::Format_ARGB32_Premultiplied);
     if (work.isNull())
         return std::nullopt;
 
