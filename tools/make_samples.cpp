@@ -7,6 +7,7 @@
 #include <QRadialGradient>
 
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -44,9 +45,12 @@ QImage scene(int width, int height, int index, bool alpha)
 
 int main(int argc, char *argv[])
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: orva-make-samples FOLDER\n");
-        return 2;
+    if (argc != 2 || argv[1][0] == '-') {
+        // An option is never a folder name: "--help" must not create a folder called so.
+        const bool help =
+            argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0);
+        std::fprintf(help ? stdout : stderr, "usage: orva-make-samples FOLDER\n");
+        return help ? 0 : 2;
     }
     QDir dir(QString::fromLocal8Bit(argv[1]));
     if (!dir.mkpath(QStringLiteral("."))) {

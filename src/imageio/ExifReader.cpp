@@ -1,5 +1,5 @@
-// The one place Orva calls Exiv2. Exiv2 reports errors by throwing; nothing thrown here
-// leaves this file.
+// Orva's Exif reading through Exiv2 (ExifWriter holds the writing side). Exiv2 reports errors by
+// throwing; nothing thrown here leaves this file.
 #include "imageio/ExifReader.h"
 
 #include "imageio/HeifBoxes.h"

@@ -49,9 +49,8 @@ double bottomInset(bool thumbnailStripShown);
 bool isShownFor(const AppState &state);
 double bottomInsetFor(const AppState &state);
 
-// Where a map of `size` sits in `area` (the image view's visible area, so that scroll bars
-// never end up under it): its bottom-right corner inset by cornerInset from the right and
-// by `bottom` from the bottom.
+// Where a map of `size` sits in `area` (the image view's visible area): its bottom-right corner
+// inset by cornerInset from the right and by `bottom` from the bottom.
 QRectF placement(QRectF area, QSizeF size, double bottom);
 
 } // namespace navigator
