@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <mutex>
+#include <utility>
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -57,6 +58,7 @@ qint64 usableMemory()
 }
 
 std::atomic<qint64> budgetOverride{0};
+thread_local bool refusedForMemory = false;
 
 } // namespace
 
@@ -89,6 +91,15 @@ qint64 DecodeLimits::workingMemoryBudget()
     static const qint64 budget = usableMemory() / 4;
     return budget;
 }
+
+bool DecodeLimits::fitsWorkingMemory(qint64 bytes)
+{
+    const bool fits = bytes >= 0 && bytes <= workingMemoryBudget();
+    refusedForMemory = refusedForMemory || !fits;
+    return fits;
+}
+
+bool DecodeLimits::takeMemoryRefusal() { return std::exchange(refusedForMemory, false); }
 
 void DecodeLimits::setWorkingMemoryBudget(std::optional<qint64> bytes)
 {

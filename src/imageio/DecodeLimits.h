@@ -22,11 +22,11 @@ struct DecodeLimits {
     // Replaces the machine's budget (tests, and a process that knows better); absent
     // restores it.
     static void setWorkingMemoryBudget(std::optional<qint64> bytes);
-    // Whether a decode estimated to need `bytes` of working memory may start.
-    static bool fitsWorkingMemory(qint64 bytes)
-    {
-        return bytes >= 0 && bytes <= workingMemoryBudget();
-    }
+    // Whether a decode estimated to need `bytes` of working memory may start. A refusal is
+    // remembered on the calling thread so that the decode reports "too large", not "damaged".
+    static bool fitsWorkingMemory(qint64 bytes);
+    // Whether fitsWorkingMemory refused on this thread since the last call; clears it.
+    static bool takeMemoryRefusal();
 };
 
 // The memory limit of the cgroup at `cgroupPath` (as /proc/self/cgroup names it) and its

@@ -127,8 +127,13 @@ std::optional<DecodedImage> decodeImage(const QUrl &url, std::optional<int> maxP
         return std::nullopt;
     }
     why = DecodeFailure::damaged;
-    if (source->frameCount >= 2 && source->animated)
-        return decodeAnimated(*source);
+    DecodeLimits::takeMemoryRefusal();
+    if (source->frameCount >= 2 && source->animated) {
+        auto animation = decodeAnimated(*source);
+        if (!animation && DecodeLimits::takeMemoryRefusal())
+            why = DecodeFailure::tooLarge;
+        return animation;
+    }
     const auto oriented = orientedPixelSize(*source);
     if (!oriented)
         return std::nullopt;
@@ -138,7 +143,8 @@ std::optional<DecodedImage> decodeImage(const QUrl &url, std::optional<int> maxP
         return std::nullopt;
     const auto bitmap = decodeStill(*source, bound);
     if (!bitmap || bitmap->isNull() || token.isCancelled()) {
-        why = failureOfDecode(*oriented);
+        why = DecodeLimits::takeMemoryRefusal() ? DecodeFailure::tooLarge
+                                                : failureOfDecode(*oriented);
         return std::nullopt;
     }
     const QSizeF pointSize(*oriented);

@@ -29,7 +29,7 @@ qint64 virtualSize()
     return -1;
 }
 
-enum ChildResult { decoded = 10, refused = 20, crashed = -1 };
+enum ChildResult { decoded = 10, refused = 20, failedOtherwise = 30, crashed = -1 };
 
 // Decodes `file` in a child process whose working-memory budget is `budget` and whose
 // address space may grow by `headroom` only, so a decode that allocates past it dies.
@@ -42,8 +42,9 @@ int decodeInChild(const QString &file, qint64 budget, qint64 headroom)
         if (base < 0 || setrlimit(RLIMIT_AS, &limit) != 0)
             _exit(1);
         DecodeLimits::setWorkingMemoryBudget(budget);
-        const auto result = decodeImage(QUrl::fromLocalFile(file), 2560);
-        _exit(result ? decoded : refused);
+        DecodeFailure failure = DecodeFailure::unreadable;
+        const auto result = decodeImage(QUrl::fromLocalFile(file), 2560, &failure);
+        _exit(result ? decoded : failure == DecodeFailure::tooLarge ? refused : failedOtherwise);
     }
     int status = 0;
     if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
