@@ -11,12 +11,12 @@ packages=(
   # image libraries
   libheif-dev libraw-dev libexiv2-dev libtiff-dev zlib1g-dev libjpeg62-turbo-dev libpng-dev
   # desktop services; the build renders the icon sizes from its SVG
-  libglib2.0-dev shared-mime-info desktop-file-utils librsvg2-bin
+  libglib2.0-dev libxcb1-dev shared-mime-info desktop-file-utils librsvg2-bin
   # desktop-picture settings schema (tests use it with a key-file backend)
   gsettings-desktop-schemas
   # tests and benchmarks: headless X server, screenshots, fonts, reference decoders, the
   # validators of the desktop entry and AppStream metadata
-  xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core libbenchmark-dev
+  xvfb xauth xdotool x11-utils matchbox-window-manager imagemagick fonts-dejavu-core libbenchmark-dev
   libjpeg-turbo-progs libheif-examples appstream
   # the Debian package (scripts/make-deb.sh)
   file lintian

@@ -2,24 +2,13 @@
 
 #include "core/settings/Settings.h"
 #include "core/view/WindowSizing.h"
+#include "platform/activation/WindowActivation.h"
 #include "ui/ViewerWindow.h"
 
 #include <QGuiApplication>
 #include <QScreen>
 
 namespace orva {
-
-namespace {
-
-void bringForward(QWindow *window)
-{
-    if (!window)
-        return;
-    window->raise();
-    window->requestActivate();
-}
-
-} // namespace
 
 AppDelegate::AppDelegate(const AppServices &services, QObject *parent)
     : QObject(parent), services_(services), router_(services.settings)
@@ -45,20 +34,22 @@ void AppDelegate::launch(const QList<QUrl> &files)
     }
 }
 
-void AppDelegate::openFiles(const QList<QUrl> &files)
+void AppDelegate::openFiles(const QList<QUrl> &files, const QByteArray &activationToken)
 {
     // The window that shows the handed-over file comes forward: the shared window in
     // single-window mode, a window left empty that took it, or (once shown) a new one.
     handingOver_ = true;
+    handOffToken_ = activationToken;
     router_.openFiles(files);
     handingOver_ = false;
+    handOffToken_.clear();
     if (AppState *target = router_.lastTarget()) {
-        bringForward(target->window());
+        activateWindow(target->window(), activationToken);
     } else if (files.isEmpty()) {
         // A later launch without files just brings Orva forward.
         for (AppState *s : router_.states())
             if (s->window()) {
-                bringForward(s->window());
+                activateWindow(s->window(), activationToken);
                 break;
             }
     }
@@ -68,11 +59,12 @@ ViewerWindow *AppDelegate::createWindow(const std::optional<QUrl> &file, bool ac
 {
     auto *window = new ViewerWindow(services_);
     window->resize(400, 300); // the remembered size follows when it is first shown
-    connect(window, &ViewerWindow::firstShown, this, [this, window, file, activate] {
+    const QByteArray token = activate ? handOffToken_ : QByteArray();
+    connect(window, &ViewerWindow::firstShown, this, [this, window, file, activate, token] {
         router_.windowShown(window->state(), file,
                             [this](const QUrl &url) { createWindow(url, handingOver_); });
         if (activate)
-            bringForward(window->windowHandle());
+            activateWindow(window->windowHandle(), token);
     });
     window->show();
     return window;

@@ -5,6 +5,7 @@
 
 #include "platform/memory/MemoryPressureMonitor.h"
 
+#include <QByteArray>
 #include <QObject>
 #include <QStringList>
 #include <QUrl>
@@ -27,8 +28,9 @@ public:
     // Files given at launch (possibly none): queued, then the first window comes up and
     // takes them; without files the empty window is centred at its remembered size.
     void launch(const QList<QUrl> &files);
-    // Files handed over by a later launch; the window that takes them comes forward.
-    void openFiles(const QList<QUrl> &files);
+    // Files handed over by a later launch; the window that takes them comes forward, with
+    // the launch's activation token (empty when it had none).
+    void openFiles(const QList<QUrl> &files, const QByteArray &activationToken);
 
     WindowRouter &router() { return router_; }
 
@@ -39,6 +41,7 @@ private:
     WindowRouter router_;
     std::unique_ptr<MemoryPressureMonitor> memoryPressure_;
     bool handingOver_ = false; // windows created meanwhile come forward when shown
+    QByteArray handOffToken_;  // ... using this token
 };
 
 } // namespace orva

@@ -3,6 +3,7 @@
 #include "core/runtime/Scheduler.h"
 #include "core/runtime/TaskRuntime.h"
 #include "imageio/ImageIOService.h"
+#include "platform/activation/WindowActivation.h"
 #include "platform/desktop/GioDesktopServices.h"
 #include "platform/files/PosixFileOperations.h"
 #include "platform/instance/SingleInstance.h"
@@ -17,6 +18,7 @@
 
 int main(int argc, char *argv[])
 {
+    const orva::LaunchToken launchToken = orva::LaunchToken::fromEnvironment();
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Orva"));
     QApplication::setApplicationName(QStringLiteral("Orva"));
@@ -32,7 +34,7 @@ int main(int argc, char *argv[])
         files << orva::standardizedFileUrl(orva::fileUrlFromLocalPath(QByteArray(argv[i])));
 
     orva::SingleInstance instance;
-    if (instance.handOffOrServe(files))
+    if (instance.handOffOrServe(files, launchToken.forPlatform()))
         return 0;
 
     orva::QSettingsStore settingsStore;

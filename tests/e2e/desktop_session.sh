@@ -1,22 +1,27 @@
 #!/usr/bin/env bash
 # The real application on a real X server: launch with a photo, hand a second photo over
 # from a second launch, step with the keyboard, close windows with Escape, and see the
-# process end with its last window.
+# process end with its last window. A window manager runs, so the checks of which window
+# came forward after a hand-off see what a desktop would.
 # usage: desktop_session.sh ORVA_BINARY SAMPLE_MAKER DESKTOP_ENTRY
 set -euo pipefail
 orva=$1
 make_samples=$2
 desktop_entry=$3
 
-for tool in Xvfb xdotool xprop import convert; do
+for tool in Xvfb matchbox-window-manager xmessage xdotool xprop import convert; do
   command -v "$tool" >/dev/null || { echo "missing $tool (scripts/install-deps.sh installs it)"; exit 1; }
 done
 
 work=$(mktemp -d)
 xvfb_pid=
 app_pid=
+wm_pid=
+other_pid=
 cleanup() {
   [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
+  [ -n "$other_pid" ] && kill "$other_pid" 2>/dev/null || true
+  [ -n "$wm_pid" ] && kill "$wm_pid" 2>/dev/null || true
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
   [ -n "${KEEP_WORK:-}" ] && find "$work" -name "*.conf" || true
   rm -rf "$work"
@@ -32,6 +37,9 @@ export DISPLAY=":$(head -n1 "$work/display")"
 export QT_QPA_PLATFORM=xcb
 export HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/run"
 mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR"
+matchbox-window-manager -use_titlebar no >"$work/wm.log" 2>&1 &
+wm_pid=$!
+for _ in $(seq 100); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break; sleep 0.1; done
 chmod 700 "$XDG_RUNTIME_DIR"
 "$make_samples" "$work/photos" >/dev/null
 
@@ -53,14 +61,22 @@ until_setting() {
   done
   echo "the settings never held $1:"; cat "$settings"; return 1
 }
-# Polls (bounded) until the window holding the keyboard focus is the given one.
-until_focused() {
+# Polls (bounded) until the window manager names the given window the active one.
+until_active() {
   for _ in $(seq 300); do
-    [ "$(xdotool getwindowfocus 2>/dev/null)" = "$1" ] && return 0
+    [ "$(xdotool getactivewindow 2>/dev/null)" = "$1" ] && return 0
     sleep 0.1
   done
-  echo "window $1 never became the active one (focus: $(xdotool getwindowfocus 2>&1))"; return 1
+  echo "window $1 never became the active one (active: $(xdotool getactivewindow 2>&1))"; return 1
 }
+# Another program's window takes the focus, as when the user works elsewhere before opening
+# a photo from the file manager.
+work_elsewhere() {
+  xmessage -title elsewhere "another program" 2>/dev/null &
+  other_pid=$!
+  until_active "$(window '^elsewhere$')"
+}
+done_elsewhere() { kill "$other_pid"; wait "$other_pid" || true; other_pid=; }
 step() { echo "-- $*"; }
 
 step "launch with a photo: its window shows it and the folder is listed"
@@ -73,11 +89,12 @@ class=$(xprop -id "$first" WM_CLASS | sed -n 's/.*, "\(.*\)"$/\1/p')
 grep -qx "StartupWMClass=$class" "$desktop_entry" || { echo "WM_CLASS class '$class'"; exit 1; }
 
 step "a second launch hands its file over, exits, and its window is the active one"
-xdotool windowfocus --sync "$first" # a window manager would have; Xvfb has none
+work_elsewhere
 timeout 20 "$orva" "$work/photos/04-transparent.png"
 second=$(window '^04-transparent\.png \[4/8\]$')
 [ "$first" != "$second" ]
-until_focused "$second"
+until_active "$second"
+done_elsewhere
 
 step "Right steps the first window to the next photo"
 xdotool windowfocus --sync "$first"
@@ -103,7 +120,7 @@ wait "$app_pid" && rc=0 || rc=$?
 app_pid=
 [ "$rc" -eq 0 ] || { echo "orva exited with $rc"; cat "$work/orva.log"; exit 1; }
 
-step "single-window mode: a hand-off goes to the shared window, which stays the active one"
+step "single-window mode: a hand-off goes to the shared window, which comes forward"
 if grep -q '^\[General\]$' "$settings"; then
   sed -i '/^\[General\]$/a multiWindowMode=false' "$settings"
 else
@@ -112,10 +129,14 @@ fi
 "$orva" "$work/photos/01-landscape.jpg" >"$work/orva.log" 2>&1 &
 app_pid=$!
 shared=$(window '^01-landscape\.jpg \[1/8\]$')
-xdotool windowfocus --sync "$shared"
-timeout 20 "$orva" "$work/photos/04-transparent.png"
+work_elsewhere
+DESKTOP_STARTUP_ID=e2e-launch-2 timeout 20 "$orva" "$work/photos/04-transparent.png"
 [ "$(window '^04-transparent\.png \[4/8\]$')" = "$shared" ]
-until_focused "$shared"
+until_active "$shared"
+done_elsewhere
+step "the launch's startup id reached the window that came forward"
+xprop -id "$shared" _NET_STARTUP_ID | grep -qF '"e2e-launch-2"'
+xdotool windowfocus --sync "$shared"
 xdotool key Escape
 timeout 20 tail --pid="$app_pid" -f /dev/null
 wait "$app_pid" && rc=0 || rc=$?

@@ -1,5 +1,7 @@
+#include "platform/activation/WindowActivation.h"
 #include "platform/instance/SingleInstance.h"
 
+#include <QLocalSocket>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QThread>
@@ -41,6 +43,57 @@ private slots:
         QVERIFY(SingleInstance(name).handOff({}));
         QVERIFY(received.wait());
         QCOMPARE(received.last().first().value<QList<QUrl>>(), QList<QUrl>());
+    }
+
+    // The launch's activation token travels with the files; one that could not be passed on
+    // safely, or a message from an instance that sends none, arrives as no token.
+    void activationTokenTravelsWithTheFiles_data()
+    {
+        QTest::addColumn<QByteArray>("message");
+        QTest::addColumn<QByteArray>("token");
+        const QByteArray file = "file:///photos/a.jpg\n";
+        QTest::newRow("startup id") << "x-orva-activation:launcher-42_TIME1234\n" + file + '\n'
+                                    << QByteArray("launcher-42_TIME1234");
+        QTest::newRow("none (older launch)") << file + '\n' << QByteArray();
+        QTest::newRow("space") << "x-orva-activation:a b\n" + file + '\n' << QByteArray();
+        QTest::newRow("quote") << "x-orva-activation:a\"b\n" + file + '\n' << QByteArray();
+        QTest::newRow("not ASCII") << "x-orva-activation:caf\xe9\n" + file + '\n' << QByteArray();
+        QTest::newRow("too long") << "x-orva-activation:" + QByteArray(513, 'x') + '\n' + file +
+                                         '\n'
+                                  << QByteArray();
+    }
+    void activationTokenTravelsWithTheFiles()
+    {
+        QFETCH(QByteArray, message);
+        QFETCH(QByteArray, token);
+        QTemporaryDir dir;
+        const QString name = dir.filePath(QStringLiteral("orva.socket"));
+        SingleInstance running(name);
+        QVERIFY(running.listen());
+        QSignalSpy received(&running, &SingleInstance::filesReceived);
+        QLocalSocket raw;
+        raw.connectToServer(name);
+        QVERIFY(raw.waitForConnected());
+        raw.write(message);
+        QVERIFY(received.wait());
+        QCOMPARE(received.first().at(0).value<QList<QUrl>>(),
+                 QList<QUrl>{QUrl(QStringLiteral("file:///photos/a.jpg"))});
+        QCOMPARE(received.first().at(1).toByteArray(), token);
+        if (!token.isEmpty()) { // and the same through handOff()
+            QVERIFY(SingleInstance(name).handOff({}, token));
+            QVERIFY(received.wait());
+            QCOMPARE(received.last().at(1).toByteArray(), token);
+        }
+    }
+
+    // The launch time in an X11 startup id is what lets the window manager raise the window.
+    void startupIdCarriesTheLaunchTime()
+    {
+        QCOMPARE(startupIdTime("launcher-42-host_TIME1234"), 1234u);
+        QCOMPARE(startupIdTime("a_TIME1_TIME99"), 99u);
+        for (const char *none :
+             {"launcher-42", "x_TIME", "x_TIMEnow", "x_TIME-5", "x_TIME99999999999"})
+            QCOMPARE(startupIdTime(none), 0u);
     }
 
     // A socket file left by a crashed instance does not keep the next one from listening;

@@ -5,6 +5,8 @@
 #include <QLockFile>
 #include <QStandardPaths>
 
+#include <algorithm>
+
 #include <unistd.h>
 
 namespace orva {
@@ -15,6 +17,18 @@ constexpr int handOffTimeoutMs = 2000;
 // without the lock rather than not starting at all.
 constexpr int lockTimeoutMs = 5000;
 constexpr qint64 maxMessageBytes = 1 << 20;
+// A line that is no file URL: instances that predate it skip it.
+constexpr char tokenPrefix[] = "x-orva-activation:";
+constexpr qsizetype maxTokenBytes = 512;
+
+// Startup ids and activation tokens are short printable ASCII; anything else (a space or a
+// quote would need escaping in the X11 startup message) is not worth passing on.
+bool usableToken(const QByteArray &token)
+{
+    return !token.isEmpty() && token.size() <= maxTokenBytes &&
+           std::all_of(token.begin(), token.end(),
+                       [](char c) { return c > ' ' && c < 0x7f && c != '"' && c != '\\'; });
+}
 
 bool answers(const QString &name)
 {
@@ -43,7 +57,7 @@ SingleInstance::SingleInstance(QString socketName, QObject *parent)
     });
 }
 
-bool SingleInstance::handOffOrServe(const QList<QUrl> &files)
+bool SingleInstance::handOffOrServe(const QList<QUrl> &files, const QByteArray &activationToken)
 {
     // Without the lock, two launches can both find nobody listening, and the second one's
     // clean-up of a "stale" socket would unlink the first one's live socket.
@@ -52,13 +66,13 @@ bool SingleInstance::handOffOrServe(const QList<QUrl> &files)
                                  : QDir(QDir::tempPath()).filePath(name_ + QStringLiteral(".lock"));
     QLockFile lock(lockPath); // a crashed holder's lock is recognised by its process id
     lock.tryLock(lockTimeoutMs);
-    if (handOff(files))
+    if (handOff(files, activationToken))
         return true;
     listen();
     return false;
 }
 
-bool SingleInstance::handOff(const QList<QUrl> &files)
+bool SingleInstance::handOff(const QList<QUrl> &files, const QByteArray &activationToken)
 {
     QLocalSocket socket;
     socket.connectToServer(name_);
@@ -67,6 +81,8 @@ bool SingleInstance::handOff(const QList<QUrl> &files)
     // One encoded URL per line: plain ASCII that keeps any file name's bytes. An empty
     // message still means "bring a window up".
     QByteArray message;
+    if (usableToken(activationToken))
+        message += tokenPrefix + activationToken + '\n';
     for (const QUrl &url : files)
         message += url.toEncoded() + '\n';
     message += '\n'; // end of message
@@ -103,13 +119,18 @@ void SingleInstance::readConnection(QLocalSocket *socket)
         if (!buffer->endsWith("\n\n") && *buffer != "\n")
             return;
         QList<QUrl> files;
+        QByteArray token;
         for (const QByteArray &line : buffer->split('\n')) {
+            if (line.startsWith(tokenPrefix)) {
+                token = line.mid(qsizetype(sizeof tokenPrefix) - 1);
+                continue;
+            }
             const QUrl url = QUrl::fromEncoded(line, QUrl::StrictMode);
             if (!line.isEmpty() && url.isLocalFile())
                 files << url;
         }
         buffer->clear();
-        emit filesReceived(files);
+        emit filesReceived(files, usableToken(token) ? token : QByteArray());
     });
     connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QList>
 #include <QLocalServer>
 #include <QObject>
@@ -22,16 +23,18 @@ public:
     // Hands the files to a running instance (true: this process should exit), or becomes
     // the running instance. Launches that race each other take turns on a lock file next to
     // the socket, so exactly one of them ends up serving.
-    bool handOffOrServe(const QList<QUrl> &files);
+    bool handOffOrServe(const QList<QUrl> &files, const QByteArray &activationToken = {});
 
-    // Sends the files to a running instance. True when one took them.
-    bool handOff(const QList<QUrl> &files);
+    // Sends the files to a running instance, with the token the desktop gave this launch
+    // to bring a window forward (empty when none). True when an instance took them.
+    bool handOff(const QList<QUrl> &files, const QByteArray &activationToken = {});
     // Becomes the running instance. False when another instance answers on the socket or
     // the socket cannot be created (Orva then runs on its own).
     bool listen();
 
 signals:
-    void filesReceived(const QList<QUrl> &files);
+    // The launch's activation token is empty when it had none (or an unusable one).
+    void filesReceived(const QList<QUrl> &files, const QByteArray &activationToken);
 
 private:
     void readConnection(QLocalSocket *socket);
