@@ -2,13 +2,59 @@
 
 #include "core/model/Enums.h"
 
+#include <QImage>
+#include <QObject>
 #include <QPainter>
 #include <QRect>
+#include <QUrl>
+#include <QVariantAnimation>
 
-namespace orva::viewer {
+#include <optional>
+
+namespace orva {
+
+class ThumbnailCache;
+
+namespace viewer {
 
 // Paints a viewer window's background style into `area`. The blurred style draws its
-// black base (the blurred thumbnail arrives with the thumbnail cache).
+// black base here; BlurredBackground draws the image over it.
 void paintBackground(QPainter &painter, const QRect &area, BackgroundStyle style);
 
-} // namespace orva::viewer
+// The blurred, darkened copy of the current image behind it, made from the shared cache's
+// small thumbnail (never from the decoded image). A new thumbnail fades in over the last
+// one, whose colours stay until it arrives.
+class BlurredBackground : public QObject {
+    Q_OBJECT
+
+public:
+    explicit BlurredBackground(ThumbnailCache &cache, QObject *parent = nullptr);
+
+    // The current image; with `active` false (another style) nothing is asked for.
+    void setSource(const std::optional<QUrl> &url, bool active);
+    // Black, then the blurred thumbnail when there is one.
+    void paint(QPainter &painter, const QRect &area);
+    bool hasThumbnail() const { return !thumbnail_.isNull(); }
+    bool isFading() const { return fade_.state() == QAbstractAnimation::Running; }
+
+signals:
+    void changed();
+
+private:
+    void request();
+    void setThumbnail(const QImage &thumbnail);
+    const QImage &composite(const QImage &thumbnail, QSize size, QImage &cache, qint64 &key);
+
+    ThumbnailCache &cache_;
+    std::optional<QUrl> url_;
+    bool active_ = false;
+    quint64 requestSerial_ = 0;
+    QImage thumbnail_, previous_;
+    QImage current_, old_; // the blurred images at the size last painted
+    qint64 currentKey_ = 0, oldKey_ = 0;
+    QSize size_;
+    QVariantAnimation fade_;
+};
+
+} // namespace viewer
+} // namespace orva

@@ -42,6 +42,7 @@ std::optional<DecodedImage> FakeImageService::decodeImage(const QUrl &url,
 {
     ++decodeCalls;
     const QString name = url.fileName();
+    ++thumbnailCalls;
     waitFor(name, false);
     if (CancellationToken::current().isCancelled() || failing.contains(name))
         return std::nullopt;

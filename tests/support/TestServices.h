@@ -9,6 +9,7 @@
 #include "core/services/ScreenInfo.h"
 #include "core/services/TagStore.h"
 #include "core/state/AppServices.h"
+#include "core/thumbnails/ThumbnailCache.h"
 #include "support/MemorySettingsStore.h"
 #include "support/VirtualScheduler.h"
 
@@ -55,6 +56,7 @@ public:
     QHash<QString, QString> dateTimeOriginal; // file name -> Exif date text
     QHash<QString, QImage> thumbnails;        // file name -> thumbnail
     mutable std::atomic<int> decodeCalls = 0;
+    mutable std::atomic<int> thumbnailCalls = 0;
     mutable std::atomic<int> listings = 0;     // calls of supportedExtensions()
     mutable std::atomic<int> blockedReads = 0; // readProperties calls that had to wait
     QSet<QString> savable;
@@ -192,9 +194,10 @@ struct TestServices {
     FakePointer pointer;
     RefusingFileOperations files;
     FakeDesktop desktop;
+    ThumbnailCache thumbnails{images, tasks}; // outlives the runtime's work
     TaskRuntime tasks;
-    AppServices services{settings, scheduler, tasks,   images, screens,
-                         watchers, tags,      pointer, files,  desktop};
+    AppServices services{settings, scheduler, tasks, images,  screens,   watchers,
+                         tags,     pointer,   files, desktop, thumbnails};
 };
 
 } // namespace orva::test
