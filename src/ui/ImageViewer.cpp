@@ -35,7 +35,8 @@ ImageViewer::ImageViewer(AppState &state, ViewerCommands &commands, QWidget *par
       histogram_(new HistogramView(state.services().images, state.services().tasks, this)),
       navigator_(new NavigatorOverlay(this)), status_(new StatusPill(this)),
       strip_(new ThumbnailBar(state, state.services().thumbnails, this)),
-      blurred_(new viewer::BlurredBackground(state.services().thumbnails, this))
+      blurred_(new viewer::BlurredBackground(state.services().thumbnails,
+                                             state.services().scheduler, this))
 {
     connect(blurred_, &viewer::BlurredBackground::changed, this, qOverload<>(&QWidget::update));
     for (auto signal : {&AppState::showThumbnailBarChanged, &AppState::isSlideshowRunningChanged,

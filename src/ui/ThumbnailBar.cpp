@@ -15,14 +15,22 @@
 namespace orva {
 
 ThumbnailBar::ThumbnailBar(AppState &state, ThumbnailCache &cache, QWidget *parent)
-    : QWidget(parent), state_(state), cache_(cache)
+    : QWidget(parent), state_(state), cache_(cache),
+      scroll_(state.services().scheduler, strip::scrollMilliseconds / 1000.0,
+              [this](double t) { setOffset(scrollFrom_ + (scrollTo_ - scrollFrom_) * t); })
 {
     setFixedHeight(int(strip::height));
-    scroll_.setDuration(strip::scrollMilliseconds);
-    scroll_.setEasingCurve(QEasingCurve::InOutQuad);
-    connect(&scroll_, &QVariantAnimation::valueChanged, this,
-            [this](const QVariant &v) { setOffset(v.toDouble()); });
     connect(&state_, &AppState::currentURLChanged, this, &ThumbnailBar::currentChanged);
+    // The current file took another place in the list (the listing arrived, the order
+    // changed): it is brought back to the centre at once.
+    connect(&state_, &AppState::currentIndexChanged, this, [this] {
+        const int index = state_.currentIndex();
+        const QList<QUrl> &files = state_.imageFiles();
+        if (index < 0 || index >= files.size() || files[index] != state_.currentURL())
+            return; // a move to another file: currentURLChanged scrolls
+        scroll_.stop();
+        setOffset(strip::centredOffset(index, int(files.size()), width()));
+    });
     connect(&state_, &AppState::imageFilesChanged, this, [this] {
         setOffset(offset_); // keeps it within the new content
         update();
@@ -63,8 +71,8 @@ void ThumbnailBar::currentChanged()
         setOffset(target);
         return;
     }
-    scroll_.setStartValue(offset_);
-    scroll_.setEndValue(target);
+    scrollFrom_ = offset_;
+    scrollTo_ = target;
     scroll_.start();
 }
 
@@ -87,9 +95,12 @@ void ThumbnailBar::resizeEvent(QResizeEvent *event)
 
 void ThumbnailBar::requestVisible()
 {
+    // While scrolling, what will be in view when it stops: the cells passed on the way
+    // are not worth a decode each.
+    const double offset = isScrolling() ? scrollTo_ : offset_;
     const QList<QUrl> &files = state_.imageFiles();
     const QList<int> order =
-        strip::requestOrder(offset_, width(), int(files.size()), state_.currentIndex());
+        strip::requestOrder(offset, width(), int(files.size()), state_.currentIndex());
     QSet<QUrl> wanted;
     for (int i : order)
         wanted.insert(files[i]);
@@ -122,7 +133,7 @@ void ThumbnailBar::paintEvent(QPaintEvent *)
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     const std::optional<QUrl> &current = state_.currentURL();
-    const int first = std::max(0, strip::cellAt(offset_, int(files.size())) - 1);
+    const int first = std::max(0, int((offset_ - strip::padding) / (strip::cell + strip::spacing)));
     for (int i = first; i < files.size(); ++i) {
         const QRectF cell = cellRect(i);
         if (cell.left() > width())

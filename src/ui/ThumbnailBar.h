@@ -1,9 +1,10 @@
 #pragma once
 
+#include "core/runtime/Transition.h"
+
 #include <QHash>
 #include <QSet>
 #include <QUrl>
-#include <QVariantAnimation>
 #include <QWidget>
 
 namespace orva {
@@ -25,7 +26,7 @@ public:
     QRectF cellRect(int index) const;
     // Files whose thumbnails this strip is waiting for.
     const QSet<QUrl> &pending() const { return pending_; }
-    bool isScrolling() const { return scroll_.state() == QAbstractAnimation::Running; }
+    bool isScrolling() const { return scroll_.isRunning(); }
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -43,7 +44,9 @@ private:
     AppState &state_;
     ThumbnailCache &cache_;
     double offset_ = 0;
-    QVariantAnimation scroll_;
+    // The centring scroll, from `scrollFrom_` to `scrollTo_`.
+    Transition scroll_;
+    double scrollFrom_ = 0, scrollTo_ = 0;
     QSet<QUrl> pending_;
     // Files that gave no thumbnail while in view; asked again once scrolled away and back.
     QSet<QUrl> failed_;

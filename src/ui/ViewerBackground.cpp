@@ -46,19 +46,16 @@ void paintBackground(QPainter &painter, const QRect &area, BackgroundStyle style
     }
 }
 
-BlurredBackground::BlurredBackground(ThumbnailCache &cache, QObject *parent)
-    : QObject(parent), cache_(cache)
+BlurredBackground::BlurredBackground(ThumbnailCache &cache, Scheduler &scheduler, QObject *parent)
+    : QObject(parent), cache_(cache),
+      fade_(scheduler, background::crossFadeMilliseconds / 1000.0, [this](double t) {
+          if (t >= 1.0) {
+              previous_ = QImage();
+              old_ = QImage();
+          }
+          emit changed();
+      })
 {
-    fade_.setDuration(background::crossFadeMilliseconds);
-    fade_.setEasingCurve(QEasingCurve::InOutQuad);
-    fade_.setStartValue(0.0);
-    fade_.setEndValue(1.0);
-    connect(&fade_, &QVariantAnimation::valueChanged, this, &BlurredBackground::changed);
-    connect(&fade_, &QVariantAnimation::finished, this, [this] {
-        previous_ = QImage();
-        old_ = QImage();
-        emit changed();
-    });
     // A rotation saved or the file replaced: its new thumbnail replaces the old one.
     connect(&cache_, &ThumbnailCache::thumbnailInvalidated, this, [this](const QUrl &url) {
         if (url_ && *url_ == url)
@@ -130,7 +127,7 @@ void BlurredBackground::paint(QPainter &painter, const QRect &area)
     size_ = area.size();
     painter.save();
     painter.setClipRect(area);
-    const double t = isFading() ? fade_.currentValue().toDouble() : 1.0;
+    const double t = fade_.value();
     if (!previous_.isNull() && t < 1.0) {
         // Fades out when nothing replaces it; otherwise the new one fades in over it.
         painter.setOpacity(thumbnail_.isNull() ? 1.0 - t : 1.0);

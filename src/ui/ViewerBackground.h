@@ -1,13 +1,13 @@
 #pragma once
 
 #include "core/model/Enums.h"
+#include "core/runtime/Transition.h"
 
 #include <QImage>
 #include <QObject>
 #include <QPainter>
 #include <QRect>
 #include <QUrl>
-#include <QVariantAnimation>
 
 #include <optional>
 
@@ -28,14 +28,14 @@ class BlurredBackground : public QObject {
     Q_OBJECT
 
 public:
-    explicit BlurredBackground(ThumbnailCache &cache, QObject *parent = nullptr);
+    BlurredBackground(ThumbnailCache &cache, Scheduler &scheduler, QObject *parent = nullptr);
 
     // The current image; with `active` false (another style) nothing is asked for.
     void setSource(const std::optional<QUrl> &url, bool active);
     // Black, then the blurred thumbnail when there is one.
     void paint(QPainter &painter, const QRect &area);
     bool hasThumbnail() const { return !thumbnail_.isNull(); }
-    bool isFading() const { return fade_.state() == QAbstractAnimation::Running; }
+    bool isFading() const { return fade_.isRunning(); }
 
 signals:
     void changed();
@@ -53,7 +53,7 @@ private:
     QImage current_, old_; // the blurred images at the size last painted
     qint64 currentKey_ = 0, oldKey_ = 0;
     QSize size_;
-    QVariantAnimation fade_;
+    Transition fade_;
 };
 
 } // namespace viewer

@@ -1,11 +1,11 @@
-// The desktop's shared thumbnail folder: names, text chunks, modes, staleness, failure
-// entries, and entries that must not be trusted.
+// The desktop's shared thumbnail folder under the thumbnail cache: names, text chunks and
+// modes other programs rely on, staleness, failure entries, and entries not to be trusted.
+#include "core/thumbnails/ThumbnailCache.h"
 #include "platform/thumbnails/FreedesktopThumbnails.h"
+#include "support/TestServices.h"
 
 #include <QCryptographicHash>
 #include <QDir>
-#include <QFile>
-#include <QImageReader>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -13,6 +13,7 @@
 #include <utime.h>
 
 using namespace orva;
+using namespace orva::test;
 
 namespace {
 
@@ -26,24 +27,24 @@ QImage filled(QSize size, const QColor &colour)
 int modeOf(const QString &path)
 {
     struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return -1;
-    return int(st.st_mode & 07777);
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
 }
 
 void setMTime(const QString &path, qint64 seconds)
 {
     const utimbuf times{seconds, seconds};
-    QCOMPARE(::utime(QFile::encodeName(path).constData(), &times), 0);
+    ::utime(QFile::encodeName(path).constData(), &times);
 }
 
+// A photo in a home of its own, and the thumbnail folder of that home.
 struct Setup {
     QTemporaryDir home;
     QString root = home.filePath(QStringLiteral("cache/thumbnails"));
     FreedesktopThumbnails store{root};
+    FakeImageService images;
     QString photo = home.filePath(QStringLiteral("photos/a b.jpg"));
     QUrl url = QUrl::fromLocalFile(photo);
-    QDateTime modified;
+    QString entry;
     Setup()
     {
         QDir(home.path()).mkpath(QStringLiteral("photos"));
@@ -52,8 +53,9 @@ struct Setup {
             f.write("not really a jpeg");
         f.close();
         setMTime(photo, 1700000000);
-        modified = QFileInfo(photo).lastModified();
+        entry = store.entryPath(photo, QStringLiteral("normal"));
     }
+    std::optional<QImage> thumbnail() { return makeCachedThumbnail(images, &store, url); }
 };
 
 } // namespace
@@ -66,7 +68,6 @@ private slots:
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QByteArray>("uri");
-        QTest::newRow("plain") << "/home/u/a.jpg" << QByteArray("file:///home/u/a.jpg");
         QTest::newRow("space and hash") << "/p/a b#1.jpg" << QByteArray("file:///p/a%20b%231.jpg");
         QTest::newRow("kept marks")
             << "/p/(x)!~*'$&+,:=@.png" << QByteArray("file:///p/(x)!~*'$&+,:=@.png");
@@ -83,120 +84,116 @@ private slots:
         QCOMPARE(FreedesktopThumbnails::canonicalUri(path), uri);
     }
 
-    void roundTripAndStaleness()
+    void madeOnceThenReadBackUntilTheFileChanges()
     {
         Setup s;
-        QVERIFY(!s.store.load(s.url));
-        s.store.save(s.url, filled({400, 300}, Qt::red), s.modified);
+        s.images.thumbnails.insert(QStringLiteral("a b.jpg"), filled({400, 300}, Qt::red));
+        QCOMPARE(s.thumbnail()->size(), QSize(120, 90));
+        QCOMPARE(s.images.thumbnailCalls.load(), 1);
 
-        // Named by the MD5 of the URI, 128 pixels, with the URI and time it was made from.
-        const QByteArray md5 = QCryptographicHash::hash(
-            "file://" + QFile::encodeName(s.photo).replace(" ", "%20"), QCryptographicHash::Md5);
-        const QString entry = s.root + QStringLiteral("/normal/") +
-                              QString::fromLatin1(md5.toHex()) + QStringLiteral(".png");
-        QCOMPARE(s.store.entryPath(s.photo, QStringLiteral("normal")), entry);
-        QImage written(entry);
+        // Named by the MD5 of the URI, 128 pixels, with the URI and time it was made from,
+        // private to the user.
+        const QByteArray uri = "file://" + QFile::encodeName(s.photo).replace(" ", "%20");
+        QCOMPARE(s.entry, s.root + QStringLiteral("/normal/") +
+                              QString::fromLatin1(
+                                  QCryptographicHash::hash(uri, QCryptographicHash::Md5).toHex()) +
+                              QStringLiteral(".png"));
+        const QImage written(s.entry);
         QCOMPARE(written.size(), QSize(128, 96));
-        QCOMPARE(written.text(QStringLiteral("Thumb::URI")),
-                 QString::fromUtf8(FreedesktopThumbnails::canonicalUri(s.photo)));
+        QCOMPARE(written.text(QStringLiteral("Thumb::URI")).toUtf8(), uri);
         QCOMPARE(written.text(QStringLiteral("Thumb::MTime")), QStringLiteral("1700000000"));
-        QCOMPARE(modeOf(entry), 0600);
+        QCOMPARE(modeOf(s.entry), 0600);
         for (const QString &dir : {s.root, s.root + QStringLiteral("/normal")})
             QCOMPARE(modeOf(dir), 0700);
         QCOMPARE(QDir(s.root + QStringLiteral("/normal")).entryList(QDir::Files).size(), 1);
 
-        const std::optional<QImage> back = s.store.load(s.url);
-        QVERIFY(back);
-        QCOMPARE(back->size(), QSize(128, 96));
-        QCOMPARE(back->pixel(64, 48), qRgb(255, 0, 0));
+        // Served from the folder without a decode.
+        QCOMPARE(s.thumbnail()->pixel(60, 45), qRgb(255, 0, 0));
+        QCOMPARE(s.images.thumbnailCalls.load(), 1);
 
-        // The file changes: the entry no longer serves.
+        // The file changes: the entry no longer serves, and is replaced.
         setMTime(s.photo, 1700000100);
-        QVERIFY(!s.store.load(s.url));
+        s.images.thumbnails.insert(QStringLiteral("a b.jpg"), filled({400, 300}, Qt::blue));
+        QCOMPARE(s.thumbnail()->pixel(60, 45), qRgb(0, 0, 255));
+        QCOMPARE(s.images.thumbnailCalls.load(), 2);
+        QCOMPARE(QImage(s.entry).text(QStringLiteral("Thumb::MTime")),
+                 QStringLiteral("1700000100"));
 
-        // Removal takes the entry away.
-        s.store.save(s.url, filled({64, 64}, Qt::blue), QFileInfo(s.photo).lastModified());
-        QVERIFY(s.store.load(s.url));
-        s.store.remove(s.url);
-        QVERIFY(!QFile::exists(entry));
-    }
-
-    void failureEntries()
-    {
-        Setup s;
-        s.store.saveFailure(s.url, s.modified);
+        // No thumbnail can be made: a failure entry, which a later success removes.
+        s.images.failing.insert(QStringLiteral("a b.jpg"));
+        setMTime(s.photo, 1700000200);
+        QVERIFY(!s.thumbnail());
         const QString fail = s.store.entryPath(s.photo, QStringLiteral("fail/orva"));
-        QImage written(fail);
-        QVERIFY(!written.isNull());
-        QCOMPARE(written.text(QStringLiteral("Thumb::MTime")), QStringLiteral("1700000000"));
+        QCOMPARE(QImage(fail).text(QStringLiteral("Thumb::MTime")), QStringLiteral("1700000200"));
         QCOMPARE(modeOf(fail), 0600);
-        QVERIFY(!s.store.load(s.url)); // a failure is not a thumbnail
-        // A thumbnail made later replaces the failure.
-        s.store.save(s.url, filled({50, 50}, Qt::green), s.modified);
+        s.images.failing.clear();
+        QVERIFY(s.thumbnail());
         QVERIFY(!QFile::exists(fail));
-        QVERIFY(s.store.load(s.url));
+
+        // Invalidation takes the entry away.
+        s.store.remove(s.url);
+        QVERIFY(!QFile::exists(s.entry));
     }
 
     void untrustedEntriesAreIgnoredAndReplaced_data()
     {
-        QTest::addColumn<QByteArray>("contents");
-        QTest::addColumn<QString>("uri");
-        QTest::newRow("garbage") << QByteArray("\x89PNG\r\n\x1a\nnot really") << QString();
-        QTest::newRow("foreign uri") << QByteArray() << QStringLiteral("file:///elsewhere.jpg");
-        QTest::newRow("huge header") << QByteArray("huge") << QString();
-        QTest::newRow("no chunks") << QByteArray("plain") << QString();
+        QTest::addColumn<QByteArray>("contents"); // written as they are
+        QTest::addColumn<QSize>("size");          // else a PNG of this size...
+        QTest::addColumn<QString>("uri");         // ...claiming this file
+        QTest::newRow("garbage") << QByteArray("\x89PNG\r\n\x1a\nnot really") << QSize() << "";
+        QTest::newRow("no text chunks") << QByteArray() << QSize(10, 10) << "";
+        QTest::newRow("foreign uri") << QByteArray() << QSize(10, 10) << "file:///elsewhere.jpg";
+        QTest::newRow("too large") << QByteArray() << QSize(4000, 10) << "own";
     }
     void untrustedEntriesAreIgnoredAndReplaced()
     {
         QFETCH(QByteArray, contents);
+        QFETCH(QSize, size);
         QFETCH(QString, uri);
         Setup s;
-        // Made by hand, as another program (or a broken one) might have left it.
-        s.store.save(s.url, filled({10, 10}, Qt::red), s.modified);
-        const QString entry = s.store.entryPath(s.photo, QStringLiteral("normal"));
-        QFile::remove(entry);
-        if (!uri.isEmpty() || contents == "huge" || contents == "plain") {
-            QImage fake = filled(contents == "huge" ? QSize(4000, 10) : QSize(10, 10), Qt::red);
+        QDir().mkpath(s.root + QStringLiteral("/normal"));
+        if (size.isValid()) {
+            QImage fake = filled(size, Qt::green);
             if (!uri.isEmpty()) {
-                fake.setText(QStringLiteral("Thumb::URI"), uri);
+                fake.setText(QStringLiteral("Thumb::URI"),
+                             uri == QLatin1String("own")
+                                 ? QString::fromUtf8(FreedesktopThumbnails::canonicalUri(s.photo))
+                                 : uri);
                 fake.setText(QStringLiteral("Thumb::MTime"), QStringLiteral("1700000000"));
             }
-            QVERIFY(fake.save(entry, "PNG"));
+            QVERIFY(fake.save(s.entry, "PNG"));
         } else {
-            QFile f(entry);
+            QFile f(s.entry);
             QVERIFY(f.open(QIODevice::WriteOnly));
             f.write(contents);
         }
         QVERIFY(!s.store.load(s.url));
-        s.store.save(s.url, filled({20, 20}, Qt::blue), s.modified);
-        QCOMPARE(s.store.load(s.url)->pixel(5, 5), qRgb(0, 0, 255));
+        QCOMPARE(s.thumbnail()->pixel(5, 5), QColor(Qt::gray).rgb()); // made, not read
+        QVERIFY(s.store.load(s.url));                                 // and replaced
     }
 
-    void neverForFilesInsideTheThumbnailFolder()
+    void noDiskTierInsideTheThumbnailFolderOrWhereNothingCanBeWritten()
     {
         Setup s;
-        s.store.save(s.url, filled({10, 10}, Qt::red), s.modified);
-        const QString entry = s.store.entryPath(s.photo, QStringLiteral("normal"));
-        const QUrl inside = QUrl::fromLocalFile(entry);
-        s.store.save(inside, filled({10, 10}, Qt::red), QFileInfo(entry).lastModified());
-        s.store.saveFailure(inside, QFileInfo(entry).lastModified());
-        QVERIFY(!s.store.load(inside));
+        QVERIFY(s.thumbnail());
+        // The entry itself is an image file, but thumbnails of thumbnails would only multiply.
+        const QUrl inside = QUrl::fromLocalFile(s.entry);
+        QVERIFY(makeCachedThumbnail(s.images, &s.store, inside));
+        s.images.failing.insert(QFileInfo(s.entry).fileName());
+        QVERIFY(!makeCachedThumbnail(s.images, &s.store, inside));
         QCOMPARE(QDir(s.root + QStringLiteral("/normal")).entryList(QDir::Files).size(), 1);
         QVERIFY(!QDir(s.root + QStringLiteral("/fail")).exists());
-    }
 
-    void anUnwritableFolderMeansNoDiskTier()
-    {
-        Setup s;
-        QDir(s.home.path()).mkpath(QStringLiteral("cache"));
-        QFile::setPermissions(s.home.filePath(QStringLiteral("cache")),
-                              QFile::ReadOwner | QFile::ExeOwner);
-        if (QFileInfo(s.home.filePath(QStringLiteral("cache"))).isWritable())
+        // A cache folder that cannot be written: thumbnails are still made, just not kept.
+        Setup locked;
+        const QString cache = locked.home.filePath(QStringLiteral("cache"));
+        QDir().mkpath(cache);
+        QFile::setPermissions(cache, QFile::ReadOwner | QFile::ExeOwner);
+        if (QFileInfo(cache).isWritable())
             QSKIP("running with privileges that ignore folder modes");
-        s.store.save(s.url, filled({10, 10}, Qt::red), s.modified);
-        QVERIFY(!s.store.load(s.url));
-        QFile::setPermissions(s.home.filePath(QStringLiteral("cache")),
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QVERIFY(locked.thumbnail());
+        QVERIFY(!QFile::exists(locked.entry));
+        QFile::setPermissions(cache, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
 };
 

@@ -48,6 +48,8 @@ public:
 
     void setGated(bool gated);
     void release(const QString &fileName);
+    // Lets every held-back call finish, for good.
+    void releaseAll();
     void blockProperties(const QString &fileName); // readProperties waits for release()
 
     QSize fullSize{4000, 3000};
@@ -69,6 +71,7 @@ private:
     mutable QMutex mutex_;
     mutable QWaitCondition released_;
     bool gated_ = false;
+    bool releasedAll_ = false;
     QSet<QString> releasedNames_;
     QSet<QString> blockedProperties_;
 };
@@ -185,6 +188,8 @@ public:
 // The task runtime comes last so that it is destroyed first, waiting for background work
 // that still uses the other services.
 struct TestServices {
+    // A test that failed half-way leaves no background work waiting for a release.
+    ~TestServices() { images.releaseAll(); }
     MemorySettingsStore settings;
     VirtualScheduler scheduler;
     FakeImageService images;
