@@ -35,7 +35,7 @@ ImageViewer::ImageViewer(AppState &state, ViewerCommands &commands, QWidget *par
       histogram_(new HistogramView(state.services().images, state.services().tasks, this)),
       navigator_(new NavigatorOverlay(this)), status_(new StatusPill(this)),
       strip_(new ThumbnailBar(state, state.services().thumbnails, this)),
-      blurred_(new viewer::BlurredBackground(state.services().thumbnails,
+      blurred_(new viewer::BlurredBackground(state.services().thumbnails, state.services().tasks,
                                              state.services().scheduler, this))
 {
     connect(blurred_, &viewer::BlurredBackground::changed, this, qOverload<>(&QWidget::update));

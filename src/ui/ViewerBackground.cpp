@@ -1,5 +1,6 @@
 #include "ui/ViewerBackground.h"
 
+#include "core/runtime/TaskRuntime.h"
 #include "core/thumbnails/ThumbnailCache.h"
 #include "core/view/ThumbnailStrip.h"
 
@@ -46,13 +47,12 @@ void paintBackground(QPainter &painter, const QRect &area, BackgroundStyle style
     }
 }
 
-BlurredBackground::BlurredBackground(ThumbnailCache &cache, Scheduler &scheduler, QObject *parent)
-    : QObject(parent), cache_(cache),
+BlurredBackground::BlurredBackground(ThumbnailCache &cache, TaskRuntime &tasks,
+                                     Scheduler &scheduler, QObject *parent)
+    : QObject(parent), cache_(cache), tasks_(tasks),
       fade_(scheduler, background::crossFadeMilliseconds / 1000.0, [this](double t) {
-          if (t >= 1.0) {
-              previous_ = QImage();
+          if (t >= 1.0)
               old_ = QImage();
-          }
           emit changed();
       })
 {
@@ -89,53 +89,66 @@ void BlurredBackground::request()
 
 void BlurredBackground::setThumbnail(const QImage &thumbnail)
 {
-    if (thumbnail.cacheKey() == thumbnail_.cacheKey() && !thumbnail.isNull())
+    if (thumbnail.cacheKey() == thumbnail_.cacheKey() ||
+        (thumbnail.isNull() && thumbnail_.isNull()))
         return;
-    if (thumbnail.isNull() && thumbnail_.isNull())
-        return;
-    previous_ = thumbnail_;
-    old_ = current_;
-    oldKey_ = currentKey_;
     thumbnail_ = thumbnail;
-    current_ = QImage();
-    currentKey_ = 0;
-    fade_.stop();
+    if (!thumbnail_.isNull()) {
+        compose(); // fades in once made
+        return;
+    }
+    ++composeSerial_; // nothing to show: what is shown fades out
+    old_ = shown_;
+    shown_ = QImage();
+    shownFrom_ = 0;
     fade_.start();
-    emit changed();
 }
 
-const QImage &BlurredBackground::composite(const QImage &thumbnail, QSize size, QImage &cache,
-                                           qint64 &key)
+void BlurredBackground::compose()
 {
-    // Made once per thumbnail and window size: painting is then a plain copy.
-    if (cache.isNull() || key != thumbnail.cacheKey()) {
-        cache = background::blurredBackground(thumbnail, size)
-                    .scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-        key = thumbnail.cacheKey();
-    }
-    return cache;
+    if (thumbnail_.isNull() || size_.isEmpty())
+        return; // made at the first paint, when the size is known
+    const quint64 serial = ++composeSerial_;
+    const QImage thumbnail = thumbnail_;
+    const QSize size = size_;
+    // Scaling up to the window costs more than a frame: it is done off the main thread.
+    tasks_
+        .run(TaskPriority::userInitiated,
+             [thumbnail, size](const CancellationToken &) {
+                 return background::blurredBackground(thumbnail, size)
+                     .scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+             })
+        .then(this, [this, serial, from = thumbnail.cacheKey()](const std::optional<QImage> &r) {
+            if (serial != composeSerial_ || !r)
+                return; // another thumbnail or size came meanwhile
+            if (from != shownFrom_) {
+                old_ = shown_;
+                fade_.start();
+            }
+            shown_ = *r;
+            shownFrom_ = from;
+            emit changed();
+        });
 }
 
 void BlurredBackground::paint(QPainter &painter, const QRect &area)
 {
     painter.fillRect(area, Qt::black);
-    const bool resized = area.size() != size_;
-    if (resized) {
-        current_ = QImage();
-        old_ = QImage();
+    if (area.size() != size_) {
+        size_ = area.size();
+        compose(); // until it comes, the last picture is drawn stretched
     }
-    size_ = area.size();
     painter.save();
     painter.setClipRect(area);
     const double t = fade_.value();
-    if (!previous_.isNull() && t < 1.0) {
+    if (!old_.isNull() && t < 1.0) {
         // Fades out when nothing replaces it; otherwise the new one fades in over it.
-        painter.setOpacity(thumbnail_.isNull() ? 1.0 - t : 1.0);
-        painter.drawImage(area, composite(previous_, size_, old_, oldKey_));
+        painter.setOpacity(shown_.isNull() ? 1.0 - t : 1.0);
+        painter.drawImage(area, old_);
     }
-    if (!thumbnail_.isNull()) {
+    if (!shown_.isNull()) {
         painter.setOpacity(t);
-        painter.drawImage(area, composite(thumbnail_, size_, current_, currentKey_));
+        painter.drawImage(area, shown_);
     }
     painter.restore();
 }

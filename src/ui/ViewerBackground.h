@@ -13,6 +13,7 @@
 
 namespace orva {
 
+class TaskRuntime;
 class ThumbnailCache;
 
 namespace viewer {
@@ -22,13 +23,14 @@ namespace viewer {
 void paintBackground(QPainter &painter, const QRect &area, BackgroundStyle style);
 
 // The blurred, darkened copy of the current image behind it, made from the shared cache's
-// small thumbnail (never from the decoded image). A new thumbnail fades in over the last
-// one, whose colours stay until it arrives.
+// small thumbnail (never from the decoded image) on a worker thread, at the size of the
+// window. A new thumbnail fades in over the last one, whose colours stay until it arrives.
 class BlurredBackground : public QObject {
     Q_OBJECT
 
 public:
-    BlurredBackground(ThumbnailCache &cache, Scheduler &scheduler, QObject *parent = nullptr);
+    BlurredBackground(ThumbnailCache &cache, TaskRuntime &tasks, Scheduler &scheduler,
+                      QObject *parent = nullptr);
 
     // The current image; with `active` false (another style) nothing is asked for.
     void setSource(const std::optional<QUrl> &url, bool active);
@@ -43,16 +45,18 @@ signals:
 private:
     void request();
     void setThumbnail(const QImage &thumbnail);
-    const QImage &composite(const QImage &thumbnail, QSize size, QImage &cache, qint64 &key);
+    void compose();
 
     ThumbnailCache &cache_;
+    TaskRuntime &tasks_;
     std::optional<QUrl> url_;
     bool active_ = false;
     quint64 requestSerial_ = 0;
-    QImage thumbnail_, previous_;
-    QImage current_, old_; // the blurred images at the size last painted
-    qint64 currentKey_ = 0, oldKey_ = 0;
-    QSize size_;
+    QImage thumbnail_;     // the latest thumbnail; null when there is none
+    QImage shown_, old_;   // blurred pictures: the one shown (fading in) and the one it covers
+    qint64 shownFrom_ = 0; // cache key of the thumbnail `shown_` was made from
+    QSize size_;           // of the area last painted
+    quint64 composeSerial_ = 0;
     Transition fade_;
 };
 

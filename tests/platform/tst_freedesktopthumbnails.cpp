@@ -14,6 +14,7 @@
 
 using namespace orva;
 using namespace orva::test;
+using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
@@ -73,9 +74,8 @@ private slots:
             << "/p/(x)!~*'$&+,:=@.png" << QByteArray("file:///p/(x)!~*'$&+,:=@.png");
         QTest::newRow("escaped") << "/p/a;b?[c]%.png"
                                  << QByteArray("file:///p/a%3Bb%3F%5Bc%5D%25.png");
-        QTest::newRow("utf-8") << QString::fromUtf8("/p/é.jpg")
-                               << QByteArray("file:///p/%C3%A9.jpg");
-        QTest::newRow("cleaned") << "/p/./q/../a.jpg" << QByteArray("file:///p/a.jpg");
+        QTest::newRow("utf-8, cleaned")
+            << QString::fromUtf8("/p/./q/../é.jpg") << QByteArray("file:///p/%C3%A9.jpg");
     }
     void canonicalUri()
     {
@@ -94,10 +94,8 @@ private slots:
         // Named by the MD5 of the URI, 128 pixels, with the URI and time it was made from,
         // private to the user.
         const QByteArray uri = "file://" + QFile::encodeName(s.photo).replace(" ", "%20");
-        QCOMPARE(s.entry, s.root + QStringLiteral("/normal/") +
-                              QString::fromLatin1(
-                                  QCryptographicHash::hash(uri, QCryptographicHash::Md5).toHex()) +
-                              QStringLiteral(".png"));
+        const QByteArray md5 = QCryptographicHash::hash(uri, QCryptographicHash::Md5).toHex();
+        QCOMPARE(s.entry, s.root + u"/normal/"_s + QString::fromLatin1(md5) + u".png"_s);
         const QImage written(s.entry);
         QCOMPARE(written.size(), QSize(128, 96));
         QCOMPARE(written.text(QStringLiteral("Thumb::URI")).toUtf8(), uri);
@@ -105,7 +103,6 @@ private slots:
         QCOMPARE(modeOf(s.entry), 0600);
         for (const QString &dir : {s.root, s.root + QStringLiteral("/normal")})
             QCOMPARE(modeOf(dir), 0700);
-        QCOMPARE(QDir(s.root + QStringLiteral("/normal")).entryList(QDir::Files).size(), 1);
 
         // Served from the folder without a decode.
         QCOMPARE(s.thumbnail()->pixel(60, 45), qRgb(255, 0, 0));
@@ -141,7 +138,6 @@ private slots:
         QTest::addColumn<QSize>("size");          // else a PNG of this size...
         QTest::addColumn<QString>("uri");         // ...claiming this file
         QTest::newRow("garbage") << QByteArray("\x89PNG\r\n\x1a\nnot really") << QSize() << "";
-        QTest::newRow("no text chunks") << QByteArray() << QSize(10, 10) << "";
         QTest::newRow("foreign uri") << QByteArray() << QSize(10, 10) << "file:///elsewhere.jpg";
         QTest::newRow("too large") << QByteArray() << QSize(4000, 10) << "own";
     }
@@ -184,16 +180,13 @@ private slots:
         QCOMPARE(QDir(s.root + QStringLiteral("/normal")).entryList(QDir::Files).size(), 1);
         QVERIFY(!QDir(s.root + QStringLiteral("/fail")).exists());
 
-        // A cache folder that cannot be written: thumbnails are still made, just not kept.
-        Setup locked;
-        const QString cache = locked.home.filePath(QStringLiteral("cache"));
-        QDir().mkpath(cache);
-        QFile::setPermissions(cache, QFile::ReadOwner | QFile::ExeOwner);
-        if (QFileInfo(cache).isWritable())
-            QSKIP("running with privileges that ignore folder modes");
-        QVERIFY(locked.thumbnail());
-        QVERIFY(!QFile::exists(locked.entry));
-        QFile::setPermissions(cache, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        // A cache folder that cannot be made (a file is in its way, which no privilege gets
+        // past): thumbnails are still made, just not kept.
+        Setup blocked;
+        QFile blocker(blocked.home.filePath(u"cache"_s));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        QVERIFY(blocked.thumbnail());
+        QVERIFY(!blocked.store.load(blocked.url));
     }
 };
 
