@@ -6,7 +6,9 @@
 // CameraStrip: twenty 24 MP camera JPEGs (Exif thumbnails) filling the cache from cold and
 // from warm desktop thumbnails, against the same files without an embedded thumbnail, which
 // need a bounded decode each; all in one run.
-// BlurredSwitch: the blurred background chosen while a 24 MP photo is shown.
+// BlurredSwitch: the blurred background chosen while a 24 MP photo is shown, its thumbnail
+// not yet made (cold) and already kept (warm), against a flat grey chosen alone and while a
+// worker decodes; with the main thread's own CPU time over the cold switch.
 #include "core/settings/Settings.h"
 #include "core/view/ThumbnailStrip.h"
 #include "platform/thumbnails/FreedesktopThumbnails.h"
@@ -39,6 +41,15 @@ double peakRssMb()
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss / 1024.0;
+}
+
+// CPU time of the calling thread.
+double mainThreadCpuMs()
+{
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
 }
 
 const QTemporaryDir &smallFolder()
@@ -178,7 +189,8 @@ BENCHMARK(BM_Thumbnails_CameraStrip)->Unit(benchmark::kMillisecond)->UseRealTime
 static void BM_Thumbnails_BlurredSwitch(benchmark::State &state)
 {
     const QTemporaryDir &folder = cameraFolder();
-    double worst = 0, flat = 0, blurMs = 0;
+    double worst = 0, flat = 0, blurMs = 0, fadeWorst = 0, warm = 0, busy = 0, coldCpu = 0,
+           coldWall = 0;
     for (auto _ : state) {
         BenchServices services;
         Settings(services.settings).setBackgroundStyle(BackgroundStyle::black);
@@ -206,11 +218,42 @@ static void BM_Thumbnails_BlurredSwitch(benchmark::State &state)
         flat = std::max(flat, flatMeter.worst());
 
         StallMeter meter;
+        const double cpuBefore = mainThreadCpuMs();
         Settings(services.settings).setBackgroundStyle(BackgroundStyle::blurred);
-        waitUntil([&] { return blurred.hasThumbnail(); });
-        settle();
+        waitUntil([&] { return blurred.isFading(); });
         meter.stop();
+        coldCpu = std::max(coldCpu, mainThreadCpuMs() - cpuBefore);
+        coldWall = std::max(coldWall, double(meter.elapsedMs()));
+        StallMeter fadeMeter;
+        settle();
+        fadeMeter.stop();
         worst = std::max(worst, meter.worst());
+        fadeWorst = std::max(fadeWorst, fadeMeter.worst());
+
+        // The flat grey again while another photo's thumbnail is being decoded: what the
+        // worker alone costs the main thread on this machine.
+        Settings(services.settings).setBackgroundStyle(BackgroundStyle::black);
+        settle();
+        bool decoded = false;
+        QObject context;
+        services.thumbnails.thumbnailForURL(
+            QUrl::fromLocalFile(folder.filePath(QStringLiteral("bare/01.jpg"))), &context,
+            [&](const std::optional<QImage> &) { decoded = true; });
+        StallMeter busyMeter;
+        Settings(services.settings).setBackgroundStyle(BackgroundStyle::darkGray);
+        waitUntil([&] { return decoded; });
+        busyMeter.stop();
+        busy = std::max(busy, busyMeter.worst());
+
+        // Again with the photo's thumbnail already kept (as when the strip has shown it):
+        // nothing is decoded meanwhile.
+        Settings(services.settings).setBackgroundStyle(BackgroundStyle::darkGray);
+        settle();
+        StallMeter warmMeter;
+        Settings(services.settings).setBackgroundStyle(BackgroundStyle::blurred);
+        settle();
+        warmMeter.stop();
+        warm = std::max(warm, warmMeter.worst());
 
         // The blur's own share: made from the thumbnail and brought to the window's size.
         QElapsedTimer clock;
@@ -223,6 +266,11 @@ static void BM_Thumbnails_BlurredSwitch(benchmark::State &state)
     }
     state.counters["worst_stall_ms"] = worst;
     state.counters["blur_compose_ms"] = blurMs;
+    state.counters["fade_stall_ms"] = fadeWorst;
+    state.counters["warm_stall_ms"] = warm;
+    state.counters["cold_main_cpu_ms"] = coldCpu;
+    state.counters["cold_wall_ms"] = coldWall;
+    state.counters["flat_while_decoding_stall_ms"] = busy;
     state.counters["flat_grey_stall_ms"] = flat;
     state.counters["ratio_to_flat"] = worst / flat;
 }
