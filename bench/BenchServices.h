@@ -9,6 +9,7 @@
 #include "core/services/ScreenInfo.h"
 #include "core/services/TagStore.h"
 #include "core/state/AppState.h"
+#include "core/thumbnails/ThumbnailCache.h"
 #include "imageio/ImageIOService.h"
 #include "platform/desktop/GioDesktopServices.h"
 #include "platform/files/PosixFileOperations.h"
@@ -71,9 +72,10 @@ struct BenchServices {
     NoPointer pointer;
     PosixFileOperations files;
     GioDesktopServices desktop;
+    ThumbnailCache thumbnails{images, tasks};
     TaskRuntime tasks;
-    AppServices services{settings, scheduler, tasks,   images, screens,
-                         watchers, tags,      pointer, files,  desktop};
+    AppServices services{settings, scheduler, tasks, images,  screens,   watchers,
+                         tags,     pointer,   files, desktop, thumbnails};
 };
 
 // A viewer state on those services.

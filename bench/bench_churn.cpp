@@ -45,9 +45,10 @@ struct WatchingServices {
     NoPointer pointer;
     PosixFileOperations files;
     GioDesktopServices desktop;
+    ThumbnailCache thumbnails{images, tasks};
     TaskRuntime tasks;
-    AppServices services{settings, scheduler, tasks,   images, screens,
-                         watchers, tags,      pointer, files,  desktop};
+    AppServices services{settings, scheduler, tasks, images,  screens,   watchers,
+                         tags,     pointer,   files, desktop, thumbnails};
 };
 
 QByteArray smallPhoto()

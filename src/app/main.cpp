@@ -2,6 +2,7 @@
 #include "core/listing/FolderListing.h"
 #include "core/runtime/Scheduler.h"
 #include "core/runtime/TaskRuntime.h"
+#include "core/thumbnails/ThumbnailCache.h"
 #include "imageio/ImageIOService.h"
 #include "platform/activation/WindowActivation.h"
 #include "platform/desktop/GioDesktopServices.h"
@@ -11,6 +12,7 @@
 #include "platform/screens/QtScreenInfo.h"
 #include "platform/settings/QSettingsStore.h"
 #include "platform/tags/XattrTagStore.h"
+#include "platform/thumbnails/FreedesktopThumbnails.h"
 #include "platform/watch/InotifyDirectoryWatcher.h"
 #include "ui/AppIcon.h"
 
@@ -46,9 +48,13 @@ int main(int argc, char *argv[])
     orva::QtPointerEvents pointer;
     orva::PosixFileOperations fileOperations;
     orva::GioDesktopServices desktop;
-    orva::TaskRuntime tasks; // destroyed first: its work uses the services above
-    const orva::AppServices services{settingsStore, scheduler, tasks,   images,         screens,
-                                     watchers,      tags,      pointer, fileOperations, desktop};
+    orva::FreedesktopThumbnails sharedThumbnails;
+    orva::TaskRuntime tasks; // destroyed before the services its work uses
+    // The one thumbnail cache of the process, shared by every window.
+    orva::ThumbnailCache thumbnails(images, tasks, &sharedThumbnails);
+    const orva::AppServices services{settingsStore,  scheduler, tasks,     images,
+                                     screens,        watchers,  tags,      pointer,
+                                     fileOperations, desktop,   thumbnails};
 
     orva::AppDelegate delegate(services);
     QObject::connect(&instance, &orva::SingleInstance::filesReceived, &delegate,

@@ -3,6 +3,7 @@
 #include "core/settings/Settings.h"
 #include "core/state/AppState.h"
 #include "core/view/Navigator.h"
+#include "core/view/ThumbnailStrip.h"
 #include "core/view/ViewerContent.h"
 #include "ui/FileActionDialogs.h"
 #include "ui/HistogramView.h"
@@ -10,6 +11,7 @@
 #include "ui/MetadataPanel.h"
 #include "ui/NavigatorOverlay.h"
 #include "ui/StatusPill.h"
+#include "ui/ThumbnailBar.h"
 #include "ui/ViewerBackground.h"
 #include "ui/ViewerCommands.h"
 #include "ui/ZoomableImageView.h"
@@ -31,8 +33,16 @@ ImageViewer::ImageViewer(AppState &state, ViewerCommands &commands, QWidget *par
       failure_(new MessageView(MessageView::Symbol::warning, this)),
       metadata_(new MetadataPanel(this)),
       histogram_(new HistogramView(state.services().images, state.services().tasks, this)),
-      navigator_(new NavigatorOverlay(this)), status_(new StatusPill(this))
+      navigator_(new NavigatorOverlay(this)), status_(new StatusPill(this)),
+      strip_(new ThumbnailBar(state, state.services().thumbnails, this)),
+      blurred_(new viewer::BlurredBackground(state.services().thumbnails, state.services().tasks,
+                                             state.services().scheduler, this))
 {
+    connect(blurred_, &viewer::BlurredBackground::changed, this, qOverload<>(&QWidget::update));
+    for (auto signal : {&AppState::showThumbnailBarChanged, &AppState::isSlideshowRunningChanged,
+                        &AppState::currentURLChanged, &AppState::imageFilesChanged})
+        connect(&state_, signal, this, &ImageViewer::updateStrip);
+    connect(&state_, &AppState::currentURLChanged, this, &ImageViewer::updateBlurredSource);
     setFocusPolicy(Qt::StrongFocus);
     setAcceptDrops(true);
     // Keys belong to the content, not to the scroll view inside it.
@@ -92,6 +102,7 @@ ImageViewer::ImageViewer(AppState &state, ViewerCommands &commands, QWidget *par
             state_.rescanCurrentFolder();
         else if (key == QLatin1String(SettingsKey::backgroundStyle)) {
             updateMessageColor();
+            updateBlurredSource();
             update();
         }
     });
@@ -109,6 +120,20 @@ ImageViewer::ImageViewer(AppState &state, ViewerCommands &commands, QWidget *par
     updateMessageColor();
     updateStatusBar();
     updateLayers();
+    updateStrip();
+    updateBlurredSource();
+}
+
+void ImageViewer::updateStrip()
+{
+    strip_->setVisible(strip::isShownFor(state_));
+    strip_->raise();
+}
+
+void ImageViewer::updateBlurredSource()
+{
+    blurred_->setSource(state_.currentURL(),
+                        state_.settings().backgroundStyle() == BackgroundStyle::blurred);
 }
 
 void ImageViewer::updateLayers()
@@ -128,6 +153,7 @@ void ImageViewer::updateLayers()
     metadata_->raise();
     histogram_->raise();
     status_->raise();
+    strip_->raise();
     layoutOverlays();
 }
 
@@ -170,6 +196,7 @@ void ImageViewer::layoutOverlays()
     metadata_->move(inset, inset);
     histogram_->resize(histogram_->sizeHint());
     histogram_->move(HistogramView::inset, HistogramView::inset);
+    strip_->setGeometry(0, height() - int(strip::height), width(), int(strip::height));
     updateNavigator();
     placeStatusBar();
 }
@@ -233,7 +260,11 @@ void ImageViewer::resizeEvent(QResizeEvent *event)
 void ImageViewer::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    viewer::paintBackground(painter, rect(), state_.settings().backgroundStyle());
+    const BackgroundStyle style = state_.settings().backgroundStyle();
+    if (style == BackgroundStyle::blurred)
+        blurred_->paint(painter, rect());
+    else
+        viewer::paintBackground(painter, rect(), style);
 }
 
 void ImageViewer::showEvent(QShowEvent *event)

@@ -12,13 +12,17 @@ class MessageView;
 class MetadataPanel;
 class NavigatorOverlay;
 class StatusPill;
+class ThumbnailBar;
+namespace viewer {
+class BlurredBackground;
+}
 class ViewerCommands;
 class ZoomableImageView;
 
 // The content of a viewer window, bottom layer first: background, the image view (or
 // the empty-window invitation), the navigator, the failure notice, the metadata or
-// histogram overlay and the status bar. It answers the viewer's own keys, takes dropped files and
-// shows the error alert.
+// histogram overlay, the status bar and the thumbnail strip. It answers the viewer's own keys,
+// takes dropped files and shows the error alert.
 class ImageViewer : public QWidget {
     Q_OBJECT
 
@@ -32,6 +36,8 @@ public:
     HistogramView &histogramView() const { return *histogram_; }
     NavigatorOverlay &navigator() const { return *navigator_; }
     StatusPill &statusBar() const { return *status_; }
+    ThumbnailBar &thumbnailBar() const { return *strip_; }
+    viewer::BlurredBackground &blurredBackground() const { return *blurred_; }
     // The open error alert, if any.
     QMessageBox *errorAlert() const { return errorAlert_; }
 
@@ -57,6 +63,8 @@ private:
     void updateNavigator();
     void showError();
     void currentFileChanged();
+    void updateStrip();
+    void updateBlurredSource();
 
     AppState &state_;
     ViewerCommands &commands_;
@@ -67,6 +75,8 @@ private:
     HistogramView *histogram_;
     NavigatorOverlay *navigator_;
     StatusPill *status_;
+    ThumbnailBar *strip_;
+    viewer::BlurredBackground *blurred_;
     QPointer<QMessageBox> errorAlert_;
     bool dragAcceptable_ = false;
 };

@@ -93,6 +93,11 @@ ViewerCommands::ViewerCommands(AppState &state, QWidget *window)
         state_.setOverlayMode(on ? OverlayMode::histogram : OverlayMode::none);
     });
 
+    thumbnails_ =
+        makeAction(this, labelText("Thumbnails"), {QKeySequence(Qt::CTRL | Qt::Key_T)}, true);
+    connect(thumbnails_, &QAction::triggered, this,
+            [this](bool on) { state_.setShowThumbnailBar(on); });
+
     slideshow_ = makeAction(this, labelText("Start Slideshow"),
                             {QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_S)});
     // Decided by the state at the moment of the click, not by the label.
@@ -139,6 +144,17 @@ ViewerCommands::ViewerCommands(AppState &state, QWidget *window)
                 [this, order] { state_.settings().setSortOrder(order); });
         sortOptions_ << a;
     }
+    // One application-wide setting: every window repaints when it changes.
+    background_ = new QMenu(labelText("Background"), window_);
+    auto *backgroundGroup = new QActionGroup(this);
+    for (BackgroundStyle style : allCases<BackgroundStyle>()) {
+        QAction *a = background_->addAction(label(style));
+        a->setCheckable(true);
+        backgroundGroup->addAction(a);
+        connect(a, &QAction::triggered, this,
+                [this, style] { state_.settings().setBackgroundStyle(style); });
+        backgroundOptions_ << a;
+    }
     descending_ = makeAction(this, labelText("Descending Order"), {}, true);
     connect(descending_, &QAction::triggered, this,
             [this](bool on) { state_.settings().setSortDescending(on); });
@@ -183,11 +199,11 @@ ViewerCommands::ViewerCommands(AppState &state, QWidget *window)
                         &AppState::overlayModeChanged, &AppState::isSlideshowRunningChanged,
                         &AppState::imageFilesChanged, &AppState::animationFrameCountChanged,
                         &AppState::isAnimationPausedChanged, &AppState::currentTagsChanged,
-                        &AppState::magnificationChanged})
+                        &AppState::magnificationChanged, &AppState::showThumbnailBarChanged})
         connect(&state_, signal, this, &ViewerCommands::refresh);
     connect(&state_.services().settings, &SettingsStore::valueChanged, this,
             &ViewerCommands::refresh);
-    for (QMenu *m : {animation_, tags_, sort_})
+    for (QMenu *m : {animation_, tags_, sort_, background_})
         connect(m, &QMenu::aboutToShow, this, &ViewerCommands::refresh);
     refresh();
 }
@@ -216,6 +232,11 @@ void ViewerCommands::refresh()
     for (int i = 0; i < sortOptions_.size(); ++i)
         sortOptions_[i]->setChecked(orders[i] == order);
     descending_->setChecked(settings.sortDescending());
+    thumbnails_->setChecked(state_.showThumbnailBar());
+    const auto styles = allCases<BackgroundStyle>();
+    const BackgroundStyle style = settings.backgroundStyle();
+    for (int i = 0; i < backgroundOptions_.size(); ++i)
+        backgroundOptions_[i]->setChecked(styles[i] == style);
     const bool hasFile = state_.currentURL().has_value();
     for (QAction *a : {rename_, copyTo_, moveTo_, desktopPicture_})
         a->setEnabled(hasFile);
@@ -265,13 +286,14 @@ void ViewerCommands::populateMenuBar(QMenuBar *bar)
     image->addSeparator();
     image->addActions({rotateClockwise_, rotateCounterClockwise_});
     image->addSeparator();
-    image->addActions({metadata_, histogram_});
+    image->addActions({metadata_, histogram_, thumbnails_});
     image->addSeparator();
     image->addAction(slideshow_);
     image->addMenu(animation_);
     image->addSeparator();
     image->addMenu(sort_);
     image->addAction(descending_);
+    image->addMenu(background_);
     image->addSeparator();
     image->addMenu(openWith_);
     image->addAction(desktopPicture_);
@@ -293,7 +315,9 @@ void ViewerCommands::populateContextMenu(QMenu *menu)
     menu->addSeparator();
     menu->addActions({rotateClockwise_, rotateCounterClockwise_});
     menu->addSeparator();
-    menu->addActions({metadata_, histogram_});
+    menu->addActions({metadata_, histogram_, thumbnails_});
+    menu->addSeparator();
+    menu->addMenu(background_);
     menu->addSeparator();
     menu->addAction(deleteImage_);
 }
@@ -308,6 +332,7 @@ QList<QAction *> ViewerCommands::shortcutActions() const
             autoSize_,
             zoomIn_,
             zoomOut_,
+            thumbnails_,
             slideshow_,
             copyImage_,
             rename_,

@@ -38,6 +38,8 @@ public:
     QAction *rotateCounterClockwise() const { return rotateCounterClockwise_; }
     QAction *metadata() const { return metadata_; }
     QAction *histogram() const { return histogram_; }
+    QAction *thumbnails() const { return thumbnails_; }
+    QMenu *backgroundMenu() const { return background_; }
     QAction *slideshow() const { return slideshow_; }
     QMenu *animationMenu() const { return animation_; }
     QAction *playPause() const { return playPause_; }
@@ -73,7 +75,9 @@ private:
     QAction *fit_, *actual_, *autoSize_;
     QAction *zoomIn_, *zoomOut_;
     QAction *rotateClockwise_, *rotateCounterClockwise_;
-    QAction *metadata_, *histogram_;
+    QAction *metadata_, *histogram_, *thumbnails_;
+    QMenu *background_;
+    QList<QAction *> backgroundOptions_;
     QAction *slideshow_;
     QMenu *animation_;
     QAction *playPause_, *previousFrame_, *nextFrame_;

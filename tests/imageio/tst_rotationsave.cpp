@@ -467,8 +467,10 @@ private slots:
     {
         ImageIOService images; // outlives the task runtime of t
         TestServices t;
-        const AppServices services{t.settings, t.scheduler, t.tasks,   images,  t.screens,
-                                   t.watchers, t.tags,      t.pointer, t.files, t.desktop};
+        ThumbnailCache thumbnails(images, t.tasks);
+        const AppServices services{t.settings, t.scheduler, t.tasks,   images,
+                                   t.screens,  t.watchers,  t.tags,    t.pointer,
+                                   t.files,    t.desktop,   thumbnails};
         QTemporaryDir folder;
         const QString photo = folder.filePath(QStringLiteral("photo.jpg"));
         const QString anim = folder.filePath(QStringLiteral("anim.gif"));
@@ -479,8 +481,18 @@ private slots:
         AppState s(services);
         s.open(urlOf(photo));
         QTRY_VERIFY(s.currentImage());
+        std::optional<QImage> thumbnail;
+        auto askThumbnail = [&] {
+            thumbnail.reset();
+            thumbnails.thumbnailForURL(urlOf(photo), &thumbnails,
+                                       [&](const std::optional<QImage> &r) { thumbnail = r; });
+        };
+        askThumbnail();
+        QTRY_COMPARE(thumbnail.value_or(QImage()).size(), QSize(64, 32));
         s.rotate(+1);
         QTRY_COMPARE(s.currentImage()->image->pointSize, QSizeF(32, 64));
+        askThumbnail(); // made again from the turned file
+        QTRY_COMPARE(thumbnail.value_or(QImage()).size(), QSize(32, 64));
         QCOMPARE(orientationOf(photo), 6);
         QCOMPARE(s.rotationSteps(), 0);
         QCOMPARE(cornerColours(*s.currentImage()->bitmap), QStringLiteral("BRGW"));

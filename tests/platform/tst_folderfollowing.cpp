@@ -68,9 +68,10 @@ struct LiveServices {
     FakePointer pointer;
     RefusingFileOperations files;
     FakeDesktop desktop;
+    ThumbnailCache thumbnails{images, tasks};
     TaskRuntime tasks;
-    AppServices services{settings, scheduler, tasks,   images, screens,
-                         watchers, tags,      pointer, files,  desktop};
+    AppServices services{settings, scheduler, tasks, images,  screens,   watchers,
+                         tags,     pointer,   files, desktop, thumbnails};
 };
 
 QByteArray png(Qt::GlobalColor colour, int side = 8)

@@ -111,8 +111,9 @@ private slots:
         QGuiApplication::setDesktopFileName(u"orva"_s);
         QCOMPARE(gio_.ownApplicationIdentifier(), u"orva.desktop"_s);
         TestServices t;
-        const AppServices services{t.settings, t.scheduler, t.tasks,   t.images, t.screens,
-                                   t.watchers, t.tags,      t.pointer, t.files,  gio_};
+        const AppServices services{t.settings, t.scheduler, t.tasks,     t.images,
+                                   t.screens,  t.watchers,  t.tags,      t.pointer,
+                                   t.files,    gio_,        t.thumbnails};
         TestFolder f({u"a.png"_s});
         AppState s(services);
         s.open(f.url(u"a.png"_s));

@@ -9,8 +9,8 @@ namespace orva::test {
 // for tests that link the platform library.
 struct RealFileServices : TestServices {
     PosixFileOperations posix;
-    AppServices real{settings, scheduler, tasks,   images, screens,
-                     watchers, tags,      pointer, posix,  desktop};
+    AppServices real{settings, scheduler, tasks, images,  screens,   watchers,
+                     tags,     pointer,   posix, desktop, thumbnails};
 };
 
 } // namespace orva::test

@@ -33,7 +33,8 @@ void FakeImageService::waitFor(const QString &fileName, bool always) const
 {
     QMutexLocker lock(&mutex_);
     const CancellationToken token = CancellationToken::current();
-    while ((gated_ || always) && !releasedNames_.contains(fileName) && !token.isCancelled())
+    while ((gated_ || always) && !releasedAll_ && !releasedNames_.contains(fileName) &&
+           !token.isCancelled())
         released_.wait(&mutex_, 5); // re-check cancellation now and then
 }
 
@@ -92,6 +93,7 @@ std::optional<ImageProperties> FakeImageService::readProperties(const QUrl &url)
 std::optional<QImage> FakeImageService::makeThumbnail(const QUrl &url, int maxPixelSize,
                                                       std::optional<int>) const
 {
+    ++thumbnailCalls;
     const QString name = url.fileName();
     waitFor(name, false);
     if (CancellationToken::current().isCancelled() || failing.contains(name))
@@ -142,6 +144,13 @@ void FakeImageService::release(const QString &fileName)
 {
     QMutexLocker lock(&mutex_);
     releasedNames_.insert(fileName);
+    released_.wakeAll();
+}
+
+void FakeImageService::releaseAll()
+{
+    QMutexLocker lock(&mutex_);
+    releasedAll_ = true;
     released_.wakeAll();
 }
 

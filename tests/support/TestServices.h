@@ -9,6 +9,7 @@
 #include "core/services/ScreenInfo.h"
 #include "core/services/TagStore.h"
 #include "core/state/AppServices.h"
+#include "core/thumbnails/ThumbnailCache.h"
 #include "support/MemorySettingsStore.h"
 #include "support/VirtualScheduler.h"
 
@@ -47,6 +48,8 @@ public:
 
     void setGated(bool gated);
     void release(const QString &fileName);
+    // Lets every held-back call finish, for good.
+    void releaseAll();
     void blockProperties(const QString &fileName); // readProperties waits for release()
 
     QSize fullSize{4000, 3000};
@@ -55,6 +58,7 @@ public:
     QHash<QString, QString> dateTimeOriginal; // file name -> Exif date text
     QHash<QString, QImage> thumbnails;        // file name -> thumbnail
     mutable std::atomic<int> decodeCalls = 0;
+    mutable std::atomic<int> thumbnailCalls = 0;
     mutable std::atomic<int> listings = 0;     // calls of supportedExtensions()
     mutable std::atomic<int> blockedReads = 0; // readProperties calls that had to wait
     QSet<QString> savable;
@@ -67,6 +71,7 @@ private:
     mutable QMutex mutex_;
     mutable QWaitCondition released_;
     bool gated_ = false;
+    bool releasedAll_ = false;
     QSet<QString> releasedNames_;
     QSet<QString> blockedProperties_;
 };
@@ -183,6 +188,8 @@ public:
 // The task runtime comes last so that it is destroyed first, waiting for background work
 // that still uses the other services.
 struct TestServices {
+    // A test that failed half-way leaves no background work waiting for a release.
+    ~TestServices() { images.releaseAll(); }
     MemorySettingsStore settings;
     VirtualScheduler scheduler;
     FakeImageService images;
@@ -192,9 +199,10 @@ struct TestServices {
     FakePointer pointer;
     RefusingFileOperations files;
     FakeDesktop desktop;
+    ThumbnailCache thumbnails{images, tasks}; // outlives the runtime's work
     TaskRuntime tasks;
-    AppServices services{settings, scheduler, tasks,   images, screens,
-                         watchers, tags,      pointer, files,  desktop};
+    AppServices services{settings, scheduler, tasks, images,  screens,   watchers,
+                         tags,     pointer,   files, desktop, thumbnails};
 };
 
 } // namespace orva::test

@@ -12,6 +12,7 @@ class ScreenInfo;
 class SettingsStore;
 class TagStore;
 class TaskRuntime;
+class ThumbnailCache;
 
 // The services a viewer state works through. The application passes the real ones;
 // tests pass in-memory and scripted ones and a virtual clock.
@@ -26,6 +27,7 @@ struct AppServices {
     PointerEvents &pointer;
     FileOperations &files;
     DesktopServices &desktop;
+    ThumbnailCache &thumbnails;
 };
 
 } // namespace orva

@@ -6,6 +6,7 @@
 #include "core/services/FileOperations.h"
 #include "core/services/ImageService.h"
 #include "core/state/AppState.h"
+#include "core/thumbnails/ThumbnailCache.h"
 
 #include <QCollator>
 #include <QCoreApplication>
@@ -40,9 +41,8 @@ QString fileTypeKey(const QUrl &file)
 
 void AppState::invalidateThumbnail(const QUrl &url)
 {
-    // Every path that renames or removes a file passes here: this is where the
-    // thumbnail cache will drop the file's entry.
-    Q_UNUSED(url);
+    // Every path that renames, removes or rewrites a file passes here.
+    services_.thumbnails.invalidateThumbnail(url);
 }
 
 void AppState::beginRename()

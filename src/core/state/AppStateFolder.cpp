@@ -47,6 +47,7 @@ bool AppState::forgetChangedDecodes()
         }
         currentChanged = currentChanged || (currentURL_ && it.key() == *currentURL_);
         it->task.cancel();
+        invalidateThumbnail(it.key());
         it = loadTasks_.erase(it);
     }
     return currentChanged;
