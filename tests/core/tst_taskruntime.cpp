@@ -6,12 +6,35 @@
 
 #include <atomic>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 using namespace orva;
 
 class TestTaskRuntime : public QObject {
     Q_OBJECT
 
+    QObject context_;
+
 private slots:
+    // Utility work must really run below the rest: QThread::LowPriority alone is a no-op
+    // under Linux's default scheduler.
+    void utilityWorkRunsAtALowerPriority()
+    {
+        TaskRuntime runtime;
+        auto niceness = [&](TaskPriority priority) {
+            std::optional<int> got;
+            runtime
+                .run(priority,
+                     [](const CancellationToken &) { return getpriority(PRIO_PROCESS, gettid()); })
+                .then(&context_, [&](const std::optional<int> &v) { got = v; });
+            return QTest::qWaitFor([&] { return got.has_value(); }) ? *got : -100;
+        };
+        const int base = getpriority(PRIO_PROCESS, 0);
+        QCOMPARE(niceness(TaskPriority::userInitiated), base);
+        QCOMPARE(niceness(TaskPriority::utility), std::min(base + utilityNiceness, 19));
+    }
+
     // Early and late awaiters get the same kept result, on the main thread.
     void resultIsSharedAndKept()
     {

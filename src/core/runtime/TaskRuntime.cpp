@@ -4,6 +4,12 @@
 
 #include <algorithm>
 
+#ifdef Q_OS_LINUX
+#include <cerrno>
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
+
 namespace orva {
 
 namespace {
@@ -21,6 +27,24 @@ CurrentTaskScope::~CurrentTaskScope() { currentToken = previous_; }
 
 namespace {
 int cores() { return std::max(1, QThread::idealThreadCount()); }
+
+// QThread::LowPriority changes nothing under Linux's default scheduler, so a thumbnail
+// decode would compete with painting as an equal. A nice value, which Linux keeps per
+// thread, lets the main thread and the decodes the user waits for go first.
+void lowerThisThread()
+{
+#ifdef Q_OS_LINUX
+    thread_local bool lowered = false;
+    if (!lowered) {
+        const pid_t self = gettid();
+        errno = 0;
+        const int current = getpriority(PRIO_PROCESS, self);
+        if (errno == 0)
+            setpriority(PRIO_PROCESS, self, std::min(current + utilityNiceness, 19));
+        lowered = true;
+    }
+#endif
+}
 } // namespace
 
 // One thread per core for what the user waits for, at least two so that a prefetch never
@@ -38,8 +62,14 @@ TaskRuntime::~TaskRuntime() { waitForDone(); }
 
 void TaskRuntime::start(TaskPriority priority, std::function<void()> job)
 {
-    QThreadPool &pool = priority == TaskPriority::userInitiated ? userInitiated_ : utility_;
-    pool.start(QRunnable::create(std::move(job)));
+    if (priority == TaskPriority::userInitiated) {
+        userInitiated_.start(QRunnable::create(std::move(job)));
+        return;
+    }
+    utility_.start(QRunnable::create([job = std::move(job)] {
+        lowerThisThread();
+        job();
+    }));
 }
 
 void TaskRuntime::waitForDone()

@@ -19,6 +19,9 @@
 
 namespace orva {
 
+// How much lower than the rest of the process utility work runs (a nice value).
+inline constexpr int utilityNiceness = 10;
+
 enum class TaskPriority {
     userInitiated, // decoding, listing: what the user waits for
     utility,       // thumbnails, histograms: may lag behind
