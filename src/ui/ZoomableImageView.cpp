@@ -816,8 +816,9 @@ void ZoomableImageView::drawStill(QPainter &painter, const QRectF &exposed, bool
         return;
     const double sx = level.width() / target.width();
     const double sy = level.height() / target.height();
-    painter.setRenderHint(QPainter::SmoothPixmapTransform,
-                          mag_ * dpr < 3.0 * (level.width() / doc_.width()));
+    // Pixels show as squares only zoomed far into the image itself; a low-resolution tier
+    // (a thumbnail standing in for the photo) is always smoothed.
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, mag_ * dpr < 3.0);
     // Tiles of at most 64 MiB, drawn straight from the image's memory.
     const qint64 bpl = level.bytesPerLine();
     const int tiles = zoom::tileCount(level.height(), bpl);
