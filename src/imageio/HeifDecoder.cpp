@@ -2,6 +2,7 @@
 #include "imageio/Backends.h"
 #include "imageio/DecodeLimits.h"
 #include "imageio/HeifBoxes.h"
+#include "imageio/HeifHevcDecoder.h"
 
 #include <QColorSpace>
 #include <QFile>
@@ -44,6 +45,7 @@ struct Opened {
 
 std::optional<Opened> open(const QString &path)
 {
+    registerThreadedHevcDecoder();
     Context ctx(heif_context_alloc());
     if (!ctx)
         return std::nullopt;

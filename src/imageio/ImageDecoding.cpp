@@ -156,6 +156,32 @@ std::optional<DecodedImage> decodeImage(const QUrl &url, std::optional<int> maxP
                         resolution};
 }
 
+std::optional<DecodedImage> decodeEmbeddedPreview(const QUrl &url)
+{
+    if (!url.isLocalFile() || CancellationToken::current().isCancelled())
+        return std::nullopt;
+    const ReadablePath readable(url);
+    const QString path = readable.path();
+    initializeImageIO();
+    const QString mime = imageMimeType(path);
+    if (decoderKindFor(path, mime) != DecoderKind::heif) // sniffed only, no probe
+        return std::nullopt;
+    const auto source = heifdecoder::probe(path, mime);
+    if (!source)
+        return std::nullopt;
+    const auto oriented = orientedPixelSize(*source);
+    const auto bitmap = oriented ? heifdecoder::thumbnail(*source, 1) : std::nullopt;
+    if (!bitmap || bitmap->isNull())
+        return std::nullopt;
+    const QSizeF pointSize(*oriented);
+    auto image = std::make_shared<DisplayImage>();
+    image->pointSize = pointSize;
+    image->frames.push_back({*bitmap, 0});
+    const double resolution = std::min(double(bitmap->width()) / oriented->width(), 1.0);
+    return DecodedImage{std::move(image), *bitmap, makePreviewImage(*bitmap, pointSize),
+                        resolution};
+}
+
 std::optional<QImage> makeThumbnail(const QUrl &url, int maxPixelSize,
                                     std::optional<int> minEmbeddedSide)
 {

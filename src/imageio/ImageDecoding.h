@@ -21,6 +21,11 @@ namespace orva {
 std::optional<DecodedImage> decodeImage(const QUrl &url, std::optional<int> maxPixelSize = {},
                                         DecodeFailure *failure = nullptr);
 
+// The thumbnail item of a HEIF or AVIF file (whose full decode takes long), orientation
+// applied, as a DecodedImage of the file's full point size; absent for other files and
+// files without one. Runs on a background task.
+std::optional<DecodedImage> decodeEmbeddedPreview(const QUrl &url);
+
 // A bitmap of frame 0 no larger than `maxPixelSize` on its longer side, orientation
 // applied; may come from a thumbnail embedded in the file when its longer side reaches
 // `minEmbeddedSide` (by default `maxPixelSize`: as large as asked for).

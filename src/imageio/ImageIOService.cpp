@@ -32,6 +32,11 @@ DecodeOutcome ImageIOService::decodeWithReason(const QUrl &url,
     return outcome;
 }
 
+std::optional<DecodedImage> ImageIOService::decodeQuickPreview(const QUrl &url) const
+{
+    return orva::decodeEmbeddedPreview(url);
+}
+
 std::optional<ImageProperties> ImageIOService::readProperties(const QUrl &url) const
 {
     return readImageProperties(url);

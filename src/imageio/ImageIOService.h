@@ -12,6 +12,7 @@ public:
     std::optional<DecodedImage> decodeImage(const QUrl &url,
                                             std::optional<int> maxPixelSize) const override;
     DecodeOutcome decodeWithReason(const QUrl &url, std::optional<int> maxPixelSize) const override;
+    std::optional<DecodedImage> decodeQuickPreview(const QUrl &url) const override;
     std::optional<ImageProperties> readProperties(const QUrl &url) const override;
     std::optional<QImage> makeThumbnail(const QUrl &url, int maxPixelSize,
                                         std::optional<int> minEmbeddedSide = {}) const override;

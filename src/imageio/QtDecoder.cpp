@@ -7,8 +7,9 @@
 #include "imageio/ExifReader.h"
 #include "imageio/JpegHeader.h"
 #include "imageio/Orientation.h"
-#include "imageio/TruncatedReader.h"
+#include "imageio/PngDecoder.h"
 #include "imageio/TiffSamples.h"
+#include "imageio/TruncatedReader.h"
 
 #include <QBuffer>
 #include <QColorSpace>
@@ -231,6 +232,12 @@ std::optional<QImage> decodeStill(const ImageSource &source, int bound)
         image = applyOrientation(*partial, source.orientation);
         return png ? scaledToBound(image, bound) : image;
     }
+    if (isPng(reader)) {
+        // Decoded and reduced row by row; what libspng leaves aside goes through Qt below.
+        const QSize stored = storedSizeOf(reader);
+        if (auto reduced = readPngReduced(source.path, exactScaledSize(stored, bound)))
+            return applyOrientation(*reduced, source.orientation);
+    }
     if (isIcon(reader)) {
         image = largestIconEntry(reader);
         if (!image.isNull() && std::max(image.width(), image.height()) > bound)
@@ -248,6 +255,9 @@ std::optional<QImage> decodeStill(const ImageSource &source, int bound)
             !DecodeLimits::fitsWorkingMemory(workingMemory(source, reader, stored, target)))
             return std::nullopt;
         const bool tiff = reader.format() == "tiff";
+        if (isJpeg(reader) && target != stored)
+            if (auto reduced = readJpegReduced(source.path, bound))
+                return applyOrientation(*reduced, source.orientation);
         image = reader.read();
         // Layouts and sample formats Qt's plugin refuses go to libtiff's own interfaces.
         if (image.isNull() && tiff) {

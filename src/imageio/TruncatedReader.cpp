@@ -45,6 +45,7 @@ struct JpegContext {
     JDIMENSION endedAtRow = 0; // first output row decoded without data
     QImage image;
     QByteArray icc;
+    bool failed = false; // libjpeg gave up
 };
 
 JpegContext &contextOf(j_common_ptr info)
@@ -104,6 +105,7 @@ bool decodeJpeg(JpegContext &c, int bound)
     c.error.error_exit = jpegErrorExit;
     c.error.emit_message = jpegQuiet;
     if (setjmp(c.jump)) {
+        c.failed = true;
         jpeg_destroy_decompress(&info);
         return !c.image.isNull();
     }
@@ -253,6 +255,24 @@ bool endsBeforeItsEndMarker(const QString &path, const QByteArray &qtFormat)
     // Entropy-coded JPEG data never holds FF D9 (an FF there is followed by 00 or a
     // restart marker), so finding it means the scan ended.
     return !tail.contains(jpeg ? QByteArrayLiteral("\xFF\xD9") : QByteArrayLiteral("IEND"));
+}
+
+std::optional<QImage> readJpegReduced(const QString &path, int bound)
+{
+    QFile file(path);
+    const uchar *data =
+        file.open(QIODevice::ReadOnly) && file.size() > 0 ? file.map(0, file.size()) : nullptr;
+    if (!data)
+        return std::nullopt;
+    auto c = std::make_unique<JpegContext>();
+    c->data = data;
+    c->size = file.size();
+    if (!decodeJpeg(*c, std::max(bound, 1)) || c->failed || c->ended)
+        return std::nullopt;
+    // Every row was decoded: opaque.
+    if (!c->image.reinterpretAsFormat(QImage::Format_RGB32))
+        return std::nullopt;
+    return withProfile(std::move(c->image), c->icc);
 }
 
 std::optional<QImage> readTruncatedImage(const QString &path, const QByteArray &qtFormat, int bound)

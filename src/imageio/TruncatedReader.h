@@ -21,4 +21,10 @@ bool endsBeforeItsEndMarker(const QString &path, const QByteArray &qtFormat);
 std::optional<QImage> readTruncatedImage(const QString &path, const QByteArray &qtFormat,
                                          int bound);
 
+// A whole JPEG decoded by libjpeg straight at the M/8 step at or above `bound` (Qt's reader
+// takes the power-of-two step below and rescales): RGB32 with the embedded colour profile,
+// orientation not applied. Absent when the data is damaged or ends early, for Qt's reader
+// and the interrupted-download path to handle.
+std::optional<QImage> readJpegReduced(const QString &path, int bound);
+
 } // namespace orva

@@ -21,14 +21,20 @@ namespace orva {
 
 // Display-ready copies of a still bitmap: level 0 in an 8-bit sRGB format the raster
 // engine draws directly, each further level half the size of the one before.
+// `fit` is the image at exactly the device-pixel size the fitted view draws it, filtered
+// once in the background, so that a fitted paint is a plain copy.
 struct ZoomableImageView::Pyramid {
     const void *source = nullptr; // the DisplayImage it was built for
     std::vector<QImage> levels;
+    QImage fit;
 };
 
 namespace {
 
 constexpr double fadeSeconds = 0.25;
+// The fade's first frame already shows a trace of the new image, so a step is visible in
+// the frame after the key rather than one frame later.
+constexpr double fadeFirstOpacity = 0.94;
 constexpr int smallestLevelSide = 64;
 // Scroll indicators stay this long after the last movement, then fade.
 constexpr double indicatorHoldSeconds = 0.8;
@@ -47,10 +53,17 @@ bool isDrawableAsIs(const QImage &image)
 
 // Converts to 8-bit sRGB (mapping 16-bit and float data to the screen's range) and halves
 // down to a small size. Runs on a utility thread.
-std::vector<QImage> buildLevels(const QImage &bitmap)
+std::vector<QImage> buildLevels(const QImage &bitmap, QSize fitPixels, double dpr, QImage *fit)
 {
     std::vector<QImage> levels;
     levels.push_back(toDisplayPixels(bitmap));
+    const QImage &base = levels.front();
+    // A screen-sized preview gets one; a full-resolution image is shown zoomed in.
+    if (fitPixels.isValid() && fitPixels.width() < base.width() &&
+        fitPixels.height() < base.height() && base.width() <= 3 * fitPixels.width()) {
+        *fit = base.scaled(fitPixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        fit->setDevicePixelRatio(dpr);
+    }
     while (std::min(levels.back().width(), levels.back().height()) > 2 * smallestLevelSide &&
            CancellationToken::current().isCancelled() == false) {
         const QImage &prev = levels.back();
@@ -77,11 +90,12 @@ ZoomableImageView::ZoomableImageView(AppState &state, QWidget *parent)
     viewport()->grabGesture(Qt::PinchGesture);
     fade_.setDuration(int(fadeSeconds * 1000));
     fade_.setEasingCurve(QEasingCurve::InOutQuad);
-    fade_.setStartValue(1.0);
+    fade_.setStartValue(fadeFirstOpacity);
     fade_.setEndValue(0.0);
     connect(&fade_, &QVariantAnimation::valueChanged, viewport(), qOverload<>(&QWidget::update));
     connect(&fade_, &QVariantAnimation::finished, this, [this] {
         fading_ = false;
+        fadeLayer_ = QImage(); // shares the snapshot buffer or an old level
         viewport()->update();
     });
     indicatorsFade_.setDuration(indicatorFadeMs);
@@ -261,14 +275,23 @@ void ZoomableImageView::applyImage()
     awaiting_ = nullptr;
     const bool hadImage = shown_.has_value();
     if (hadImage && isVisible() && !viewport()->size().isEmpty()) {
-        // Cross-fade from what is on screen now.
-        // The buffer is kept between fades: touching fresh memory for every step costs
-        // page faults worth tens of milliseconds while decoders keep the cores busy.
-        prepareFadeBuffer();
-        fadeFrom_.fill(Qt::transparent);
-        {
-            QPainter p(&fadeFrom_);
-            drawStill(p, QRectF(QPointF(), viewportPoints()), true);
+        // Cross-fade from what is on screen now: the fitted level as it is, else a snapshot.
+        fadeLayer_ = QImage();
+        // (Its filtering may differ slightly from what was drawn; in a fade that cannot show.)
+        if (auto fit = fitDrawing(devicePixelRatioF(), true)) {
+            fadeLayer_ = std::move(fit->first);
+            fadeAt_ = fit->second;
+        } else {
+            // The buffer is kept between fades: touching fresh memory for every step costs
+            // page faults worth tens of milliseconds while decoders keep the cores busy.
+            prepareFadeBuffer();
+            fadeFrom_.fill(Qt::transparent);
+            {
+                QPainter p(&fadeFrom_);
+                drawStill(p, QRectF(QPointF(), viewportPoints()), true);
+            }
+            fadeLayer_ = fadeFrom_;
+            fadeAt_ = QPointF();
         }
         fading_ = true;
         fade_.stop();
@@ -314,6 +337,33 @@ void ZoomableImageView::applyImage()
         QMetaObject::invokeMethod(this, refit, Qt::QueuedConnection);
 }
 
+std::optional<std::pair<QImage, QPointF>> ZoomableImageView::fitDrawing(double dpr,
+                                                                        bool fading) const
+{
+    if ((!fitLevelUsable_ && !fading) || !pyramid_ || !shown_ ||
+        pyramid_->source != shown_->image.get() || pyramid_->fit.isNull())
+        return std::nullopt;
+    const QImage &fit = pyramid_->fit;
+    const QRectF target(-origin_ * mag_, doc_ * mag_);
+    // Rounded as fittedPixelSize() rounds.
+    if (std::lround(target.width() * dpr) != fit.width() ||
+        std::lround(target.height() * dpr) != fit.height() || fit.devicePixelRatio() != dpr)
+        return std::nullopt;
+    // On whole device pixels, so that the raster engine copies rows.
+    return std::pair{
+        fit, QPointF(std::round(target.left() * dpr) / dpr, std::round(target.top() * dpr) / dpr)};
+}
+
+QSize ZoomableImageView::fittedPixelSize(QSizeF document) const
+{
+    const auto fit = zoom::fitMagnification(document, viewportPoints());
+    if (!fit || state_.displayMode() == DisplayMode::autoSizeWindow)
+        return {};
+    const double k = *fit * devicePixelRatioF();
+    return QSize(std::max(1, int(std::lround(document.width() * k))),
+                 std::max(1, int(std::lround(document.height() * k))));
+}
+
 void ZoomableImageView::prepareFadeBuffer()
 {
     const QSize pixels = viewport()->size() * devicePixelRatioF();
@@ -338,12 +388,15 @@ ZoomableImageView::PyramidTask ZoomableImageView::preparedPyramid(const DecodedI
     }
     const QImage bitmap = *image.bitmap;
     const void *source = image.image.get();
-    PyramidTask task = tasks_.run(priority, [bitmap, source](const CancellationToken &) {
-        auto p = std::make_shared<Pyramid>();
-        p->source = source;
-        p->levels = buildLevels(bitmap);
-        return std::shared_ptr<const Pyramid>(std::move(p));
-    });
+    const double dpr = devicePixelRatioF();
+    const QSize fitPixels = fittedPixelSize(image.image->pointSize);
+    PyramidTask task =
+        tasks_.run(priority, [bitmap, source, fitPixels, dpr](const CancellationToken &) {
+            auto p = std::make_shared<Pyramid>();
+            p->source = source;
+            p->levels = buildLevels(bitmap, fitPixels, dpr, &p->fit);
+            return std::shared_ptr<const Pyramid>(std::move(p));
+        });
     // Levels of images the state has let go of (neither shown nor decoded ahead any more)
     // are not needed again; a full-resolution pyramid can be hundreds of megabytes.
     std::erase_if(prepared_, [this](Prepared &p) {
@@ -364,8 +417,9 @@ ZoomableImageView::PyramidTask ZoomableImageView::preparedPyramid(const DecodedI
 void ZoomableImageView::prepareDecoded(const QUrl &url, const DecodedImage &image)
 {
     // Neighbours decoded ahead get their first level ahead too, behind the decodes the user
-    // waits for; the shown file's is what the user waits for.
-    if (!image.image || !image.bitmap || isDrawableAsIs(*image.bitmap))
+    // waits for; the shown file's is what the user waits for. Bitmaps drawable as they are
+    // get one too: a fitted paint from it is a copy instead of a filtered scale.
+    if (!image.image || !image.bitmap || image.image->isAnimated())
         return;
     const bool current = state_.currentURL() == url;
     preparedPyramid(image, current ? TaskPriority::userInitiated : TaskPriority::utility);
@@ -387,8 +441,12 @@ void ZoomableImageView::startPyramid()
     if (const auto ready = pyramidTask_.result()) {
         pyramid_ = *ready;
         preparing_ = false;
+        fitLevelUsable_ = true;
         return;
     }
+    // Drawn from the bitmap meanwhile: switching to the differently filtered fit level
+    // later would change the picture once more after it appeared.
+    fitLevelUsable_ = false;
     pyramidTask_.then(this,
                       [this, generation](const std::optional<std::shared_ptr<const Pyramid>> &p) {
                           if (generation != pyramidGeneration_ || !p)
@@ -670,7 +728,7 @@ void ZoomableImageView::paintEvent(QPaintEvent *event)
     drawStill(painter, event->rect());
     if (fading_) {
         painter.setOpacity(fade_.currentValue().toDouble());
-        painter.drawImage(QPointF(), fadeFrom_);
+        painter.drawImage(fadeAt_, fadeLayer_);
     }
     paintScrollIndicators(painter);
 }
@@ -736,6 +794,10 @@ void ZoomableImageView::drawStill(QPainter &painter, const QRectF &exposed, bool
     }
     QImage level;
     if (pyramid_ && pyramid_->source == shown_->image.get()) {
+        if (const auto fit = fitDrawing(dpr)) {
+            painter.drawImage(fit->second, fit->first);
+            return;
+        }
         // Pick the level that needs at most a 2x reduction when drawn.
         const double base = pyramid_->levels.front().width() / doc_.width(); // px per point
         const double wanted = mag_ * dpr;
@@ -754,8 +816,9 @@ void ZoomableImageView::drawStill(QPainter &painter, const QRectF &exposed, bool
         return;
     const double sx = level.width() / target.width();
     const double sy = level.height() / target.height();
-    painter.setRenderHint(QPainter::SmoothPixmapTransform,
-                          mag_ * dpr < 3.0 * (level.width() / doc_.width()));
+    // Pixels show as squares only zoomed far into the image itself; a low-resolution tier
+    // (a thumbnail standing in for the photo) is always smoothed.
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, mag_ * dpr < 3.0);
     // Tiles of at most 64 MiB, drawn straight from the image's memory.
     const qint64 bpl = level.bytesPerLine();
     const int tiles = zoom::tileCount(level.height(), bpl);

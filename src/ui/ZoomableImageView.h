@@ -88,6 +88,11 @@ private:
     void revealScrollIndicators();
     void paintScrollIndicators(QPainter &painter);
     void prepareFadeBuffer();
+    // Device pixels of `document` fitted into the viewport; empty when no fit applies.
+    QSize fittedPixelSize(QSizeF document) const;
+    // The fit level and where it goes, when the view draws the shown image from it (or,
+    // `fading` it out, could).
+    std::optional<std::pair<QImage, QPointF>> fitDrawing(double dpr, bool fading = false) const;
     void scheduleNextFrame();
     QSizeF viewportPoints() const;
     QPointF documentPoint(QPointF viewportPos) const;
@@ -113,6 +118,7 @@ private:
     std::shared_ptr<const Pyramid> pyramid_;
     PyramidTask pyramidTask_;
     bool preparing_ = false;
+    bool fitLevelUsable_ = false;
     int pyramidGeneration_ = 0;
     // First levels built ahead (the shown file and its prefetched neighbours), newest last.
     std::vector<Prepared> prepared_;
@@ -126,7 +132,9 @@ private:
     int loopsLeft_ = 0;
     ScheduledAction frameTimer_;
 
-    QImage fadeFrom_; // kept allocated between fades
+    QImage fadeFrom_;  // kept allocated between fades
+    QImage fadeLayer_; // what fades out: the old fit level or the snapshot in fadeFrom_
+    QPointF fadeAt_;
     bool fading_ = false;
     QVariantAnimation fade_;
 };

@@ -151,6 +151,12 @@ private slots:
             QVERIFY(img.save(dir.filePath(QStringLiteral("valid.") + ext)));
             keep(ext);
         }
+        // Palette and transparency take other paths through the PNG decoder.
+        QImage clear = img.convertToFormat(QImage::Format_ARGB32);
+        clear.setPixel(0, 0, 0);
+        QVERIFY(clear.convertToFormat(QImage::Format_Indexed8)
+                    .save(dir.filePath(QStringLiteral("valid.indexed.png"))));
+        keep(QStringLiteral("indexed.png"));
         QVERIFY(setExifTags(dir.filePath(QStringLiteral("valid.jpg")),
                             {{"Exif.Image.Orientation", "6"}, {"Exif.Image.Make", "Test"}}));
         keep(QStringLiteral("jpg"));

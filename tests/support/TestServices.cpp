@@ -59,6 +59,18 @@ std::optional<DecodedImage> FakeImageService::decodeImage(const QUrl &url,
     return DecodedImage{image, bitmap, image, resolution};
 }
 
+std::optional<DecodedImage> FakeImageService::decodeQuickPreview(const QUrl &url) const
+{
+    if (!quickPreviews.contains(url.fileName()))
+        return std::nullopt;
+    QImage bitmap(32, 24, QImage::Format_RGB32);
+    bitmap.setText(QStringLiteral("file"), url.fileName() + QStringLiteral(" quick"));
+    auto image = std::make_shared<DisplayImage>();
+    image->pointSize = QSizeF(fullSize);
+    image->frames.push_back({bitmap, 0});
+    return DecodedImage{image, bitmap, image, 32.0 / fullSize.width()};
+}
+
 DecodeOutcome FakeImageService::decodeWithReason(const QUrl &url,
                                                  std::optional<int> maxPixelSize) const
 {

@@ -36,6 +36,8 @@ public:
                                             std::optional<int> maxPixelSize) const override;
     DecodeOutcome decodeWithReason(const QUrl &url, std::optional<int> maxPixelSize) const override;
     std::optional<ImageProperties> readProperties(const QUrl &url) const override;
+    // A quick preview ("file" text: the name + " quick") for the names in `quickPreviews`.
+    std::optional<DecodedImage> decodeQuickPreview(const QUrl &url) const override;
     // `thumbnails` by file name, else a grey image; gated and failing like decodes.
     std::optional<QImage> makeThumbnail(const QUrl &url, int maxPixelSize,
                                         std::optional<int> minEmbeddedSide = {}) const override;
@@ -57,6 +59,7 @@ public:
     QHash<QString, DecodeFailure> reasons;    // why they fail (default: unreadable)
     QHash<QString, QString> dateTimeOriginal; // file name -> Exif date text
     QHash<QString, QImage> thumbnails;        // file name -> thumbnail
+    QSet<QString> quickPreviews;
     mutable std::atomic<int> decodeCalls = 0;
     mutable std::atomic<int> thumbnailCalls = 0;
     mutable std::atomic<int> listings = 0;     // calls of supportedExtensions()

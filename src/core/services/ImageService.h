@@ -30,6 +30,14 @@ public:
     {
         return DecodeOutcome{decodeImage(url, maxPixelSize)};
     }
+    // A rough first version of a file that decodes slowly: the small image stored in it for
+    // quick display (a HEIF thumbnail item), standing for the whole image at a low
+    // resolution. Absent when the file has none or decodes quickly anyway.
+    virtual std::optional<DecodedImage> decodeQuickPreview(const QUrl &url) const
+    {
+        Q_UNUSED(url);
+        return std::nullopt;
+    }
     // Properties of frame 0 without decoding pixels; absent when no decoder knows the file.
     virtual std::optional<ImageProperties> readProperties(const QUrl &url) const = 0;
     // Frame 0 at most `maxPixelSize` on its longer side, orientation applied; a thumbnail

@@ -241,6 +241,8 @@ signals:
 private:
     void showFile(const QUrl &url);
     Task<DecodeOutcome> loadTask(const QUrl &url);
+    // Shows the file's quick preview, if it has one, until its own preview arrives.
+    void showQuickPreview(const QUrl &url, int generation);
     void openFolder(const QUrl &folder);
     // Ends every decode and the folder watch: what was loading is not wanted any more.
     void dropLoads();

@@ -86,6 +86,8 @@ void AppState::showFile(const QUrl &url)
     fullResolutionTask_.cancel();
     fullResolutionTask_ = {};
     const Task<DecodeOutcome> preview = loadTask(url);
+    if (!preview.isFinished())
+        showQuickPreview(url, generation); // ahead of the neighbours' decodes
     prefetchNeighbours();
     // Until the preview arrives the previous image stays on screen; nothing blanks.
     preview.then(this, [this, url, generation](const std::optional<DecodeOutcome> &outcome) {
@@ -109,6 +111,19 @@ void AppState::showFile(const QUrl &url)
         .then(this, [this, generation](const std::optional<QList<MetadataEntry>> &rows) {
             if (generation == loadGeneration_ && rows)
                 setMetadata(*rows);
+        });
+}
+
+void AppState::showQuickPreview(const QUrl &url, int generation)
+{
+    const ImageService &images = services_.images;
+    services_.tasks
+        .run(TaskPriority::userInitiated,
+             [url, &images](const CancellationToken &) { return images.decodeQuickPreview(url); })
+        .then(this, [this, generation](const std::optional<DecodedImage> &quick) {
+            // Only while the file's own preview has not arrived.
+            if (quick && generation == loadGeneration_ && appliedGeneration_ != generation)
+                setCurrentImage(quick);
         });
 }
 
