@@ -10,23 +10,6 @@ class TestSettings : public QObject {
     Q_OBJECT
 
 private slots:
-    void defaultsWithEmptyStore()
-    {
-        MemorySettingsStore store;
-        Settings s(store);
-        QCOMPARE(s.storedDisplayMode(), std::nullopt);
-        QCOMPARE(s.storedOverlayMode(), std::nullopt);
-        QCOMPARE(s.showThumbnailBar(), false);
-        QCOMPARE(s.sortOrder(), SortOrder::name);
-        QCOMPARE(s.sortDescending(), false);
-        QCOMPARE(s.backgroundStyle(), BackgroundStyle::black);
-        QCOMPARE(s.slideshowInterval(), 5.0);
-        QCOMPARE(s.isMultiWindowMode(), true);
-        QCOMPARE(s.savedWindowSize(), std::nullopt);
-        QCOMPARE(s.lastTransferFolder(), std::nullopt);
-        QCOMPARE(store.writes, 0);
-    }
-
     // A store hands back whatever was written, possibly as text (INI) or by another
     // version of the program; only values of the right shape count.
     void multiWindowMode_data()
@@ -87,14 +70,6 @@ private slots:
             QCOMPARE(size, std::optional<QSizeF>(expected));
     }
 
-    void saveWindowSizeRoundTrip()
-    {
-        MemorySettingsStore store;
-        Settings(store).saveWindowSize(QSizeF(900, 700));
-        QCOMPARE(store.values.value(QStringLiteral("lastWindowWidth")).toDouble(), 900.0);
-        QCOMPARE(Settings(store).savedWindowSize(), std::optional<QSizeF>(QSizeF(900, 700)));
-    }
-
     void slideshowInterval_data()
     {
         QTest::addColumn<QVariant>("stored");
@@ -131,41 +106,6 @@ private slots:
         QCOMPARE(store.values.value(QStringLiteral("sortOrder")).toString(),
                  QStringLiteral("size"));
         QCOMPARE(store.writes, 0);
-    }
-
-    void writersStoreRawCaseNames()
-    {
-        MemorySettingsStore store;
-        Settings s(store);
-        s.setSortOrder(SortOrder::dateTaken);
-        s.setBackgroundStyle(BackgroundStyle::checkerboard);
-        s.setSortDescending(true);
-        s.setMultiWindowMode(false);
-        s.setLastTransferFolder(QStringLiteral("/home/a, b"));
-        QCOMPARE(store.values.value(QStringLiteral("sortOrder")).toString(),
-                 QStringLiteral("dateTaken"));
-        QCOMPARE(store.values.value(QStringLiteral("backgroundStyle")).toString(),
-                 QStringLiteral("checkerboard"));
-        QCOMPARE(s.sortOrder(), SortOrder::dateTaken);
-        QCOMPARE(s.sortDescending(), true);
-        QCOMPARE(s.isMultiWindowMode(), false);
-        QCOMPARE(s.lastTransferFolder(), std::optional<QString>(QStringLiteral("/home/a, b")));
-    }
-
-    void enumerationsRoundTripAndLabels()
-    {
-        for (auto m : allCases<DisplayMode>())
-            QCOMPARE(fromRawValue<DisplayMode>(rawValue(m)), std::optional(m));
-        for (auto b : allCases<BackgroundStyle>())
-            QCOMPARE(fromRawValue<BackgroundStyle>(rawValue(b)), std::optional(b));
-        QCOMPARE(rawValue(DisplayMode::autoSizeWindow), QStringLiteral("autoSizeWindow"));
-        QCOMPARE(label(DisplayMode::autoSizeWindow), QStringLiteral("Auto-Size Window"));
-        QCOMPARE(label(BackgroundStyle::blurred), QStringLiteral("Blurred Image"));
-        QCOMPARE(label(OverlayMode::none), QString());
-        QCOMPARE(label(ZoomAction::zoomOut), QStringLiteral("Zoom Out"));
-        const auto styles = allCases<BackgroundStyle>();
-        QCOMPARE(styles.front(), BackgroundStyle::black);
-        QCOMPARE(styles.back(), BackgroundStyle::blurred);
     }
 };
 
