@@ -70,7 +70,6 @@ private slots:
         QTest::newRow("single image") << true << 1 << 0 << QStringLiteral("IMG_0042.jpg");
         QTest::newRow("before listing") << true << 0 << 0 << QStringLiteral("IMG_0042.jpg");
         QTest::newRow("third of 17") << true << 17 << 2 << QStringLiteral("IMG_0042.jpg [3/17]");
-        QTest::newRow("two") << true << 2 << 1 << QStringLiteral("IMG_0042.jpg [2/2]");
     }
     void windowTitle()
     {
@@ -97,7 +96,6 @@ private slots:
         QTest::addColumn<ZoomAction>("expected");
         QTest::addColumn<int>("zoomSignals");
         QTest::newRow("fit") << -1 << DisplayMode::fitToWindow << ZoomAction::fit << 1;
-        QTest::newRow("actual") << -1 << DisplayMode::actualSize << ZoomAction::actualSize << 1;
         QTest::newRow("auto-size asks for fit")
             << -1 << DisplayMode::autoSizeWindow << ZoomAction::fit << 1;
         QTest::newRow("auto-size while fit pending")

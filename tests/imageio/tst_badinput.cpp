@@ -157,8 +157,6 @@ private slots:
         QVERIFY(
             writeGif(dir.filePath(QStringLiteral("valid.gif")), {img, img.mirrored()}, {10, 10}));
         samples.push_back({QStringLiteral("valid.gif"), written(QStringLiteral("valid.gif"))});
-        QVERIFY(writeDng(dir.filePath(QStringLiteral("valid.dng")), img, DngSensor::present));
-        samples.push_back({QStringLiteral("valid.dng"), written(QStringLiteral("valid.dng"))});
         // A thumbnail item gives the meta box more items and properties to walk.
         QVERIFY(writeHeif(dir.filePath(QStringLiteral("valid.heic")), img, 8, false, 16));
         const QByteArray heic = written(QStringLiteral("valid.heic"));
@@ -222,7 +220,7 @@ private slots:
                 check(s, bytes, false);
             }
         quint32 seed = 12345;
-        for (int round = 0; round < 40; ++round) {
+        for (int round = 0; round < 30; ++round) {
             QByteArray bytes = s.bytes;
             // Headers matter most: half the damage lands in the first 64 bytes.
             for (int k = 0; k < 3; ++k) {

@@ -72,6 +72,13 @@ QString defaultAppText(SettingsWindow &w, const QString &formatName)
     return label ? label->text() : QString();
 }
 
+bool showsCheckMark(SettingsWindow &w, const QString &formatName)
+{
+    QWidget *row = w.fileTypeRow(formatName);
+    return row && row->findChild<QLabel *>(u"orvaIsDefault"_s) &&
+           !row->findChild<QPushButton *>(u"useOrva"_s);
+}
+
 } // namespace
 
 class TestSettingsWindow : public QObject {
@@ -104,6 +111,32 @@ private slots:
         // An interval the picker does not offer selects nothing rather than a wrong one.
         Settings(store).setSlideshowInterval(7.5);
         QCOMPARE(w.intervalPicker()->currentIndex(), -1);
+    }
+
+    void useOrvaRoundTripThroughTheDesktop()
+    {
+        MemorySettingsStore store;
+        GioDesktopServices gio;
+        SettingsWindow w(store, gio);
+        QCOMPARE(w.fileTypeRow(u"JPEG"_s)->objectName(), u"JPEG"_s);
+        QCOMPARE(defaultAppText(w, u"PNG"_s), u"Second Painter"_s);
+        QVERIFY(!showsCheckMark(w, u"PNG"_s));
+        // Nothing on this desktop opens GIF files.
+        QCOMPARE(defaultAppText(w, u"GIF"_s), u"No default app"_s);
+        QVERIFY(w.fileTypeRow(u"GIF"_s)->findChild<QPushButton *>(u"useOrva"_s));
+
+        w.fileTypeRow(u"PNG"_s)->findChild<QPushButton *>(u"useOrva"_s)->click();
+        QCOMPARE(w.revision(), 1);
+        QVERIFY(!w.errorMessage());
+        QTRY_VERIFY(showsCheckMark(w, u"PNG"_s));
+        QCOMPARE(defaultAppText(w, u"PNG"_s), u"Orva"_s);
+        QCOMPARE(gio.defaultApplicationForType(u"image/png"_s)->identifier, u"orva.desktop"_s);
+        QFile list(desktop->filePath(u"config/mimeapps.list"_s));
+        QVERIFY(list.open(QIODevice::ReadOnly));
+        QVERIFY(list.readAll().contains("image/png=orva.desktop"));
+        // A fresh window asks the desktop again.
+        SettingsWindow again(store, gio);
+        QVERIFY(showsCheckMark(again, u"PNG"_s));
     }
 
     void refusedChangeShowsTheErrorAlertAndRebuilds()
