@@ -1,5 +1,6 @@
 // What the metadata rows learn from a file's own structures rather than from decoded pixels:
 // depth and colour model from headers, a raw file's whole sensor, Exif of undecodable files.
+#include "imageio/ExifReader.h"
 #include "imageio/ImageDecoding.h"
 #include "imageio/ImageHeaders.h"
 #include "imageio/ImageProperties.h"
@@ -147,6 +148,28 @@ private slots:
         QVERIFY(props);
         QCOMPARE(props->depth, std::optional(depth));
         QCOMPARE(props->colorModel, std::optional(model));
+    }
+
+    // Exif values as cameras store them: degrees, minutes and seconds as rationals, each
+    // capture setting in its own tag, text only where the tag holds text.
+    void exifValues()
+    {
+        const QString jpeg = path(u"tags.jpg"_s);
+        QVERIFY(writeImage(jpeg, quadrants(16, 16), "JPEG"));
+        QVERIFY(setExifTags(jpeg, {{"Exif.GPSInfo.GPSLatitude", "33/1 52/1 775680/100000"},
+                                   {"Exif.GPSInfo.GPSLatitudeRef", "S"},
+                                   {"Exif.Photo.FNumber", "18/10"},
+                                   {"Exif.Photo.FocalLength", "50/1"},
+                                   {"Exif.Image.Orientation", "9"}}));
+        QVERIFY(setExifLong(jpeg, "Exif.Image.Model", 42));
+        const auto p = readExifProperties(jpeg);
+        QVERIFY(p && p->gps && p->exif && p->tiff);
+        QVERIFY(std::abs(p->gps->latitude.value_or(0) - (33 + 52 / 60.0 + 7.7568 / 3600)) < 1e-9);
+        QCOMPARE(p->gps->latitudeRef, std::optional(u"S"_s));
+        QCOMPARE(p->exif->fNumber, std::optional(1.8));
+        QCOMPARE(p->exif->focalLength, std::optional(50.0));
+        QCOMPARE(p->orientation, std::nullopt); // out of range
+        QCOMPARE(p->tiff->model, std::nullopt); // a number, not text
     }
 
     // Dimensions of a raw file are the sensor as stored; the picture is its active area.

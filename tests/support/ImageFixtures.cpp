@@ -75,14 +75,14 @@ bool setExifTags(const QString &path, const std::map<std::string, std::string> &
     }
 }
 
-bool setExifOrientationAsLong(const QString &path, int orientation)
+bool setExifLong(const QString &path, const char *key, quint32 value)
 {
     try {
         auto image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
         image->readMetadata();
-        Exiv2::ULongValue value;
-        value.value_.push_back(uint32_t(orientation));
-        image->exifData()["Exif.Image.Orientation"].setValue(&value);
+        Exiv2::ULongValue v;
+        v.value_.push_back(value);
+        image->exifData()[key].setValue(&v);
         image->writeMetadata();
         return true;
     } catch (const std::exception &) {

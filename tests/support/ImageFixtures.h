@@ -24,8 +24,9 @@ bool writeImage(const QString &path, const QImage &image, const char *format, in
 // Exif through Exiv2: tags given by key ("Exif.Image.Make") and value text.
 bool setExifTags(const QString &path, const std::map<std::string, std::string> &tags);
 bool setExifThumbnail(const QString &path, const QImage &thumbnail);
-// The Exif orientation stored as a LONG, a valid encoding some readers skip.
-bool setExifOrientationAsLong(const QString &path, int orientation);
+// A tag stored as a LONG: a valid encoding of the orientation that some readers skip, or a
+// number where text belongs.
+bool setExifLong(const QString &path, const char *key, quint32 value);
 
 // A minimal uncompressed DNG of 16-bit RGGB sensor data sampled from `image`. `sensor`
 // decides what is left of the data, as in camera files stripped for their metadata: all
