@@ -126,7 +126,8 @@ private slots:
         row("indexed", indexed, QImage::Format_Indexed8,
             {c8(0, 255, 7), c8(1, 254, 7, 0), c8(2, 253, 7)});
         const auto bad = [&](const char *name, int width, int depth, int mode, int version = 1) {
-            const auto planes = std::vector(mode == 4 ? 4 : 1, QByteArray(16, 'x'));
+            // Whole rows of samples, so that only the refused header stands in the way.
+            const auto planes = std::vector(mode == 4 ? 4 : 1, QByteArray(width * 2, 'x'));
             refused(name, Psd{width, 1, depth, mode, planes, {}, version}.bytes());
         };
         bad("PSD too wide", 30001, 8, 1);
