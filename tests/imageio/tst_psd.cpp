@@ -159,8 +159,10 @@ private slots:
         QCOMPARE(int(image.format()), format);
         for (int x = 0; x < pixels.size(); ++x)
             QCOMPARE(quint64(image.pixelColor(x, 0).rgba64()), quint64(pixels[x]));
-        if (format == QImage::Format_RGBX32FPx4)
+        if (format == QImage::Format_RGBX32FPx4) {
             QCOMPARE(image.colorSpace().transferFunction(), QColorSpace::TransferFunction::Linear);
+            QCOMPARE(reinterpret_cast<const float *>(image.constScanLine(0))[4], 0.0f); // no NaN
+        }
     }
 
     void limits()
