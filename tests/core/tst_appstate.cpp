@@ -22,36 +22,6 @@ class TestAppState : public QObject {
     Q_OBJECT
 
 private slots:
-    void creationWithEmptySettings()
-    {
-        Fixture f;
-        AppState s(f.services);
-        QCOMPARE(s.currentURL(), std::nullopt);
-        QCOMPARE(s.currentImage().has_value(), false);
-        QCOMPARE(s.loadFailed(), false);
-        QVERIFY(s.imageFiles().isEmpty());
-        QCOMPARE(s.currentIndex(), 0);
-        QCOMPARE(s.displayMode(), DisplayMode::fitToWindow);
-        QCOMPARE(s.overlayMode(), OverlayMode::none);
-        QCOMPARE(s.showThumbnailBar(), false);
-        QCOMPARE(s.zoomAction(), std::nullopt);
-        QCOMPARE(s.magnification(), 1.0);
-        QCOMPARE(s.visibleRect(), QRectF(0, 0, 1, 1));
-        QCOMPARE(s.scrollTarget(), std::nullopt);
-        QCOMPARE(s.showStatusBar(), true);
-        QVERIFY(s.hideStatusBarDeadline() < -1e300);
-        QCOMPARE(s.errorMessage(), std::nullopt);
-        QCOMPARE(s.loadGeneration(), 0);
-        QCOMPARE(s.rotationSteps(), 0);
-        QCOMPARE(s.navigationDirection(), 1);
-        QCOMPARE(s.windowTitle(), QStringLiteral("Orva"));
-        // Absent modes are not written back; the thumbnail-bar flag goes through its
-        // persisting setter.
-        QVERIFY(!f.store.values.contains(QStringLiteral("displayMode")));
-        QVERIFY(!f.store.values.contains(QStringLiteral("overlayMode")));
-        QCOMPARE(f.store.values.value(QStringLiteral("showThumbnailBar")).toBool(), false);
-    }
-
     void creationReadsStoredModes()
     {
         Fixture f;
@@ -62,19 +32,6 @@ private slots:
         QCOMPARE(s.displayMode(), DisplayMode::actualSize);
         QCOMPARE(s.overlayMode(), OverlayMode::histogram);
         QCOMPARE(s.showThumbnailBar(), true);
-    }
-
-    void unreadableStoredModeKeepsDefaultAndStoredText()
-    {
-        Fixture f;
-        f.store.values.insert(QStringLiteral("displayMode"), QStringLiteral("zoomToFill"));
-        f.store.values.insert(QStringLiteral("overlayMode"), 2);
-        AppState s(f.services);
-        QCOMPARE(s.displayMode(), DisplayMode::fitToWindow);
-        QCOMPARE(s.overlayMode(), OverlayMode::none);
-        QCOMPARE(f.store.values.value(QStringLiteral("displayMode")).toString(),
-                 QStringLiteral("zoomToFill"));
-        QCOMPARE(f.store.values.value(QStringLiteral("overlayMode")).toInt(), 2);
     }
 
     void persistingSettersWriteEveryTimeButNotifyOnChange()
@@ -103,72 +60,6 @@ private slots:
         QCOMPARE(other.showThumbnailBar(), true);
     }
 
-    void equalWritesDoNotNotify()
-    {
-        Fixture f;
-        AppState s(f.services);
-        QSignalSpy url(&s, &AppState::currentURLChanged);
-        QSignalSpy rect(&s, &AppState::visibleRectChanged);
-        QSignalSpy mag(&s, &AppState::magnificationChanged);
-        QSignalSpy files(&s, &AppState::imageFilesChanged);
-        QSignalSpy error(&s, &AppState::errorMessageChanged);
-        QSignalSpy tags(&s, &AppState::currentTagsChanged);
-        QSignalSpy meta(&s, &AppState::metadataChanged);
-
-        s.setCurrentURL(file(QStringLiteral("a.jpg")));
-        s.setCurrentURL(file(QStringLiteral("a.jpg")));
-        QCOMPARE(url.count(), 1);
-
-        // Same rectangle built another way.
-        s.setVisibleRect(QRectF(QPointF(0, 0), QSizeF(1, 1)));
-        QCOMPARE(rect.count(), 0);
-        s.setVisibleRect(QRectF(0.25, 0.25, 0.5, 0.5));
-        s.setVisibleRect(QRectF(QPointF(0.25, 0.25), QPointF(0.75, 0.75)));
-        QCOMPARE(rect.count(), 1);
-
-        s.setMagnification(1.0);
-        QCOMPARE(mag.count(), 0);
-        s.setMagnification(2.0);
-        QCOMPARE(mag.count(), 1);
-
-        const QList<QUrl> list{file(QStringLiteral("a.jpg")), file(QStringLiteral("b.jpg"))};
-        s.setImageFiles(list);
-        s.setImageFiles(QList<QUrl>(list));
-        QCOMPARE(files.count(), 1);
-
-        s.setErrorMessage(QStringLiteral("Disk full"));
-        s.setErrorMessage(QStringLiteral("Disk full"));
-        s.setErrorMessage(std::nullopt);
-        QCOMPARE(error.count(), 2);
-
-        s.setCurrentTags({QStringLiteral("Red")});
-        s.setCurrentTags({QStringLiteral("Red")});
-        QCOMPARE(tags.count(), 1);
-
-        s.setMetadata({{QStringLiteral("Size"), QStringLiteral("2.4 MB")}});
-        s.setMetadata({{QStringLiteral("Size"), QStringLiteral("2.4 MB")}});
-        QCOMPARE(meta.count(), 1);
-    }
-
-    void decodedImagesCompareByIdentity()
-    {
-        Fixture f;
-        AppState s(f.services);
-        QSignalSpy spy(&s, &AppState::currentImageChanged);
-        auto display = std::make_shared<DisplayImage>();
-        display->pointSize = QSizeF(4, 4);
-        QImage pixels(4, 4, QImage::Format_ARGB32);
-        pixels.fill(Qt::red);
-        display->frames.push_back({pixels, 0});
-        DecodedImage a{display, pixels, display, 1.0};
-        s.setCurrentImage(a);
-        s.setCurrentImage(DecodedImage(a)); // a copy shares everything
-        QCOMPARE(spy.count(), 1);
-        auto other = std::make_shared<DisplayImage>(*display); // same pixels, new object
-        s.setCurrentImage(DecodedImage{other, pixels, other, 1.0});
-        QCOMPARE(spy.count(), 2);
-    }
-
     void windowTitle_data()
     {
         QTest::addColumn<bool>("hasURL");
@@ -179,7 +70,6 @@ private slots:
         QTest::newRow("single image") << true << 1 << 0 << QStringLiteral("IMG_0042.jpg");
         QTest::newRow("before listing") << true << 0 << 0 << QStringLiteral("IMG_0042.jpg");
         QTest::newRow("third of 17") << true << 17 << 2 << QStringLiteral("IMG_0042.jpg [3/17]");
-        QTest::newRow("two") << true << 2 << 1 << QStringLiteral("IMG_0042.jpg [2/2]");
     }
     void windowTitle()
     {
@@ -206,7 +96,6 @@ private slots:
         QTest::addColumn<ZoomAction>("expected");
         QTest::addColumn<int>("zoomSignals");
         QTest::newRow("fit") << -1 << DisplayMode::fitToWindow << ZoomAction::fit << 1;
-        QTest::newRow("actual") << -1 << DisplayMode::actualSize << ZoomAction::actualSize << 1;
         QTest::newRow("auto-size asks for fit")
             << -1 << DisplayMode::autoSizeWindow << ZoomAction::fit << 1;
         QTest::newRow("auto-size while fit pending")
@@ -246,19 +135,6 @@ private slots:
         s.setDisplayMode(DisplayMode::autoSizeWindow);
         s.resetZoomRequest();
         QCOMPARE(s.zoomAction(), std::nullopt);
-    }
-
-    void replacingTheHideTimerCancelsTheOldOne()
-    {
-        Fixture f;
-        AppState s(f.services);
-        QSignalSpy spy(&s, &AppState::hideStatusBarTaskChanged);
-        int fired = 0;
-        s.setHideStatusBarTask(f.scheduler.after(2.0, [&] { ++fired; }));
-        s.setHideStatusBarTask(f.scheduler.after(2.0, [&] { fired += 10; }));
-        QCOMPARE(spy.count(), 2);
-        f.scheduler.advance(2.0);
-        QCOMPARE(fired, 10);
     }
 };
 

@@ -141,38 +141,6 @@ private slots:
             QCOMPARE(s.currentURL(), std::optional(f.url(shown)));
     }
 
-    // Shown, renamed and deleted by its bytes.
-    void nameThatIsNotUtf8()
-    {
-        RealFileServices t;
-        TestFolder f({u"a.jpg"_s});
-        const QByteArray odd = QFile::encodeName(f.dir.path()) + "/caf\xe9.jpg";
-        const auto remove = qScopeGuard([&] { ::unlink(odd.constData()); });
-        QVERIFY(::close(::open(odd.constData(), O_WRONLY | O_CREAT, 0644)) == 0);
-        AppState s(t.real);
-        s.open(fileUrlFromLocalPath(odd));
-        QTRY_COMPARE(s.imageFiles().size(), 2);
-        s.beginRename();
-        s.rename(s.renameText()); // unchanged, even as shown with U+FFFD
-        QVERIFY(!s.errorMessage());
-        QCOMPARE(localPath(*s.currentURL()), odd);
-        s.rename(u"cafe.jpg"_s);
-        QVERIFY(!s.errorMessage());
-        QCOMPARE(s.currentURL(), std::optional(f.url(u"cafe.jpg"_s)));
-        QVERIFY(QFile::exists(f.dir.filePath(u"cafe.jpg"_s)));
-
-        QVERIFY(::rename(QFile::encodeName(f.dir.filePath(u"cafe.jpg"_s)).constData(),
-                         odd.constData()) == 0);
-        s.open(fileUrlFromLocalPath(odd));
-        QTRY_COMPARE(s.imageFiles().size(), 2);
-        s.requestDelete();
-        s.performDelete();
-        QVERIFY(!s.errorMessage());
-        QCOMPARE(s.currentURL(), std::optional(f.url(u"a.jpg"_s)));
-        const QByteArray trashed = QFile::encodeName(dataHome_.path()) + "/Trash/files/caf\xe9.jpg";
-        QVERIFY(::unlink(trashed.constData()) == 0);
-    }
-
     // A dialog open while a slideshow steps on, or the folder changes, acts on its file.
     void dialogsActOnTheFileTheyWereOpenedFor()
     {
@@ -227,38 +195,6 @@ private slots:
         QCOMPARE(s.currentURL(), std::optional(f.url(gone ? u"c.jpg"_s : u"b.jpg"_s)));
     }
 
-    void openWithListsOthersByNameFromTheCache()
-    {
-        RealFileServices t;
-        OpenWithCache::shared().clear();
-        auto app = [](const char *name, const char *id) {
-            const QString i = QString::fromLatin1(id);
-            return DesktopApplication{QString::fromUtf8(name), QUrl::fromLocalFile(u"/apps/"_s + i),
-                                      i, QString()};
-        };
-        t.desktop.applications = {app("zeta Viewer", "zeta.desktop"), app("Orva", "orva.desktop"),
-                                  app("Alpha Paint", "alpha.desktop"), app("beta", "beta.desktop")};
-        TestFolder f({QStringLiteral("a.jpg"), QStringLiteral("b.JPEG"), QStringLiteral("c.png")});
-        AppState s(t.services);
-        QVERIFY(s.openWithApps().isEmpty()); // no file
-        QCOMPARE(t.desktop.listings, 0);
-        s.open(f.url(QStringLiteral("a.jpg")));
-        QStringList listed;
-        for (const OpenWithApp &a : s.openWithApps())
-            listed << a.name;
-        QCOMPARE(listed, (QStringList{u"Alpha Paint"_s, u"beta"_s, u"zeta Viewer"_s}));
-        s.open(f.url(QStringLiteral("b.JPEG")));
-        QCOMPARE(s.openWithApps().size(), 3);
-        QCOMPARE(t.desktop.listings, 1); // the same type: from the cache
-        s.open(f.url(QStringLiteral("c.png")));
-        s.openWithApps();
-        QCOMPARE(t.desktop.listings, 2);
-        s.openWith(QUrl::fromLocalFile(QStringLiteral("/apps/beta.desktop")));
-        s.revealInFinder();
-        QCOMPARE(t.desktop.opened.value(0).first, f.url(QStringLiteral("c.png")));
-        QCOMPARE(t.desktop.revealed, QList<QUrl>{f.url(QStringLiteral("c.png"))});
-    }
-
     void copyImageTakesFileAndRotationOfTheCommand()
     {
         RealFileServices t;
@@ -281,22 +217,6 @@ private slots:
         s.copyImage();
         QTRY_COMPARE(t.desktop.clipboard.size(), 2);
         QCOMPARE(t.desktop.clipboard[1].text(QStringLiteral("file")), QStringLiteral("b.jpg"));
-    }
-
-    void renameSelectsTheNameUpToItsExtension_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<int>("selected");
-        QTest::newRow("extension") << u"photo.jpg"_s << 5;
-        QTest::newRow("two dots") << u"archive.tar.gz"_s << 11;
-        QTest::newRow("none") << u"README"_s << 6;
-        QTest::newRow("dot file") << u".hidden"_s << 7;
-    }
-    void renameSelectsTheNameUpToItsExtension()
-    {
-        QFETCH(QString, name);
-        QFETCH(int, selected);
-        QCOMPARE(viewer::renameSelectionLength(name), selected);
     }
 };
 

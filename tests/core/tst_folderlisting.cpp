@@ -106,13 +106,6 @@ private slots:
         QCOMPARE(withGone->size(), 4);
     }
 
-    void unreadableFolderIsAbsent()
-    {
-        QCOMPARE(listImageFiles(QUrl::fromLocalFile(path(QStringLiteral("missing"))), std::nullopt,
-                                SortOrder::name, false, images),
-                 std::nullopt);
-    }
-
     // A folder that may be entered but not read (mode 711): the opened file is the list.
     void unlistableFolderKeepsTheOpenedFile()
     {
@@ -175,51 +168,6 @@ private slots:
             1);
     }
 
-    // Paths are built and cleaned without a doubled separator, which a URL would read as
-    // a host name; the root folder is the common victim.
-    void pathsAroundTheRoot_data()
-    {
-        QTest::addColumn<QByteArray>("given");
-        QTest::addColumn<QByteArray>("standardized");
-        QTest::addColumn<QByteArray>("folder");
-        QTest::newRow("file in the root")
-            << QByteArray("/a.jpg") << QByteArray("/a.jpg") << QByteArray("/");
-        QTest::newRow("doubled separators")
-            << QByteArray("//x//y/./a.jpg") << QByteArray("/x/y/a.jpg") << QByteArray("/x/y");
-        QTest::newRow("parent steps")
-            << QByteArray("/x/y/../../../a.jpg") << QByteArray("/a.jpg") << QByteArray("/");
-        QTest::newRow("odd bytes") << QByteArray("/p\xff/q\xe9.jpg")
-                                   << QByteArray("/p\xff/q\xe9.jpg") << QByteArray("/p\xff");
-    }
-    void pathsAroundTheRoot()
-    {
-        QFETCH(QByteArray, given);
-        QFETCH(QByteArray, standardized);
-        QFETCH(QByteArray, folder);
-        const QUrl u = standardizedFileUrl(fileUrlFromLocalPath(given));
-        QVERIFY(u.isLocalFile());
-        QVERIFY(u.host().isEmpty());
-        QCOMPARE(localPath(u), standardized);
-        QCOMPARE(localPath(folderOf(u)), folder);
-        QCOMPARE(childFileUrl(folderOf(u), standardized.mid(standardized.lastIndexOf('/') + 1)), u);
-    }
-
-    // An image right in the root folder lists as "/name", not "//name".
-    void imagesInTheRootFolder()
-    {
-        const QByteArray name =
-            "orva-root-" + QByteArray::number(QCoreApplication::applicationPid()) + ".jpg";
-        if (!createFile("/" + name))
-            QSKIP("the root folder is not writable here");
-        const auto list = listImageFiles(QUrl::fromLocalFile(QStringLiteral("/")), std::nullopt,
-                                         SortOrder::name, false, images);
-        ::unlink(("/" + name).constData());
-        QVERIFY(list);
-        const QUrl expected = QUrl::fromLocalFile(QStringLiteral("/") + QString::fromLatin1(name));
-        QVERIFY(list->contains(expected));
-        QCOMPARE(expected.toLocalFile(), QStringLiteral("/") + QString::fromLatin1(name));
-    }
-
     // The order a file browser shows, also under the C locale that CI runs with.
     void naturalNameOrder_data()
     {
@@ -275,29 +223,6 @@ private slots:
         QCOMPARE(names(*modified), (QStringList{QStringLiteral("c.jpg"), QStringLiteral("a.jpg"),
                                                 QStringLiteral("b.jpg"), QStringLiteral("d.jpg")}));
         images.dateTimeOriginal.clear();
-    }
-
-    void undatedFilesGatherAtTheStart()
-    {
-        QList<QUrl> urls{QUrl::fromLocalFile(path(QStringLiteral("gone2.jpg"))),
-                         QUrl::fromLocalFile(path(QStringLiteral("gone1.jpg")))};
-        touch(path(QStringLiteral("here.jpg")), QDateTime(QDate(2020, 1, 1), QTime(0, 0)));
-        urls << QUrl::fromLocalFile(path(QStringLiteral("here.jpg")));
-        QCOMPARE(names(sortImageFiles(urls, SortOrder::dateModified, false, images)),
-                 (QStringList{QStringLiteral("gone1.jpg"), QStringLiteral("gone2.jpg"),
-                              QStringLiteral("here.jpg")}));
-        QCOMPARE(names(sortImageFiles(urls, SortOrder::dateModified, true, images)).last(),
-                 QStringLiteral("gone1.jpg"));
-    }
-
-    void sortOrderSetting()
-    {
-        MemorySettingsStore store;
-        QCOMPARE(currentSortOrder(Settings(store)), SortOrder::name);
-        store.values.insert(QStringLiteral("sortOrder"), QStringLiteral("dateModified"));
-        QCOMPARE(currentSortOrder(Settings(store)), SortOrder::dateModified);
-        store.values.insert(QStringLiteral("sortOrder"), QStringLiteral("size"));
-        QCOMPARE(currentSortOrder(Settings(store)), SortOrder::name);
     }
 };
 

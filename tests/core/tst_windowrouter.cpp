@@ -57,55 +57,34 @@ class TestWindowRouter : public QObject {
     Q_OBJECT
 
 private slots:
-    void singleWindowOpensOnlyTheFirstFile()
-    {
-        Windows w;
-        w.setMultiWindow(false);
-        AppState &s = w.show();
-        w.router.openFiles({w.url("a.jpg"), w.url("b.jpg")});
-        QCOMPARE(s.currentURL(), std::optional(w.url("a.jpg")));
-        QVERIFY(w.newWindowRequests.isEmpty());
-        QVERIFY(w.router.pendingURLs().isEmpty());
-    }
-
-    void multiWindowFillsTheEmptyWindowThenOpensNewOnes()
-    {
-        Windows w; // key never written: multi-window
-        AppState &s = w.show();
-        w.router.openFiles({w.url("a.jpg"), w.url("b.jpg"), w.url("c.jpg")});
-        QCOMPARE(s.currentURL(), std::optional(w.url("a.jpg")));
-        QCOMPARE(w.newWindowRequests, (QList<QUrl>{w.url("b.jpg"), w.url("c.jpg")}));
-    }
-
-    void filesBeforeAnyWindowWaitForTheFirst_data()
+    // The first file goes to the shown (or first) window; the rest to new windows, or
+    // nowhere in single-window mode. Files arriving before any window wait for it.
+    void filesGoToTheFirstWindow_data()
     {
         QTest::addColumn<bool>("multi");
-        QTest::newRow("multi-window") << true;
-        QTest::newRow("single window") << false;
+        QTest::addColumn<bool>("windowFirst");
+        QTest::newRow("single window") << false << true;
+        QTest::newRow("multi-window") << true << true;
+        QTest::newRow("multi-window, files first") << true << false;
+        QTest::newRow("single window, files first") << false << false;
     }
-    void filesBeforeAnyWindowWaitForTheFirst()
+    void filesGoToTheFirstWindow()
     {
         QFETCH(bool, multi);
+        QFETCH(bool, windowFirst);
         Windows w;
-        w.setMultiWindow(multi);
-        w.router.openFiles({w.url("a.jpg"), w.url("b.jpg")});
-        QCOMPARE(w.router.pendingURLs().size(), 2);
-        AppState &s = w.show();
-        QCOMPARE(s.currentURL(), std::optional(w.url("a.jpg")));
-        QCOMPARE(w.newWindowRequests, multi ? QList<QUrl>{w.url("b.jpg")} : QList<QUrl>{});
+        if (!multi) // key never written: multi-window
+            w.setMultiWindow(false);
+        AppState *s = windowFirst ? &w.show() : nullptr;
+        w.router.openFiles({w.url("a.jpg"), w.url("b.jpg"), w.url("c.jpg")});
+        if (!s) {
+            QCOMPARE(w.router.pendingURLs().size(), 3);
+            s = &w.show();
+        }
+        QCOMPARE(s->currentURL(), std::optional(w.url("a.jpg")));
+        const QList<QUrl> rest{w.url("b.jpg"), w.url("c.jpg")};
+        QCOMPARE(w.newWindowRequests, multi ? rest : QList<QUrl>());
         QVERIFY(w.router.pendingURLs().isEmpty());
-    }
-
-    // A window created for a file opens it itself before routing.
-    void newWindowOpensItsOwnFile()
-    {
-        Windows w;
-        AppState &first = w.show();
-        w.router.openFiles({w.url("a.jpg"), w.url("b.jpg")});
-        AppState &second = w.show(w.newWindowRequests.first());
-        QCOMPARE(first.currentURL(), std::optional(w.url("a.jpg")));
-        QCOMPARE(second.currentURL(), std::optional(w.url("b.jpg")));
-        QCOMPARE(w.router.states().size(), 2);
     }
 
     void singleWindowClosesEmptyWindows()
@@ -118,27 +97,6 @@ private slots:
         QVERIFY(w.platform[0]->isVisible());
         QVERIFY(!w.platform[1]->isVisible());
         QCOMPARE(shown.currentURL(), std::optional(w.url("a.jpg")));
-    }
-
-    void singleEmptyWindowStays()
-    {
-        Windows w;
-        w.setMultiWindow(false);
-        w.show();
-        w.router.closeEmptyWindows();
-        QVERIFY(w.platform[0]->isVisible());
-    }
-
-    // Closed windows drop out of the registry by themselves.
-    void releasedStatesLeaveTheRegistry()
-    {
-        Windows w;
-        w.show();
-        w.show();
-        w.states.front().reset();
-        QCOMPARE(w.router.states().size(), 1);
-        w.router.openFiles({w.url("c.jpg")});
-        QCOMPARE(w.states.back()->currentURL(), std::optional(w.url("c.jpg")));
     }
 
     // A window that registers while routing (its shown handler runs inside the action)

@@ -118,27 +118,6 @@ private slots:
         QCOMPARE(centredClip({50, 120, 800, 600}, {1000, 900}), QRectF(50, 120, 800, 600));
     }
 
-    void windowFrameToFit()
-    {
-        const auto frame = [](QSizeF image) {
-            return ::windowFrameToFit(image, {0, 25, 1920, 1050}, {0, 28}).value_or(QRectF());
-        };
-        // Scale = min(1920/6000, (1050-28)/4000, 1) = 0.2555: 1533 x (1022 + 28).
-        QCOMPARE(frame({6000, 4000}), QRectF((1920 - 1533) / 2.0, 25, 1533, 1050));
-        QCOMPARE(frame({640, 480}), QRectF(640, 25 + (1050 - 508) / 2.0, 640, 508));
-        // Scale 0.5 makes the width 500.5, which rounds away from zero.
-        QCOMPARE(frame({1001, 2044}), QRectF((1920 - 501) / 2.0, 25, 501, 1050));
-        QCOMPARE(frame({0, 480}), QRectF());
-        // A tiny image still gets a window of the minimum size, centred.
-        const auto atLeast = [](QSizeF image, QSizeF minimum) {
-            return ::windowFrameToFit(image, {0, 25, 1920, 1050}, {0, 28}, minimum)
-                .value_or(QRectF());
-        };
-        QCOMPARE(atLeast({32, 32}, {320, 268}), QRectF(800, 25 + (1050 - 268) / 2.0, 320, 268));
-        QCOMPARE(atLeast({640, 32}, {320, 268}), QRectF(640, 25 + (1050 - 268) / 2.0, 640, 268));
-        QCOMPARE(atLeast({640, 480}, {320, 268}), frame({640, 480}));
-    }
-
     void swipes_data()
     {
         // The plain distance, direction and fit-mode cases run through the view's test.

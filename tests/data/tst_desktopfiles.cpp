@@ -90,16 +90,6 @@ private slots:
         // desktop-file-validate reports hints with a zero exit code.
         QVERIFY2(!output.contains(QLatin1String("error:")), qPrintable(output));
     }
-
-    // Without an installed theme icon the windows still get Orva's own, at every size.
-    void iconHasTheBundledSizes()
-    {
-        const QIcon icon = appIcon();
-        QVERIFY(!icon.isNull());
-        for (int size : {16, 48, 256})
-            QVERIFY2(icon.availableSizes().contains(QSize(size, size)),
-                     qPrintable(QString::number(size)));
-    }
 };
 
 QTEST_MAIN(TestDesktopFiles)

@@ -1,17 +1,19 @@
 // Broken, truncated and hostile files: every decode ends with an absent result or a
 // sound image, never a crash, a hang or an allocation the header asked for.
+#include "imageio/ApngReader.h"
+#include "imageio/HeifBoxes.h"
 #include "imageio/ImageDecoding.h"
 #include "imageio/ImageProperties.h"
+#include "imageio/PsdReader.h"
 #include "support/ImageFixtures.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QImageWriter>
 #include <QTemporaryDir>
 #include <QtEndian>
 #include <QtTest>
-
-#include <zlib.h>
 
 using namespace orva;
 using namespace orva::test;
@@ -48,19 +50,6 @@ void checkSound(const std::optional<DecodedImage> &d)
     }
 }
 
-void appendChunk(QByteArray &png, const char *type, const QByteArray &data)
-{
-    char be[4];
-    qToBigEndian<quint32>(quint32(data.size()), be);
-    png.append(be, 4);
-    const QByteArray body = QByteArray(type, 4) + data;
-    png += body;
-    qToBigEndian<quint32>(
-        quint32(crc32(0, reinterpret_cast<const Bytef *>(body.constData()), uInt(body.size()))),
-        be);
-    png.append(be, 4);
-}
-
 // Qt writes no interlaced PNG: an 8-bit RGB one with Adam7 passes, unfiltered.
 bool writeInterlacedPng(const QImage &image, const QString &path)
 {
@@ -69,45 +58,47 @@ bool writeInterlacedPng(const QImage &image, const QString &path)
                                          {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
     QByteArray raw;
     for (const auto &p : passes)
-        for (int y = p[1]; y < h; y += p[3]) {
-            if (p[0] >= w)
-                break;
+        for (int y = p[1]; y < h && p[0] < w; y += p[3]) {
             raw += '\0';
-            for (int x = p[0]; x < w; x += p[2]) {
-                const QRgb c = image.pixel(x, y);
-                raw += char(qRed(c));
-                raw += char(qGreen(c));
-                raw += char(qBlue(c));
-            }
+            for (int x = p[0]; x < w; x += p[2])
+                raw += QByteArray::fromRawData(
+                    reinterpret_cast<const char *>(image.constScanLine(y)) + 3 * x, 3);
         }
-    QByteArray packed(int(compressBound(uLong(raw.size()))), '\0');
-    uLongf packedSize = uLongf(packed.size());
-    if (compress(reinterpret_cast<Bytef *>(packed.data()), &packedSize,
-                 reinterpret_cast<const Bytef *>(raw.constData()), uLong(raw.size())) != Z_OK)
-        return false;
-    packed.truncate(int(packedSize));
-    QByteArray ihdr(13, '\0');
-    qToBigEndian<quint32>(quint32(w), ihdr.data());
-    qToBigEndian<quint32>(quint32(h), ihdr.data() + 4);
-    ihdr[8] = 8;  // bits
-    ihdr[9] = 2;  // RGB
-    ihdr[12] = 1; // Adam7
-    QByteArray png("\x89PNG\r\n\x1a\n", 8);
-    appendChunk(png, "IHDR", ihdr);
-    appendChunk(png, "IDAT", packed);
-    appendChunk(png, "IEND", {});
-    return writeBytes(path, png);
+    return writeBytes(path, pngFile({{"IHDR", pngIhdr(image.size(), 2, true)},
+                                     {"IDAT", qCompress(raw).mid(4)},
+                                     {"IEND", {}}}));
 }
 
 bool writeNoise(const QImage &image, const QString &path, const QByteArray &options)
 {
-    QImageWriter writer(path);
-    if (options == "progressive")
-        writer.setProgressiveScanWrite(true);
     if (options == "interlaced")
-        return writeInterlacedPng(image, path);
+        return writeInterlacedPng(image.convertToFormat(QImage::Format_RGB888), path);
+    QImageWriter writer(path);
+    writer.setProgressiveScanWrite(options == "progressive");
     writer.setQuality(95);
     return writer.write(image);
+}
+
+// Every reader's sample: the file name picks the decoder; `reader`, when set, is the
+// format's own parser, run on every cut and every one-byte damage (under the sanitizers),
+// and it must refuse a file missing any of its first `needed` bytes.
+struct Sample {
+    QString name;
+    QByteArray bytes;
+    std::function<bool(const QByteArray &)> reader = {};
+    qsizetype needed = 0;
+};
+
+bool readsPsd(QByteArray bytes)
+{
+    QBuffer buffer(&bytes);
+    return buffer.open(QIODevice::ReadOnly) && readPsdComposite(buffer).has_value();
+}
+
+bool readsHeifBoxes(const QByteArray &bytes)
+{
+    const auto t = readHeifPrimaryTransform(QByteArrayView(bytes));
+    return t && t->rotationCcwQuarterTurns >= 0 && t->rotationCcwQuarterTurns < 4;
 }
 
 } // namespace
@@ -116,7 +107,9 @@ class TestBadInput : public QObject {
     Q_OBJECT
 
     QTemporaryDir dir;
-    QMap<QString, QByteArray> samples; // extension -> valid file
+    std::vector<Sample> samples;
+
+    QByteArray written(const QString &name) { return readBytes(dir.filePath(name)); }
 
     // With ORVA_FUZZ_SEEDS set, the valid samples become the fuzzer's seed corpus: the
     // first byte picks the file name the fuzz target writes (see fuzz/fuzz_decode.cpp).
@@ -125,16 +118,27 @@ class TestBadInput : public QObject {
         const QString out = qEnvironmentVariable("ORVA_FUZZ_SEEDS");
         if (out.isEmpty())
             return;
-        const QStringList names{QStringLiteral("jpg"), QStringLiteral("png"),
-                                QStringLiteral("gif"), QStringLiteral("webp"),
-                                QStringLiteral("tif"), QStringLiteral("bmp"),
-                                QStringLiteral("ico"), QStringLiteral("heic")};
+        const QStringList names =
+            QStringLiteral("jpg png gif webp tif bmp ico heic avif psd dng cur")
+                .split(QLatin1Char(' '));
         QDir().mkpath(out);
-        for (const auto &[ext, bytes] : samples.asKeyValueRange()) {
-            const qsizetype pick = ext == QLatin1String("apng") ? 1 : names.indexOf(ext);
-            if (pick >= 0)
-                writeBytes(out + QStringLiteral("/seed-") + ext, QByteArray(1, char(pick)) + bytes);
+        for (const Sample &sample : samples) {
+            const qsizetype pick = names.indexOf(QFileInfo(sample.name).suffix());
+            writeBytes(out + QStringLiteral("/seed-") + sample.name,
+                       QByteArray(1, char(pick)) + sample.bytes);
         }
+    }
+
+    void check(const Sample &sample, const QByteArray &bytes, bool decode)
+    {
+        if (sample.reader)
+            sample.reader(bytes);
+        if (!decode)
+            return;
+        const QString path = dir.filePath(QStringLiteral("bad-") + sample.name);
+        QVERIFY(writeBytes(path, bytes));
+        checkSound(decodeImage(QUrl::fromLocalFile(path), 64));
+        readImageProperties(QUrl::fromLocalFile(path));
     }
 
 private slots:
@@ -142,63 +146,88 @@ private slots:
     {
         QVERIFY(dir.isValid());
         const QImage img = quadrants(48, 32);
-        auto keep = [&](const QString &ext) {
-            samples.insert(ext, readBytes(dir.filePath(QStringLiteral("valid.") + ext)));
-            QVERIFY(!samples.value(ext).isEmpty());
-        };
-        for (const char *fmt : {"jpg", "png", "bmp", "tif", "webp", "ico"}) {
-            const QString ext = QString::fromLatin1(fmt);
-            QVERIFY(img.save(dir.filePath(QStringLiteral("valid.") + ext)));
-            keep(ext);
+        for (const char *ext : {"jpg", "png", "bmp", "tif", "webp", "ico"}) {
+            const QString name = QStringLiteral("valid.") + QLatin1String(ext);
+            QVERIFY(img.save(dir.filePath(name)));
+            if (name.endsWith(QLatin1String("jpg")))
+                QVERIFY(setExifTags(dir.filePath(name), {{"Exif.Image.Orientation", "6"},
+                                                         {"Exif.Image.Make", "Test"}}));
+            samples.push_back({name, written(name)});
         }
         // Palette and transparency take other paths through the PNG decoder.
         QImage clear = img.convertToFormat(QImage::Format_ARGB32);
         clear.setPixel(0, 0, 0);
-        QVERIFY(clear.convertToFormat(QImage::Format_Indexed8)
-                    .save(dir.filePath(QStringLiteral("valid.indexed.png"))));
-        keep(QStringLiteral("indexed.png"));
-        QVERIFY(setExifTags(dir.filePath(QStringLiteral("valid.jpg")),
-                            {{"Exif.Image.Orientation", "6"}, {"Exif.Image.Make", "Test"}}));
-        keep(QStringLiteral("jpg"));
+        const QString indexed = QStringLiteral("valid.indexed.png");
+        QVERIFY(clear.convertToFormat(QImage::Format_Indexed8).save(dir.filePath(indexed)));
+        samples.push_back({indexed, written(indexed)});
         QVERIFY(
             writeGif(dir.filePath(QStringLiteral("valid.gif")), {img, img.mirrored()}, {10, 10}));
-        keep(QStringLiteral("gif"));
-        QVERIFY(writeHeif(dir.filePath(QStringLiteral("valid.heic")), img, 8));
-        keep(QStringLiteral("heic"));
-        samples.insert(QStringLiteral("apng"), buildApng({img, img.mirrored()}, {50, 50}));
+        samples.push_back({QStringLiteral("valid.gif"), written(QStringLiteral("valid.gif"))});
+        // A thumbnail item gives the meta box more items and properties to walk.
+        QVERIFY(writeHeif(dir.filePath(QStringLiteral("valid.heic")), img, 8, false, 16));
+        const QByteArray heic = written(QStringLiteral("valid.heic"));
+        samples.push_back(
+            {QStringLiteral("valid.heic"), heic, readsHeifBoxes, boxEnd(heic, "meta")});
+        // Frames that are offset, blended and disposed in each way.
+        QImage half(2, 2, QImage::Format_ARGB32);
+        half.fill(QColor(0, 0, 255, 128));
+        const QByteArray apng = pngFile(apngChunks({{img},
+                                                    {half, 1, 10, {1, 1}, 1, 1},
+                                                    {half, 1, 10, {3, 2}, 2, 0},
+                                                    {img, 0, 0, {}, 0, 1}}));
+        const auto readsApng = [](const QByteArray &b) { return readApng(b).has_value(); };
+        samples.push_back({QStringLiteral("anim.png"), apng, readsApng, apng.size()});
+        // PackBits rows, resources and merged alpha; a deep CMYK large-document file.
+        Psd rgba{20, 3, 8, 3, std::vector(4, QByteArray("aaaabcdefghijjjjjjjj").repeated(3))};
+        rgba.compression = 1;
+        rgba.layers = be32(2) + QByteArray("\xff\xff", 2); // a layer count of -1
+        rgba.resources = QByteArray("8BIM\x03\xe8\0\0\0\0\0\x03"
+                                    "abc\0",
+                                    16);
+        const Psd deep{
+            3,  2, 16, 4, std::vector(4, QByteArray("\0\1\0\2\x12\x34\x12\x34\x12\x34\0\5", 12)),
+            {}, 2, 1};
+        for (const auto &[name, psd] : {std::pair{"rgba.psd", rgba}, {"deep.psd", deep}}) {
+            QVERIFY(readsPsd(psd.bytes()));
+            samples.push_back({QLatin1String(name), psd.bytes(), readsPsd, psd.bytes().size()});
+        }
         writeFuzzSeeds();
     }
 
     void truncations_data()
     {
-        QTest::addColumn<QString>("ext");
-        for (const QString &ext : samples.keys())
-            QTest::newRow(qPrintable(ext)) << ext;
+        QTest::addColumn<int>("sample");
+        for (size_t i = 0; i < samples.size(); ++i)
+            QTest::newRow(qPrintable(samples[i].name)) << int(i);
     }
     void truncations()
     {
-        QFETCH(QString, ext);
-        const QByteArray valid = samples.value(ext);
-        const QString name = dir.filePath(
-            QStringLiteral("cut.") + (ext == QLatin1String("apng") ? QStringLiteral("png") : ext));
-        const qsizetype step = std::max<qsizetype>(1, valid.size() / 40);
-        for (qsizetype n = 0; n < valid.size(); n += step) {
-            QVERIFY(writeBytes(name, valid.left(n)));
-            checkSound(decodeImage(QUrl::fromLocalFile(name), 64));
-            readImageProperties(QUrl::fromLocalFile(name));
+        QFETCH(int, sample);
+        const Sample &s = samples[size_t(sample)];
+        if (s.reader)
+            QVERIFY(s.reader(s.bytes));
+        const qsizetype step = std::max<qsizetype>(1, s.bytes.size() / 40);
+        for (qsizetype n = 0; n < s.bytes.size(); ++n) {
+            if (n < s.needed)
+                QVERIFY2(!s.reader(s.bytes.left(n)), qPrintable(QString::number(n)));
+            check(s, s.bytes.left(n), n % step == 0);
         }
     }
 
     void corruptions_data() { truncations_data(); }
     void corruptions()
     {
-        QFETCH(QString, ext);
-        const QByteArray valid = samples.value(ext);
-        const QString name = dir.filePath(
-            QStringLiteral("bad.") + (ext == QLatin1String("apng") ? QStringLiteral("png") : ext));
+        QFETCH(int, sample);
+        const Sample &s = samples[size_t(sample)];
+        if (s.reader) // one pass of single-byte damage; the fuzz target goes deeper
+            for (qsizetype i = 0; i < s.bytes.size(); ++i) {
+                QByteArray bytes = s.bytes;
+                bytes[i] = char(bytes[i] ^ 0x5a);
+                check(s, bytes, false);
+            }
         quint32 seed = 12345;
-        for (int round = 0; round < 60; ++round) {
-            QByteArray bytes = valid;
+        for (int round = 0; round < 30; ++round) {
+            QByteArray bytes = s.bytes;
             // Headers matter most: half the damage lands in the first 64 bytes.
             for (int k = 0; k < 3; ++k) {
                 seed = seed * 1664525u + 1013904223u;
@@ -206,28 +235,8 @@ private slots:
                                                 : seed % bytes.size());
                 bytes[at] = char(bytes[at] ^ char(1 + (seed >> 24) % 255));
             }
-            QVERIFY(writeBytes(name, bytes));
-            checkSound(decodeImage(QUrl::fromLocalFile(name), 64));
-            readImageProperties(QUrl::fromLocalFile(name));
+            check(s, bytes, true);
         }
-    }
-
-    void emptyAndWrongFiles()
-    {
-        const QString empty = dir.filePath(QStringLiteral("empty.jpg"));
-        QVERIFY(writeBytes(empty, QByteArray()));
-        QVERIFY(!decodeImage(QUrl::fromLocalFile(empty)));
-        QVERIFY(!makeThumbnail(QUrl::fromLocalFile(empty), 64));
-        const QString text = dir.filePath(QStringLiteral("notes.png"));
-        QVERIFY(writeBytes(text, "just some text, not an image\n"));
-        QVERIFY(!decodeImage(QUrl::fromLocalFile(text)));
-        QVERIFY(!decodeImage(QUrl::fromLocalFile(dir.filePath(QStringLiteral("missing.png")))));
-        // A real image behind the wrong extension still shows.
-        const QString misnamed = dir.filePath(QStringLiteral("really-png.heic"));
-        QVERIFY(writeBytes(misnamed, samples.value(QStringLiteral("png"))));
-        const auto d = decodeImage(QUrl::fromLocalFile(misnamed));
-        QVERIFY(d);
-        QCOMPARE(d->bitmap->size(), QSize(48, 32));
     }
 
     // Headers claiming gigapixels must be refused before anything that size is allocated
@@ -259,28 +268,13 @@ private slots:
         QTest::newRow("gif 65535x65535")
             << QStringLiteral("huge.gif") << gif << DecodeFailure::tooLarge;
 
-        QByteArray png("\x89PNG\r\n\x1a\n", 8);
-        QByteArray ihdr("IHDR");
-        char dims[8];
-        qToBigEndian<quint32>(200000, dims);
-        qToBigEndian<quint32>(200000, dims + 4);
-        ihdr.append(dims, 8);
-        ihdr.append("\x08\x06\x00\x00\x00", 5);
-        char len[4];
-        qToBigEndian<quint32>(13, len);
-        png.append(len, 4);
-        png += ihdr;
-        char crc[4];
-        qToBigEndian<quint32>(
-            quint32(crc32(0, reinterpret_cast<const Bytef *>(ihdr.constData()), uInt(ihdr.size()))),
-            crc);
-        png.append(crc, 4);
+        PngChunks chunks{{"IHDR", pngIhdr({200000, 200000}, 6)}};
         QTest::newRow("png 200000x200000, cut after its header")
-            << QStringLiteral("huge.png") << png << DecodeFailure::damaged;
-        appendChunk(png, "IDAT", QByteArray("\x78\x9c\x03\x00\x00\x00\x00\x01", 8));
-        appendChunk(png, "IEND", {});
+            << QStringLiteral("huge.png") << pngFile(chunks) << DecodeFailure::damaged;
+        chunks.push_back({"IDAT", QByteArray("\x78\x9c\x03\x00\x00\x00\x00\x01", 8)});
+        chunks.push_back({"IEND", {}});
         QTest::newRow("png 200000x200000")
-            << QStringLiteral("whole-huge.png") << png << DecodeFailure::tooLarge;
+            << QStringLiteral("whole-huge.png") << pngFile(chunks) << DecodeFailure::tooLarge;
     }
     void hostileDimensions()
     {
@@ -331,6 +325,8 @@ private slots:
         QCOMPARE(d->bitmap->size(), noise.size());
         const QImage shown = d->bitmap->convertToFormat(QImage::Format_ARGB32);
         QCOMPARE(qAlpha(shown.pixel(10, 5)), 255);
+        if (ext == QLatin1String("png")) // lossless: the arrived pixels exactly, up to the
+            QCOMPARE(shown.pixel(1, 0), noise.pixel(1, 0)); // last complete interlace pass
         if (options.isEmpty()) { // read top to bottom: the lower part never arrived
             QCOMPARE(qAlpha(shown.pixel(10, 250)), 0);
             int opaqueRows = 0;
@@ -370,16 +366,20 @@ private slots:
         QVERIFY(writeBytes(empty, QByteArray()));
         QCOMPARE(reason(empty), std::optional(DecodeFailure::unreadable));
         const QString header = dir.filePath(QStringLiteral("header.png"));
-        QVERIFY(writeBytes(header, samples.value(QStringLiteral("png")).left(20)));
+        QVERIFY(writeBytes(header, written(QStringLiteral("valid.png")).left(20)));
         QCOMPARE(reason(header), std::optional(DecodeFailure::damaged));
         const QString locked = dir.filePath(QStringLiteral("locked.png"));
-        QVERIFY(writeBytes(locked, samples.value(QStringLiteral("png"))));
+        QVERIFY(writeBytes(locked, written(QStringLiteral("valid.png"))));
         QVERIFY(QFile::setPermissions(locked, QFileDevice::Permissions()));
         if (QFile(locked).open(QIODevice::ReadOnly)) // root reads everything
             qInfo("permission check skipped: this user reads unreadable files");
         else
             QCOMPARE(reason(locked), std::optional(DecodeFailure::permissionDenied));
-        QCOMPARE(reason(dir.filePath(QStringLiteral("valid.png"))), std::nullopt);
+        QVERIFY(!makeThumbnail(QUrl::fromLocalFile(empty), 64));
+        // A real image behind the wrong extension still shows.
+        const QString misnamed = dir.filePath(QStringLiteral("really-png.heic"));
+        QVERIFY(writeBytes(misnamed, written(QStringLiteral("valid.png"))));
+        QCOMPARE(reason(misnamed), std::nullopt);
     }
 };
 

@@ -19,11 +19,6 @@ using namespace orva::test;
 
 namespace {
 
-std::shared_ptr<std::atomic<bool>> cancelledFlag()
-{
-    return std::make_shared<std::atomic<bool>>(true);
-}
-
 // A one-channel 8-bit Photoshop file, uncompressed, of `side` x `side` pixels.
 QByteArray grayPsd(int side)
 {
@@ -113,59 +108,6 @@ private slots:
         QVERIFY(full);
         QCOMPARE(full->bitmap->size(), QSize(4000, 6000));
         QCOMPARE(full->resolution, 1.0);
-    }
-
-    // Formats without DCT scaling are reduced exactly to the bound.
-    void exactBoundForOtherFormats()
-    {
-        QVERIFY(writeImage(path(QStringLiteral("p6.tif")), quadrants(600, 400), "TIFF"));
-        QVERIFY(setExifTags(path(QStringLiteral("p6.tif")), {{"Exif.Image.Orientation", "6"}}));
-        const auto d = decodeImage(url(QStringLiteral("p6.tif")), 288);
-        QVERIFY(d);
-        QCOMPARE(d->bitmap->size(), QSize(192, 288));
-        QCOMPARE(d->image->pointSize, QSizeF(400, 600));
-        QCOMPARE(d->resolution, 0.48);
-        QCOMPARE(cornerColours(*d->bitmap), QStringLiteral("BRGW"));
-    }
-
-    void previewSizes_data()
-    {
-        QTest::addColumn<QSize>("size");
-        QTest::addColumn<int>("bound");
-        QTest::addColumn<QSize>("bitmap");
-        QTest::addColumn<QSize>("preview");
-        QTest::newRow("bound above the file")
-            << QSize(300, 200) << 2880 << QSize(300, 200) << QSize(256, 170);
-        QTest::newRow("small, not enlarged")
-            << QSize(100, 50) << 2880 << QSize(100, 50) << QSize(100, 50);
-        QTest::newRow("extreme aspect")
-            << QSize(5000, 1) << 2880 << QSize(2880, 1) << QSize(256, 1);
-    }
-    void previewSizes()
-    {
-        QFETCH(QSize, size);
-        QFETCH(int, bound);
-        QFETCH(QSize, bitmap);
-        QFETCH(QSize, preview);
-        const QString name = QStringLiteral("prev%1x%2.png").arg(size.width()).arg(size.height());
-        QVERIFY(writeImage(path(name), quadrants(size.width(), size.height()), "PNG"));
-        const auto d = decodeImage(url(name), bound);
-        QVERIFY(d);
-        QCOMPARE(d->bitmap->size(), bitmap);
-        QCOMPARE(d->resolution, double(bitmap.width()) / size.width());
-        QCOMPARE(d->preview->pointSize, QSizeF(size));
-        QCOMPARE(d->preview->frames.size(), size_t(1));
-        const QImage &p = d->preview->frames.front().image;
-        QCOMPARE(p.size(), preview);
-        QCOMPARE(p.format(), QImage::Format_ARGB32_Premultiplied);
-        QCOMPARE(p.colorSpace(), QColorSpace(QColorSpace::SRgb));
-    }
-
-    void previewOfAnUndrawableBitmapIsEmptyWithThePointSize()
-    {
-        const auto p = makePreviewImage(QImage(), QSizeF(640, 480));
-        QCOMPARE(p->pointSize, QSizeF(640, 480));
-        QVERIFY(p->frames.empty());
     }
 
     void animatedAndStillPaths_data()
@@ -278,13 +220,6 @@ private slots:
         QCOMPARE(cornerColours(*viewer->bitmap), QStringLiteral("RGWB"));
     }
 
-    void cancelledTaskGetsNothing()
-    {
-        QVERIFY(writeImage(path(QStringLiteral("c.png")), quadrants(40, 30), "PNG"));
-        CurrentTaskScope scope{CancellationToken(cancelledFlag())};
-        QVERIFY(!decodeImage(url(QStringLiteral("c.png"))));
-    }
-
     // Cancelled with most of the work done, a decode gives nothing, never the part decoded
     // so far: animations before their last frame, a Photoshop file past half of its rows.
     void cancelledMidwayGivesNothing()
@@ -312,27 +247,6 @@ private slots:
         QVERIFY(readPsdComposite(buffer));
         QVERIFY(buffer.seek(0));
         QVERIFY(!readPsdComposite(buffer, {}, [&] { return buffer.pos() > psd.size() / 2; }));
-    }
-
-    void sourceWithoutPixelSizeHasNoOrientedSize()
-    {
-        ImageSource s;
-        s.storedSize = QSize(-1, 300);
-        QCOMPARE(orientedPixelSize(s), std::nullopt);
-        s.storedSize = QSize(0, 300);
-        QCOMPARE(orientedPixelSize(s), std::nullopt);
-        s.storedSize = QSize(400, 300);
-        s.orientation = 8;
-        QCOMPARE(orientedPixelSize(s), std::optional(QSize(300, 400)));
-    }
-
-    void normalizationTakesTheLargestFrameSides()
-    {
-        DisplayImage d;
-        d.frames.push_back({QImage(30, 10, QImage::Format_RGB32), 0});
-        d.frames.push_back({QImage(10, 40, QImage::Format_RGB32), 0});
-        d.frames.push_back({QImage(), 0});
-        QCOMPARE(normalizeToPixelSize(d).pointSize, QSizeF(30, 40));
     }
 };
 

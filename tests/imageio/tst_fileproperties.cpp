@@ -1,5 +1,6 @@
 // What the metadata rows learn from a file's own structures rather than from decoded pixels:
 // depth and colour model from headers, a raw file's whole sensor, Exif of undecodable files.
+#include "imageio/ExifReader.h"
 #include "imageio/ImageDecoding.h"
 #include "imageio/ImageHeaders.h"
 #include "imageio/ImageProperties.h"
@@ -9,8 +10,6 @@
 #include <QTemporaryDir>
 #include <QtEndian>
 #include <QtTest>
-
-#include <libheif/heif.h>
 
 using namespace orva;
 using namespace orva::test;
@@ -46,107 +45,17 @@ QByteArray bmpHead(int bits, quint32 compression = 0, QList<quint32> masks = {},
     return h;
 }
 
-// An uncompressed 16-bit RGGB DNG of width x height whose ActiveArea leaves `margin` pixels
-// unused on every side, as camera sensors do.
-QByteArray dngWithMargins(int width, int height, int margin)
+// The Exif block of a JPEG that Exiv2 tagged with `tags`, for a HEIC's Exif item.
+QByteArray exifBlock(const QString &scratchJpeg, const std::map<std::string, std::string> &tags)
 {
-    struct Entry {
-        quint16 tag, type;
-        quint32 count;
-        QByteArray value; // inline when it fits in 4 bytes
-    };
-    const QByteArray make("OrvaCam\0", 8), model("Margins\0", 8);
-    QList<Entry> entries{
-        {254, 4, 1, le(0, 4)},
-        {256, 4, 1, le(quint32(width), 4)},
-        {257, 4, 1, le(quint32(height), 4)},
-        {258, 3, 1, le(16, 4)},
-        {259, 3, 1, le(1, 4)},
-        {262, 3, 1, le(32803, 4)}, // colour filter array
-        {271, 2, 8, make},
-        {272, 2, 8, model},
-        {273, 4, 1, QByteArray()}, // strip offset, filled in below
-        {277, 3, 1, le(1, 4)},
-        {278, 4, 1, le(quint32(height), 4)},
-        {279, 4, 1, le(quint32(width * height * 2), 4)},
-        {33421, 3, 2, le(2, 2) + le(2, 2)},
-        {33422, 1, 4, QByteArray("\0\1\1\2", 4)},
-        {50706, 1, 4, QByteArray("\1\4\0\0", 4)},
-        {50708, 2, 8, make},
-        {50829, 4, 4,
-         le(quint32(margin), 4) + le(quint32(margin), 4) + le(quint32(height - margin), 4) +
-             le(quint32(width - margin), 4)},
-    };
-    const quint32 ifdSize = 2 + quint32(entries.size()) * 12 + 4;
-    quint32 extra = 8 + ifdSize; // values that do not fit inline go after the IFD
-    QByteArray values;
-    QByteArray ifd = le(quint32(entries.size()), 2);
-    const quint32 stripOffset = 8 + ifdSize + 64;
-    for (Entry &e : entries) {
-        if (e.tag == 273)
-            e.value = le(stripOffset, 4);
-        ifd += le(e.tag, 2) + le(e.type, 2) + le(e.count, 4);
-        if (e.value.size() <= 4) {
-            ifd += e.value + QByteArray(4 - e.value.size(), '\0');
-        } else {
-            ifd += le(extra + quint32(values.size()), 4);
-            values += e.value;
-        }
-    }
-    ifd += le(0, 4);
-    QByteArray file = "II" + le(42, 2) + le(8, 4) + ifd + values;
-    file.resize(stripOffset, '\0');
-    QByteArray pixels(width * height * 2, '\0');
-    for (int i = 0; i < width * height; ++i)
-        qToLittleEndian(quint16(1000 + (i * 37) % 3000), pixels.data() + 2 * i);
-    return file + pixels;
-}
-
-// A small HEIC carrying the Exif of a JPEG that Exiv2 tagged with `tags`.
-bool writeHeicWithExif(const QString &path, const QString &scratchJpeg,
-                       const std::map<std::string, std::string> &tags)
-{
-    if (!writeImage(scratchJpeg, quadrants(32, 32), "JPEG") || !setExifTags(scratchJpeg, tags))
-        return false;
     QFile jpeg(scratchJpeg);
-    if (!jpeg.open(QIODevice::ReadOnly))
-        return false;
+    if (!writeImage(scratchJpeg, quadrants(32, 32), "JPEG") || !setExifTags(scratchJpeg, tags) ||
+        !jpeg.open(QIODevice::ReadOnly))
+        return {};
     const QByteArray bytes = jpeg.readAll();
     const qsizetype app1 = bytes.indexOf("Exif\0\0", 0);
-    if (app1 < 4)
-        return false;
-    const int segment = qFromBigEndian<quint16>(bytes.constData() + app1 - 2);
-    const QByteArray exif = bytes.mid(app1, segment - 2);
-
-    heif_context *ctx = heif_context_alloc();
-    heif_encoder *encoder = nullptr;
-    heif_image *img = nullptr;
-    heif_image_handle *handle = nullptr;
-    bool ok =
-        heif_context_get_encoder_for_format(ctx, heif_compression_HEVC, &encoder).code ==
-            heif_error_Ok &&
-        heif_image_create(32, 32, heif_colorspace_RGB, heif_chroma_interleaved_RGB, &img).code ==
-            heif_error_Ok &&
-        heif_image_add_plane(img, heif_channel_interleaved, 32, 32, 8).code == heif_error_Ok;
-    if (ok) {
-        int stride = 0;
-        uint8_t *plane = heif_image_get_plane(img, heif_channel_interleaved, &stride);
-        memset(plane, 0x80, size_t(stride) * 32);
-        heif_encoder_set_parameter(encoder, "preset", "ultrafast");
-        ok = heif_context_encode_image(ctx, img, encoder, nullptr, &handle).code == heif_error_Ok &&
-             heif_context_add_exif_metadata(ctx, handle, exif.constData(), int(exif.size())).code ==
-                 heif_error_Ok &&
-             heif_context_write_to_file(ctx, QFile::encodeName(path).constData()).code ==
-                 heif_error_Ok;
-    }
-    if (handle)
-        heif_image_handle_release(handle);
-    if (img)
-        heif_image_release(img);
-    if (encoder)
-        heif_encoder_release(encoder);
-    heif_context_free(ctx);
-    return ok;
+    return app1 < 4 ? QByteArray()
+                    : bytes.mid(app1, qFromBigEndian<quint16>(bytes.constData() + app1 - 2) - 2);
 }
 
 bool writeBytes(const QString &path, const QByteArray &bytes)
@@ -170,21 +79,16 @@ private slots:
         QTest::addColumn<QByteArray>("head");
         QTest::addColumn<int>("depth"); // 0: none
         QTest::addColumn<QString>("model");
-        QTest::newRow("PNG grey + alpha") << pngHead(8, 4) << 8 << u"Gray"_s;
         QTest::newRow("PNG grey + alpha 16") << pngHead(16, 4) << 16 << u"Gray"_s;
-        QTest::newRow("PNG grey 1-bit") << pngHead(1, 0) << 1 << u"Gray"_s;
         QTest::newRow("PNG palette 4-bit") << pngHead(4, 3) << 4 << u"RGB"_s;
         QTest::newRow("PNG RGBA 16") << pngHead(16, 6) << 16 << u"RGB"_s;
         QTest::newRow("PNG odd depth") << pngHead(7, 2) << 0 << u"RGB"_s;
         QTest::newRow("PNG cut in IHDR") << pngHead(8, 4).left(20) << 0 << QString();
         QTest::newRow("GIF87a") << QByteArray("GIF87a\x10\0\x10\0\x84", 11) << 8 << u"RGB"_s;
-        QTest::newRow("GIF89a") << QByteArray("GIF89a") << 8 << u"RGB"_s;
         QTest::newRow("WebP") << QByteArray("RIFF\0\0\0\0WEBPVP8L", 16) << 8 << u"RGB"_s;
         QTest::newRow("RIFF, not WebP")
             << QByteArray("RIFF\0\0\0\0WAVEfmt ", 16) << -1 << QString();
         QTest::newRow("BMP 4-bit palette") << bmpHead(4) << 4 << u"RGB"_s;
-        QTest::newRow("BMP 8-bit palette") << bmpHead(8) << 8 << u"RGB"_s;
-        QTest::newRow("BMP 24-bit") << bmpHead(24) << 8 << u"RGB"_s;
         QTest::newRow("BMP 16-bit 5-5-5") << bmpHead(16) << 5 << u"RGB"_s;
         QTest::newRow("BMP 16-bit 5-6-5 fields")
             << bmpHead(16, 3, {0xf800, 0x07e0, 0x001f}) << 6 << u"RGB"_s;
@@ -192,7 +96,6 @@ private slots:
             << bmpHead(32, 3, {0x3ff00000, 0x000ffc00, 0x000003ff}, 124) << 10 << u"RGB"_s;
         QTest::newRow("BMP OS/2 core 8-bit") << bmpHead(8, 0, {}, 12) << 8 << u"RGB"_s;
         QTest::newRow("BMP embedded JPEG") << bmpHead(24, 4) << 0 << u"RGB"_s;
-        QTest::newRow("BMP odd bit count") << bmpHead(7) << 0 << u"RGB"_s;
         QTest::newRow("BMP unknown header") << bmpHead(8, 0, {}, 20) << 0 << QString();
         QTest::newRow("JPEG is not read here")
             << QByteArray("\xff\xd8\xff\xe0", 4) << -1 << QString();
@@ -220,8 +123,6 @@ private slots:
         QTest::addColumn<QString>("model");
         QTest::newRow("4-bit BMP decodes as 8-bit") << u"icon.bmp"_s << 4 << u"RGB"_s;
         QTest::newRow("GIF") << u"still.gif"_s << 8 << u"RGB"_s;
-        QTest::newRow("WebP") << u"photo.webp"_s << 8 << u"RGB"_s;
-        QTest::newRow("grey PNG") << u"grey.png"_s << 8 << u"Gray"_s;
     }
     void decodedFormatDoesNotDecide()
     {
@@ -241,12 +142,6 @@ private slots:
                                                le(offset, 4) + info + palette + rows));
         } else if (name == u"still.gif") {
             QVERIFY(writeGif(path(name), {quadrants(16, 16)}, {10}, -1));
-        } else if (name == u"photo.webp") {
-            QVERIFY(writeImage(path(name), quadrants(16, 16), "WEBP", 80));
-        } else {
-            QImage grey(16, 16, QImage::Format_Grayscale8);
-            grey.fill(90);
-            QVERIFY(writeImage(path(name), grey, "PNG"));
         }
         QVERIFY(decodeImage(url(name)));
         const auto props = readImageProperties(url(name));
@@ -255,15 +150,37 @@ private slots:
         QCOMPARE(props->colorModel, std::optional(model));
     }
 
+    // Exif values as cameras store them: degrees, minutes and seconds as rationals, each
+    // capture setting in its own tag, text only where the tag holds text.
+    void exifValues()
+    {
+        const QString jpeg = path(u"tags.jpg"_s);
+        QVERIFY(writeImage(jpeg, quadrants(16, 16), "JPEG"));
+        QVERIFY(setExifTags(jpeg, {{"Exif.GPSInfo.GPSLatitude", "33/1 52/1 775680/100000"},
+                                   {"Exif.GPSInfo.GPSLatitudeRef", "S"},
+                                   {"Exif.Photo.FNumber", "18/10"},
+                                   {"Exif.Photo.FocalLength", "50/1"},
+                                   {"Exif.Image.Orientation", "9"}}));
+        QVERIFY(setExifLong(jpeg, "Exif.Image.Model", 42));
+        const auto p = readExifProperties(jpeg);
+        QVERIFY(p && p->gps && p->exif && p->tiff);
+        QVERIFY(std::abs(p->gps->latitude.value_or(0) - (33 + 52 / 60.0 + 7.7568 / 3600)) < 1e-9);
+        QCOMPARE(p->gps->latitudeRef, std::optional(u"S"_s));
+        QCOMPARE(p->exif->fNumber, std::optional(1.8));
+        QCOMPARE(p->exif->focalLength, std::optional(50.0));
+        QCOMPARE(p->orientation, std::nullopt); // out of range
+        QCOMPARE(p->tiff->model, std::nullopt); // a number, not text
+    }
+
     // Dimensions of a raw file are the sensor as stored; the picture is its active area.
     void rawDimensionsAreTheWholeSensor()
     {
-        QVERIFY(writeBytes(path(u"margins.dng"_s), dngWithMargins(96, 64, 4)));
+        QVERIFY(writeDng(path(u"margins.dng"_s), quadrants(96, 64), DngSensor::present, 4));
         const auto props = readImageProperties(url(u"margins.dng"_s));
         QVERIFY(props);
         QCOMPARE(props->pixelWidth, std::optional(96));
         QCOMPARE(props->pixelHeight, std::optional(64));
-        QCOMPARE(props->tiff->model, std::optional(u"Margins"_s));
+        QCOMPARE(props->tiff->model, std::optional(u"Test Sensor"_s));
         const auto decoded = decodeImage(url(u"margins.dng"_s));
         QVERIFY(decoded);
         QCOMPARE(decoded->image->pointSize, QSizeF(88, 56));
@@ -274,11 +191,13 @@ private slots:
     void exifOfAFileNoDecoderOpens()
     {
         const QString name = u"cut.heic"_s;
-        QVERIFY(writeHeicWithExif(path(name), path(u"scratch.jpg"_s),
-                                  {{"Exif.Image.Make", "Orva"},
-                                   {"Exif.Image.Model", "Cut Short"},
-                                   {"Exif.Photo.DateTimeOriginal", "2024:06:03 16:05:09"},
-                                   {"Exif.Photo.ISOSpeedRatings", "400"}}));
+        const QByteArray exif = exifBlock(path(u"scratch.jpg"_s),
+                                          {{"Exif.Image.Make", "Orva"},
+                                           {"Exif.Image.Model", "Cut Short"},
+                                           {"Exif.Photo.DateTimeOriginal", "2024:06:03 16:05:09"},
+                                           {"Exif.Photo.ISOSpeedRatings", "400"}});
+        QVERIFY(!exif.isEmpty());
+        QVERIFY(writeHeif(path(name), quadrants(32, 32), 8, false, 0, 0, exif));
         QVERIFY(decodeImage(url(name)));
         QFile f(path(name));
         QVERIFY(f.open(QIODevice::ReadWrite));

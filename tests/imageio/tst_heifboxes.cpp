@@ -132,22 +132,6 @@ private slots:
                 heifTransformFor(9) == HeifItemTransform{});
     }
 
-    void truncatedAndCorrupted()
-    {
-        Heif h{QList<QByteArray>(130, ispe()) << irot(3) << imir(1), {{7, {132, 1, 131}}}, 7, 1, 1};
-        h.entries.prepend({3, {131}});
-        const QByteArray head = h.file(), file = head + box("mdat", QByteArray(32, 'x'));
-        for (qsizetype n = 0; n <= file.size(); ++n)
-            QCOMPARE(exifOf(file.left(n)), n < head.size() ? 0 : 7);
-        for (qsizetype i = 0; i < file.size(); ++i)
-            for (char x : {'\x01', '\x10', '\x80', '\xff'}) {
-                QByteArray bad = file;
-                bad[i] = char(bad[i] ^ x);
-                const auto t = readHeifPrimaryTransform(QByteArrayView(bad));
-                QVERIFY(!t || (t->rotationCcwQuarterTurns >= 0 && t->rotationCcwQuarterTurns < 4));
-            }
-    }
-
     void deviceKeepsPosition()
     {
         QByteArray bytes = primary({irot(1), imir(1)}, {2, 1});

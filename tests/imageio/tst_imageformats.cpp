@@ -11,33 +11,6 @@ class TestImageFormats : public QObject {
     Q_OBJECT
 
 private slots:
-    void formatTableIsFixed()
-    {
-        const auto &all = ImageFormat::all();
-        QCOMPARE(all.size(), size_t(17));
-        QCOMPARE(all.front().name, QStringLiteral("JPEG"));
-        QCOMPARE(all.front().extensions,
-                 (QStringList{QStringLiteral("jpg"), QStringLiteral("jpeg")}));
-        QCOMPARE(all[7].name, QStringLiteral("TIFF"));
-        QCOMPARE(all[10].name, QStringLiteral("Photoshop"));
-        QCOMPARE(all.back().name, QStringLiteral("Panasonic RAW"));
-        QCOMPARE(all.back().extensions, QStringList{QStringLiteral("rw2")});
-    }
-
-    // What Orva opens comes from the decoders; it must cover at least the table.
-    void supportedExtensionsCoverTheTable()
-    {
-        const QSet<QString> &ext = supportedImageExtensions();
-        for (const ImageFormat &f : ImageFormat::all())
-            for (const QString &e : f.extensions)
-                QVERIFY2(ext.contains(e), qPrintable(e));
-        for (const QString &e : ext)
-            QCOMPARE(e, e.toLower());
-        QVERIFY(!ext.contains(QStringLiteral("txt")));
-        QVERIFY(!ext.contains(QStringLiteral("pdf")));
-        QVERIFY(ext.contains(QStringLiteral("cur")));
-    }
-
     void isSupportedImageFile_data()
     {
         QTest::addColumn<QUrl>("url");
@@ -82,20 +55,6 @@ private slots:
         QCOMPARE(decoderKindFor(dir.filePath(QStringLiteral("really-png.jpg"))), DecoderKind::qt);
         QCOMPARE(decoderKindFor(dir.filePath(QStringLiteral("really-jpeg.heic"))), DecoderKind::qt);
         QCOMPARE(decoderKindFor(dir.filePath(QStringLiteral("named.jpg"))), DecoderKind::heif);
-    }
-
-    void typeGroups()
-    {
-        QVERIFY(isAnimatedImageType(QStringLiteral("image/gif")));
-        QVERIFY(isAnimatedImageType(QStringLiteral("image/webp")));
-        QVERIFY(isAnimatedImageType(QStringLiteral("image/png")));
-        QVERIFY(!isAnimatedImageType(QStringLiteral("image/tiff")));
-        QVERIFY(isOrientationTaggedType(QStringLiteral("image/jpeg")));
-        QVERIFY(isOrientationTaggedType(QStringLiteral("image/heif")));
-        QVERIFY(isOrientationTaggedType(QStringLiteral("image/tiff")));
-        QVERIFY(!isOrientationTaggedType(QStringLiteral("image/png")));
-        QVERIFY(isPixelRotatedType(QStringLiteral("image/bmp")));
-        QVERIFY(!isPixelRotatedType(QStringLiteral("image/jpeg")));
     }
 };
 

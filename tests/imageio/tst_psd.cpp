@@ -1,4 +1,5 @@
 #include "imageio/PsdReader.h"
+#include "support/ImageFixtures.h"
 
 #include <QBuffer>
 #include <QColorSpace>
@@ -9,6 +10,7 @@
 #include <vector>
 
 using namespace orva;
+using orva::test::Psd;
 
 namespace {
 
@@ -22,50 +24,6 @@ template <typename T> QByteArray be(T v)
 template <qsizetype N> QByteArray b(const char (&s)[N]) { return QByteArray(s, N - 1); }
 
 template <typename... T> QByteArray be16s(T... v) { return (QByteArray() + ... + be<quint16>(v)); }
-
-// PackBits with repeats for runs and one-byte literals (header 1 - n is 0 for n == 1).
-QByteArray packBits(const QByteArray &row)
-{
-    QByteArray out;
-    for (qsizetype i = 0, n = 1; i < row.size(); i += n, n = 1) {
-        while (i + n < row.size() && n < 128 && row[i + n] == row[i])
-            ++n;
-        out += char(1 - n) + QByteArray(1, row[i]);
-    }
-    return out;
-}
-
-struct Psd {
-    int width, height, depth, mode;
-    std::vector<QByteArray> planes; // each: `height` rows of big-endian samples
-    QByteArray layers = {};
-    int version = 1, compression = 0;
-    QByteArray modeData = {}, resources = {};
-
-    QByteArray bytes() const
-    {
-        const bool psb = version == 2;
-        QByteArray out = "8BPS" + be<quint16>(version) + QByteArray(6, 0) +
-                         be<quint16>(std::max<size_t>(planes.size(), 1)) + be<quint32>(height) +
-                         be<quint32>(width) + be<quint16>(depth) + be<quint16>(mode) +
-                         be<quint32>(modeData.size()) + modeData + be<quint32>(resources.size()) +
-                         resources +
-                         (psb ? be<quint64>(layers.size()) : be<quint32>(layers.size())) + layers +
-                         be<quint16>(compression);
-        QByteArray table, data;
-        for (const QByteArray &plane : planes) {
-            const qsizetype rowBytes = plane.size() / height;
-            for (int y = 0; y < height && compression == 1; ++y) {
-                const QByteArray packed = packBits(plane.mid(y * rowBytes, rowBytes));
-                table += psb ? be<quint32>(packed.size()) : be<quint16>(packed.size());
-                data += packed;
-            }
-            if (compression != 1)
-                data += plane;
-        }
-        return out + table + data;
-    }
-};
 
 // A layer section holding only a layer count; a negative one flags the merged alpha.
 QByteArray layerCount(qint16 count, bool psb = false)
@@ -168,7 +126,8 @@ private slots:
         row("indexed", indexed, QImage::Format_Indexed8,
             {c8(0, 255, 7), c8(1, 254, 7, 0), c8(2, 253, 7)});
         const auto bad = [&](const char *name, int width, int depth, int mode, int version = 1) {
-            const auto planes = std::vector(mode == 4 ? 4 : 1, QByteArray(16, 'x'));
+            // Whole rows of samples, so that only the refused header stands in the way.
+            const auto planes = std::vector(mode == 4 ? 4 : 1, QByteArray(width * 2, 'x'));
             refused(name, Psd{width, 1, depth, mode, planes, {}, version}.bytes());
         };
         bad("PSD too wide", 30001, 8, 1);
@@ -200,8 +159,10 @@ private slots:
         QCOMPARE(int(image.format()), format);
         for (int x = 0; x < pixels.size(); ++x)
             QCOMPARE(quint64(image.pixelColor(x, 0).rgba64()), quint64(pixels[x]));
-        if (format == QImage::Format_RGBX32FPx4)
+        if (format == QImage::Format_RGBX32FPx4) {
             QCOMPARE(image.colorSpace().transferFunction(), QColorSpace::TransferFunction::Linear);
+            QCOMPARE(reinterpret_cast<const float *>(image.constScanLine(0))[4], 0.0f); // no NaN
+        }
     }
 
     void limits()
@@ -217,30 +178,6 @@ private slots:
             QVERIFY(header(huge.bytes()));
             QVERIFY(!decode(huge.bytes()));
             QVERIFY(!decode(huge.bytes(), {LLONG_MAX, LLONG_MAX}));
-        }
-    }
-
-    // Hostile input: every cut is refused; every one-byte damage decodes or is refused.
-    void damagedFiles()
-    {
-        Psd rgba = rgbPsd(20, 3, true).first;
-        rgba.compression = 1;
-        rgba.layers = layerCount(-1);
-        rgba.resources =
-            "8BIM" + be<quint16>(1000) + QByteArray(2, 0) + be<quint32>(3) + b("abc\0");
-        Psd deep{3, 2, 16, 4, std::vector(4, be16s(1, 2, 0x1234, 0x1234, 0x1234, 5)), {}, 2, 1};
-        for (const QByteArray &file : {rgba.bytes(), deep.bytes()}) {
-            QVERIFY(decode(file));
-            for (qsizetype n = 0; n < file.size(); n += 5)
-                QVERIFY2(!decode(file.left(n)), qPrintable(QString::number(n)));
-            for (qsizetype i = 0; i < file.size(); ++i)
-                for (const char v : {char(0), char(0xff), char(file[i] ^ 0x80)}) {
-                    QByteArray damaged = file;
-                    damaged[i] = v;
-                    if (const auto image = decode(damaged))
-                        QCOMPARE(image->size(),
-                                 QSize(header(damaged)->width, header(damaged)->height));
-                }
         }
     }
 };

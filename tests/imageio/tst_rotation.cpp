@@ -99,32 +99,6 @@ private slots:
         }
     }
 
-    void bitmapPropertiesTravelWithThePixels()
-    {
-        QImage indexed(4, 2, QImage::Format_Indexed8);
-        indexed.setColorTable({qRgb(1, 2, 3), qRgb(200, 100, 50)});
-        indexed.fill(0);
-        indexed.setText(QStringLiteral("Title"), QStringLiteral("kept"));
-        indexed.setColorSpace(QColorSpace(QColorSpace::AdobeRgb));
-        const auto out = rotateBitmap(indexed, 1);
-        QVERIFY(out);
-        QCOMPARE(out->colorTable(), indexed.colorTable());
-        QCOMPARE(out->text(QStringLiteral("Title")), QStringLiteral("kept"));
-        QCOMPARE(out->colorSpace(), indexed.colorSpace());
-
-        // One-bit pixels share bytes; they still turn, and stay one bit deep.
-        QImage mono(9, 3, QImage::Format_Mono);
-        mono.setColorTable({qRgb(0, 0, 0), qRgb(255, 255, 255)});
-        mono.fill(0);
-        mono.setPixel(0, 0, 1);
-        const auto turned = rotateBitmap(mono, 1);
-        QVERIFY(turned);
-        QCOMPARE(turned->format(), QImage::Format_Mono);
-        QCOMPARE(turned->size(), QSize(3, 9));
-        QCOMPARE(turned->pixelIndex(2, 0), 1);
-        QCOMPARE(turned->pixelIndex(0, 0), 0);
-    }
-
     void decodedImageTurnsToAStillOfSwappedSize()
     {
         QImage a(40, 20, QImage::Format_RGB32);

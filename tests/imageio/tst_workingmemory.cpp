@@ -3,6 +3,7 @@
 #include "imageio/JpegHeader.h"
 #include "support/ImageFixtures.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -73,6 +74,22 @@ class TestWorkingMemory : public QObject {
 
 private slots:
     void initTestCase() { QVERIFY(dir.isValid()); }
+
+    // The frame header found behind a Huffman table, as progressive writers order them,
+    // with 4:2:2 sampling (twice across, once down).
+    void frameHeader()
+    {
+        QByteArray bytes =
+            QByteArray::fromHex("ffd8ffc400040000ffc20011080010002003012100021101031101");
+        QBuffer buffer(&bytes);
+        QVERIFY(buffer.open(QIODevice::ReadOnly));
+        const auto f = readJpegFrame(buffer);
+        QVERIFY(f && f->progressive);
+        QCOMPARE(QSize(f->width, f->height), QSize(32, 16));
+        QCOMPARE(f->components.size(), 3);
+        QCOMPARE(QSize(f->components[0].h, f->components[0].v), QSize(2, 1));
+        QCOMPARE(QSize(f->components[1].h, f->components[1].v), QSize(1, 1));
+    }
 
     void coefficientBuffers_data()
     {

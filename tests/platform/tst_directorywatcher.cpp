@@ -134,20 +134,6 @@ private slots:
         watcher.reset();
     }
 
-    void unwatchablePathsGiveNoWatcher()
-    {
-        QTemporaryDir dir;
-        QVERIFY(dir.isValid());
-        const QString file = dir.filePath(QStringLiteral("file.jpg"));
-        QVERIFY(touch(file));
-        const auto never = [] { QFAIL("no callback expected"); };
-        QVERIFY(
-            !factory_.watch(QUrl::fromLocalFile(dir.filePath(QStringLiteral("missing"))), never));
-        QVERIFY(!factory_.watch(QUrl::fromLocalFile(file), never));
-        QVERIFY(!factory_.watch(QUrl(QStringLiteral("https://example.com/photos/")), never));
-        QVERIFY(!factory_.watch(QUrl(), never));
-    }
-
     // The usual reaction to a change is to replace the watcher from inside the callback;
     // run under ASan this catches any use of the old watcher after it is gone.
     void callbackMayReplaceItsOwnWatcher()

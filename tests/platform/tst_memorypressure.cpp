@@ -10,17 +10,6 @@ class TestMemoryPressure : public QObject {
     Q_OBJECT
 
 private slots:
-    void meminfoParsing()
-    {
-        const auto m = MemoryPressureMonitor::parseMeminfo(
-            "MemTotal:       16000000 kB\nMemFree:  100 kB\nMemAvailable:    1200000 kB\n");
-        QVERIFY(m);
-        QCOMPARE(m->total, 16000000LL * 1024);
-        QCOMPARE(m->available, 1200000LL * 1024);
-        QVERIFY(!MemoryPressureMonitor::parseMeminfo("MemTotal: 5 kB\n")); // no MemAvailable
-        QVERIFY(!MemoryPressureMonitor::parseMeminfo(QByteArray()));
-    }
-
     // A container limit makes the machine's free memory irrelevant.
     void pressureThreshold_data()
     {

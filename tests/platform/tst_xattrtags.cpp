@@ -73,15 +73,6 @@ private slots:
         // Already absent is not an error either.
         QVERIFY(!writeTags(url, {QStringLiteral(" ")}));
     }
-
-    void filesWithoutTagsReadEmpty()
-    {
-        QVERIFY(store_.readTags(newFile(QStringLiteral("untagged.jpg"))).isEmpty());
-        const QUrl missing = QUrl::fromLocalFile(dir_->filePath(QStringLiteral("gone.jpg")));
-        QVERIFY(store_.readTags(missing).isEmpty());
-        QCOMPARE(writeTags(missing, {QStringLiteral("Red")}), qt_error_string(ENOENT));
-        QVERIFY(store_.readTags(QUrl(QStringLiteral("https://example.com/a.jpg"))).isEmpty());
-    }
 };
 
 QTEST_GUILESS_MAIN(TestXattrTags)

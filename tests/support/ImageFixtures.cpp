@@ -75,14 +75,14 @@ bool setExifTags(const QString &path, const std::map<std::string, std::string> &
     }
 }
 
-bool setExifOrientationAsLong(const QString &path, int orientation)
+bool setExifLong(const QString &path, const char *key, quint32 value)
 {
     try {
         auto image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
         image->readMetadata();
-        Exiv2::ULongValue value;
-        value.value_.push_back(uint32_t(orientation));
-        image->exifData()["Exif.Image.Orientation"].setValue(&value);
+        Exiv2::ULongValue v;
+        v.value_.push_back(value);
+        image->exifData()[key].setValue(&v);
         image->writeMetadata();
         return true;
     } catch (const std::exception &) {
@@ -90,7 +90,7 @@ bool setExifOrientationAsLong(const QString &path, int orientation)
     }
 }
 
-bool writeDng(const QString &path, const QImage &image, DngSensor sensor)
+bool writeDng(const QString &path, const QImage &image, DngSensor sensor, int margin)
 {
     TIFF *tif = TIFFOpen(QFile::encodeName(path).constData(), "w");
     if (!tif)
@@ -118,6 +118,11 @@ bool writeDng(const QString &path, const QImage &image, DngSensor sensor)
     TIFFSetField(tif, TIFFTAG_CFAPATTERN, 4, pattern);
     TIFFSetField(tif, TIFFTAG_COLORMATRIX1, 9, matrix);
     TIFFSetField(tif, TIFFTAG_ASSHOTNEUTRAL, 3, neutral);
+    if (margin > 0) {
+        const uint32_t area[4] = {uint32_t(margin), uint32_t(margin), h - uint32_t(margin),
+                                  w - uint32_t(margin)};
+        TIFFSetField(tif, TIFFTAG_ACTIVEAREA, area);
+    }
     const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
     std::vector<uint16_t> row(w);
     bool ok = true;
@@ -323,7 +328,7 @@ bool writeTiffPages(const QString &path, const QList<QImage> &pages)
 }
 
 bool writeHeif(const QString &path, const QImage &image, int bitDepth, bool avif, int thumbnailSide,
-               int hdrTransfer)
+               int hdrTransfer, const QByteArray &exif)
 {
     heif_context *ctx = heif_context_alloc();
     heif_encoder *encoder = nullptr;
@@ -382,6 +387,9 @@ bool writeHeif(const QString &path, const QImage &image, int bitDepth, bool avif
         heif_encoding_options_free(options);
         if (nclx)
             heif_nclx_color_profile_free(nclx);
+        if (ok && !exif.isEmpty())
+            ok = heif_context_add_exif_metadata(ctx, handle, exif.constData(), int(exif.size()))
+                     .code == heif_error_Ok;
         if (ok && thumbnailSide > 0) {
             heif_image_handle *thumb = nullptr;
             ok = heif_context_encode_thumbnail(ctx, img, handle, encoder, nullptr, thumbnailSide,
@@ -403,91 +411,136 @@ bool writeHeif(const QString &path, const QImage &image, int bitDepth, bool avif
     return ok;
 }
 
-namespace {
-
-void appendChunk(QByteArray &out, const char *type, const QByteArray &data)
-{
-    char len[4];
-    qToBigEndian(quint32(data.size()), len);
-    out.append(len, 4);
-    QByteArray body(type, 4);
-    body += data;
-    out += body;
-    char crc[4];
-    qToBigEndian(
-        quint32(crc32(0, reinterpret_cast<const Bytef *>(body.constData()), uInt(body.size()))),
-        crc);
-    out.append(crc, 4);
-}
-
-struct PngParts {
-    QByteArray ihdr;
-    QByteArray iccp;
-    QByteArray idat;
-};
-
-PngParts pngParts(const QImage &image)
-{
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    image.convertToFormat(QImage::Format_ARGB32).save(&buffer, "PNG");
-    PngParts parts;
-    qsizetype i = 8;
-    while (i + 12 <= png.size()) {
-        const quint32 len = qFromBigEndian<quint32>(png.constData() + i);
-        const QByteArray type = png.mid(i + 4, 4);
-        const QByteArray data = png.mid(i + 8, len);
-        if (type == "IHDR")
-            parts.ihdr = data;
-        else if (type == "iCCP")
-            parts.iccp = data;
-        else if (type == "IDAT")
-            parts.idat += data;
-        i += 12 + len;
-    }
-    return parts;
-}
-
 QByteArray be32(quint32 v)
 {
-    char b[4];
-    qToBigEndian(v, b);
-    return QByteArray(b, 4);
+    QByteArray bytes(4, 0);
+    qToBigEndian(v, bytes.data());
+    return bytes;
 }
 
-QByteArray be16(quint16 v)
+// Where the top-level box `type` ends (0 when missing).
+qsizetype boxEnd(const QByteArray &file, const char *type)
 {
-    char b[2];
-    qToBigEndian(v, b);
-    return QByteArray(b, 2);
+    for (qsizetype pos = 0; pos + 8 <= file.size();) {
+        const quint32 size = qFromBigEndian<quint32>(file.constData() + pos);
+        if (size < 8)
+            return 0;
+        if (file.mid(pos + 4, 4) == type)
+            return pos + size;
+        pos += size;
+    }
+    return 0;
+}
+
+QByteArray pngFile(const PngChunks &chunks)
+{
+    QByteArray out("\x89PNG\r\n\x1a\n", 8);
+    for (const PngChunk &c : chunks) {
+        const QByteArray body = c.type + c.data;
+        out += be32(quint32(c.data.size())) + body +
+               be32(quint32(
+                   crc32(0, reinterpret_cast<const Bytef *>(body.data()), uInt(body.size()))));
+    }
+    return out;
+}
+
+QByteArray pngIhdr(QSize size, int colourType, bool interlaced)
+{
+    return be32(quint32(size.width())) + be32(quint32(size.height())) + char(8) + char(colourType) +
+           char(0) + char(0) + char(interlaced ? 1 : 0);
+}
+
+QByteArray pngIdat(const QImage &image)
+{
+    const QImage rgba = image.convertToFormat(QImage::Format_RGBA8888);
+    QByteArray rows;
+    for (int y = 0; y < rgba.height(); ++y) // unfiltered
+        rows += '\0' + QByteArray(reinterpret_cast<const char *>(rgba.constScanLine(y)),
+                                  qsizetype(rgba.width()) * 4);
+    return qCompress(rows).mid(4); // qCompress puts a length before its zlib stream
+}
+
+PngChunks apngChunks(const QList<PngFrame> &frames, quint32 plays,
+                     const std::optional<QImage> &hidden, QSize canvas)
+{
+    if (canvas.isEmpty())
+        canvas = frames.first().image.size();
+    PngChunks c{{"IHDR", pngIhdr(canvas, 6)}};
+    const QColorSpace space = frames.first().image.colorSpace();
+    if (space.isValid())
+        c.push_back({"iCCP", QByteArray("icc\0\0", 5) + qCompress(space.iccProfile()).mid(4)});
+    c.push_back({"acTL", be32(quint32(frames.size())) + be32(plays)});
+    if (hidden)
+        c.push_back({"IDAT", pngIdat(*hidden)});
+    quint32 seq = 0;
+    for (const PngFrame &f : frames) {
+        c.push_back({"fcTL", be32(seq++) + be32(quint32(f.image.width())) +
+                                 be32(quint32(f.image.height())) + be32(quint32(f.at.x())) +
+                                 be32(quint32(f.at.y())) + be32(quint32(f.num) << 16 | f.den) +
+                                 char(f.dispose) + char(f.blend)});
+        if (seq == 1 && !hidden)
+            c.push_back({"IDAT", pngIdat(f.image)});
+        else
+            c.push_back({"fdAT", be32(seq++) + pngIdat(f.image)});
+    }
+    c.push_back({"IEND", {}});
+    return c;
+}
+
+QByteArray buildApng(const QList<QImage> &frames, const QList<int> &delaysMs, int numPlays)
+{
+    QList<PngFrame> f;
+    for (qsizetype i = 0; i < frames.size(); ++i)
+        f.push_back({frames[i], quint16(delaysMs.value(i, 100)), 1000});
+    return pngFile(apngChunks(f, quint32(numPlays)));
+}
+
+namespace {
+
+QByteArray packBits(const QByteArray &row) // runs as repeats, the rest as one-byte literals
+{
+    QByteArray out;
+    for (qsizetype i = 0, n = 1; i < row.size(); i += n, n = 1) {
+        while (i + n < row.size() && n < 128 && row[i + n] == row[i])
+            ++n;
+        out += char(1 - n) + QByteArray(1, row[i]);
+    }
+    return out;
+}
+
+template <typename T> QByteArray be(T v)
+{
+    QByteArray bytes(sizeof(T), Qt::Uninitialized);
+    qToBigEndian(v, bytes.data());
+    return bytes;
 }
 
 } // namespace
 
-QByteArray buildApng(const QList<QImage> &frames, const QList<int> &delaysMs, int numPlays)
+QByteArray Psd::bytes() const
 {
-    QByteArray out("\x89PNG\r\n\x1a\n", 8);
-    const PngParts first = pngParts(frames.first());
-    appendChunk(out, "IHDR", first.ihdr);
-    if (!first.iccp.isEmpty())
-        appendChunk(out, "iCCP", first.iccp);
-    appendChunk(out, "acTL", be32(quint32(frames.size())) + be32(quint32(numPlays)));
-    quint32 sequence = 0;
-    for (int f = 0; f < frames.size(); ++f) {
-        const PngParts parts = f == 0 ? first : pngParts(frames[f]);
-        const QByteArray fctl = be32(sequence++) + be32(quint32(frames[f].width())) +
-                                be32(quint32(frames[f].height())) + be32(0) + be32(0) +
-                                be16(quint16(f < delaysMs.size() ? delaysMs[f] : 100)) +
-                                be16(1000) + QByteArray(1, '\0') + QByteArray(1, '\0');
-        appendChunk(out, "fcTL", fctl);
-        if (f == 0)
-            appendChunk(out, "IDAT", parts.idat);
-        else
-            appendChunk(out, "fdAT", be32(sequence++) + parts.idat);
+    const bool psb = version == 2;
+    QByteArray out =
+        "8BPS" + be<quint16>(quint16(version)) + QByteArray(6, 0) +
+        be<quint16>(quint16(std::max<size_t>(planes.size(), 1))) + be<quint32>(quint32(height)) +
+        be<quint32>(quint32(width)) + be<quint16>(quint16(depth)) + be<quint16>(quint16(mode)) +
+        be<quint32>(quint32(modeData.size())) + modeData + be<quint32>(quint32(resources.size())) +
+        resources +
+        (psb ? be<quint64>(quint64(layers.size())) : be<quint32>(quint32(layers.size()))) + layers +
+        be<quint16>(quint16(compression));
+    QByteArray table, data;
+    for (const QByteArray &plane : planes) {
+        const qsizetype rowBytes = plane.size() / height;
+        for (int y = 0; y < height && compression == 1; ++y) {
+            const QByteArray packed = packBits(plane.mid(y * rowBytes, rowBytes));
+            table +=
+                psb ? be<quint32>(quint32(packed.size())) : be<quint16>(quint16(packed.size()));
+            data += packed;
+        }
+        if (compression != 1)
+            data += plane;
     }
-    appendChunk(out, "IEND", QByteArray());
-    return out;
+    return out + table + data;
 }
 
 } // namespace orva::test

@@ -6,7 +6,9 @@
 #include <QString>
 
 #include <map>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace orva::test {
 
@@ -22,14 +24,16 @@ bool writeImage(const QString &path, const QImage &image, const char *format, in
 // Exif through Exiv2: tags given by key ("Exif.Image.Make") and value text.
 bool setExifTags(const QString &path, const std::map<std::string, std::string> &tags);
 bool setExifThumbnail(const QString &path, const QImage &thumbnail);
-// The Exif orientation stored as a LONG, a valid encoding some readers skip.
-bool setExifOrientationAsLong(const QString &path, int orientation);
+// A tag stored as a LONG: a valid encoding of the orientation that some readers skip, or a
+// number where text belongs.
+bool setExifLong(const QString &path, const char *key, quint32 value);
 
 // A minimal uncompressed DNG of 16-bit RGGB sensor data sampled from `image`. `sensor`
 // decides what is left of the data, as in camera files stripped for their metadata: all
 // of it, a strip that says it holds a few bytes, or a strip past the end of the file.
 enum class DngSensor { present, cut, missing };
-bool writeDng(const QString &path, const QImage &image, DngSensor sensor);
+// With a margin, the ActiveArea leaves that many pixels unused on every side.
+bool writeDng(const QString &path, const QImage &image, DngSensor sensor, int margin = 0);
 
 // Animated GIF with delays in centiseconds; loopCount as Netscape stores it (0 = forever),
 // or -1 to write no loop extension.
@@ -40,10 +44,45 @@ bool writeAnimatedWebp(const QString &path, const QList<QImage> &frames, const Q
 bool writeTiffPages(const QString &path, const QList<QImage> &pages);
 // HEIC (or AVIF) through libheif's encoders, at 8 or 10 bits, with an optional thumbnail.
 // A 16-bit image gives its own 16-bit values. With `hdrTransfer` (16 = PQ, 18 = HLG) the
-// file declares BT.2020 primaries and that transfer in its nclx colour box.
+// file declares BT.2020 primaries and that transfer in its nclx colour box. `exif` is an
+// Exif item's payload ("Exif\0\0" and the TIFF structure).
 bool writeHeif(const QString &path, const QImage &image, int bitDepth, bool avif = false,
-               int thumbnailSide = 0, int hdrTransfer = 0);
-// An animated PNG of equally sized full-canvas frames.
+               int thumbnailSide = 0, int hdrTransfer = 0, const QByteArray &exif = {});
+// Where the top-level ISO box `type` of a HEIF file ends (0 when missing).
+qsizetype boxEnd(const QByteArray &file, const char *type);
+
+// PNG files chunk by chunk (CRCs filled in), so that tests can damage them past the framing.
+struct PngChunk {
+    QByteArray type, data;
+};
+using PngChunks = std::vector<PngChunk>;
+QByteArray pngFile(const PngChunks &chunks);
+QByteArray pngIhdr(QSize size, int colourType, bool interlaced = false);
+QByteArray pngIdat(const QImage &image); // unfiltered 8-bit RGBA rows
+QByteArray be32(quint32 v);
+
+// An APNG frame: its delay is num/den seconds; dispose and blend as the file stores them.
+struct PngFrame {
+    QImage image;
+    quint16 num = 1, den = 10;
+    QPoint at = {};
+    quint8 dispose = 0, blend = 0;
+};
+// Frame 0 is the default image unless a hidden one is given; the first frame's colour space
+// becomes the file's profile.
+PngChunks apngChunks(const QList<PngFrame> &frames, quint32 plays = 0,
+                     const std::optional<QImage> &hidden = {}, QSize canvas = {});
 QByteArray buildApng(const QList<QImage> &frames, const QList<int> &delaysMs, int numPlays = 0);
+
+// A Photoshop file: `planes` hold `height` rows of big-endian samples each; compression 1
+// packs them as PackBits rows.
+struct Psd {
+    int width, height, depth, mode;
+    std::vector<QByteArray> planes;
+    QByteArray layers = {};
+    int version = 1, compression = 0;
+    QByteArray modeData = {}, resources = {};
+    QByteArray bytes() const;
+};
 
 } // namespace orva::test

@@ -120,40 +120,6 @@ private slots:
         QCOMPARE(w.window->viewer().errorAlert()->text(), u"Operation not permitted"_s);
         QCOMPARE(w.state().currentURL(), std::optional(f.url(u"a.jpg"_s)));
     }
-
-    void menusCarryTheFileCommands()
-    {
-        TestServices t;
-        Shown w(t.services);
-        ViewerCommands &c = w.window->commands();
-        const QList<QAction *> menus = w.window->menuBar()->actions();
-        QStringList edit;
-        for (QAction *a : menus.value(1)->menu()->actions())
-            if (!a->isSeparator())
-                edit << a->text();
-        QCOMPARE(edit, (QStringList{u"Copy Image"_s, u"Reveal in Finder"_s, u"Rename..."_s,
-                                    u"Copy To..."_s, u"Move To..."_s, u"Tags"_s}));
-        QCOMPARE(c.copyImage()->shortcut(), QKeySequence(u"Ctrl+Shift+C"_s));
-        QCOMPARE(c.copyTo()->shortcut(), QKeySequence(u"Ctrl+Alt+C"_s));
-        QCOMPARE(c.moveTo()->shortcut(), QKeySequence(u"Ctrl+Alt+M"_s));
-        // Without a file the group is off; copying and revealing stay on and do nothing.
-        QVERIFY(!c.rename()->isEnabled() && !c.copyTo()->isEnabled() && !c.moveTo()->isEnabled());
-        QVERIFY(c.copyImage()->isEnabled() && c.reveal()->isEnabled());
-        TestFolder f({u"a.jpg"_s});
-        w.state().open(f.url(u"a.jpg"_s));
-        QVERIFY(c.rename()->isEnabled() && c.copyTo()->isEnabled() && c.moveTo()->isEnabled());
-        // Open With lists the desktop's applications, then "Other...".
-        t.desktop.applications = {
-            {u"Viewer"_s, QUrl::fromLocalFile(u"/v.desktop"_s), u"v.desktop"_s, QString()}};
-        OpenWithCache::shared().clear();
-        emit c.openWithMenu()->aboutToShow();
-        QStringList openWith;
-        for (QAction *a : c.openWithMenu()->actions())
-            openWith << (a->isSeparator() ? u"-"_s : a->text());
-        QCOMPARE(openWith, (QStringList{u"Viewer"_s, u"-"_s, u"Other..."_s}));
-        c.openWithMenu()->actions().first()->trigger();
-        QCOMPARE(t.desktop.opened.value(0).second, QUrl::fromLocalFile(u"/v.desktop"_s));
-    }
 };
 
 QTEST_MAIN(TestFileActionDialogs)

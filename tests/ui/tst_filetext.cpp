@@ -68,46 +68,6 @@ private slots:
         QCOMPARE(confirm->textFormat(), Qt::PlainText);
         QVERIFY(confirm->text().contains(u"\"<u>z.jpg\""_s));
     }
-
-    // Digits take one width however narrow the font draws a 1.
-    void digitsAreTabular_data()
-    {
-        QTest::addColumn<QString>("a");
-        QTest::addColumn<QString>("b");
-        QTest::newRow("position") << u"1 / 11"_s << u"8 / 88"_s;
-        QTest::newRow("zoom") << u"111%"_s << u"100%"_s;
-        QTest::newRow("frame") << u"10 / 10"_s << u"47 / 47"_s;
-    }
-    void digitsAreTabular()
-    {
-        QFETCH(QString, a);
-        QFETCH(QString, b);
-        // A font with proportional figures: "1" narrow, every other digit wide.
-        const auto proportional = [](const QString &s) {
-            qreal w = 0;
-            for (QChar c : s)
-                w += c == u'1' ? 3 : c.isDigit() ? 7 : c == u' ' ? 2 : 5;
-            return w;
-        };
-        const QList<TabularPiece> pa = layOutTabular(a, proportional);
-        const QList<TabularPiece> pb = layOutTabular(b, proportional);
-        QCOMPARE(pa.size(), pb.size());
-        for (qsizetype i = 0; i < pa.size(); ++i) {
-            QCOMPARE(pa[i].x, pb[i].x);
-            QCOMPARE(pa[i].width, pb[i].width);
-        }
-        QCOMPARE(tabularWidth(QFontMetricsF(QFont()), a), tabularWidth(QFontMetricsF(QFont()), b));
-
-        // The pill keeps its size as the numbers change.
-        StatusPill pill;
-        viewer::StatusBarContent content;
-        content.position = a;
-        pill.setContent(content);
-        const QSize before = pill.sizeHint();
-        content.position = b;
-        pill.setContent(content);
-        QCOMPARE(pill.sizeHint(), before);
-    }
 };
 
 QTEST_MAIN(TestFileText)

@@ -85,26 +85,6 @@ class TestSettingsWindow : public QObject {
     Q_OBJECT
 
 private slots:
-    void generalTabDefaultsWithNothingStored()
-    {
-        MemorySettingsStore store;
-        GioDesktopServices gio;
-        SettingsWindow w(store, gio);
-        QCOMPARE(w.width(), 460);
-        QCOMPARE(w.tabs()->count(), 2);
-        QCOMPARE(w.tabs()->tabText(0), u"General"_s);
-        QCOMPARE(w.tabs()->tabText(1), u"File Types"_s);
-        QVERIFY(w.multiWindowToggle()->isChecked());
-        QCOMPARE(w.multiWindowCaption()->text(), u"Every opened image gets a separate window."_s);
-        QCOMPARE(w.intervalPicker()->currentText(), u"5 s"_s);
-        QCOMPARE(w.backgroundPicker()->currentText(), u"Black"_s);
-        QStringList offered;
-        for (int i = 0; i < w.intervalPicker()->count(); ++i)
-            offered << w.intervalPicker()->itemText(i);
-        QCOMPARE(offered, (QStringList{u"2 s"_s, u"3 s"_s, u"5 s"_s, u"10 s"_s, u"20 s"_s}));
-        QCOMPARE(store.writes, 0); // looking writes nothing
-    }
-
     void controlsWriteTheSharedSettingsAndFollowThem()
     {
         MemorySettingsStore store;
@@ -174,68 +154,6 @@ private slots:
         QCOMPARE(alert->text(), *w.errorMessage());
         alert->button(QMessageBox::Ok)->click();
         QVERIFY(!w.errorMessage());
-    }
-
-    void oneSettingsWindowForTheApplication()
-    {
-        MemorySettingsStore store;
-        GioDesktopServices gio;
-        SettingsWindow *first = SettingsWindow::showShared(store, gio);
-        first->close();
-        QCOMPARE(SettingsWindow::showShared(store, gio), first);
-        QVERIFY(first->isVisible());
-        delete first;
-    }
-
-    void aboutVersionText_data()
-    {
-        QTest::addColumn<QVariant>("shortVersion");
-        QTest::addColumn<QVariant>("build");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("both") << QVariant(u"2.3"_s) << QVariant(u"41"_s) << u"2.3 (41)"_s;
-        QTest::newRow("no build") << QVariant(u"2.3"_s) << QVariant() << u"2.3 (1)"_s;
-        QTest::newRow("no version") << QVariant() << QVariant(u"7"_s) << u"0.1 (7)"_s;
-        QTest::newRow("not text") << QVariant(3) << QVariant() << u"0.1 (1)"_s;
-    }
-
-    void aboutVersionText()
-    {
-        QFETCH(QVariant, shortVersion);
-        QFETCH(QVariant, build);
-        QFETCH(QString, text);
-        QCOMPARE(trellis::aboutVersionText(shortVersion, build), text);
-    }
-
-    void aboutPagePickerOnlyWithSeveralPages()
-    {
-        trellis::AboutView orva(orvaAboutInfo());
-        QVERIFY(!orva.pagePicker());
-        QCOMPARE(orva.pageTitles(), QStringList{u"About"_s});
-        QCOMPARE(orva.height(), 460);
-
-        trellis::AboutInfo info = orvaAboutInfo();
-        info.extraTabs << trellis::AboutTab{u"x"_s, u"Credits"_s, [] { return new QLabel; }};
-        info.licenses << trellis::License{u"l"_s, u"Lib"_s, u"MIT"_s, u"(c)"_s, {}, u"text"_s};
-        trellis::AboutView full(info);
-        QVERIFY(full.pagePicker());
-        QCOMPARE(full.pageTitles(), (QStringList{u"About"_s, u"Credits"_s, u"Licenses"_s}));
-        QCOMPARE(full.selection(), 0);
-        full.pagePicker()->setCurrentIndex(2);
-        QCOMPARE(full.selection(), 2);
-    }
-
-    void aboutWindowIsCreatedOnceAndReused()
-    {
-        QWidget *first = showAboutWindow();
-        QCOMPARE(first->windowTitle(), u"About Orva"_s);
-        first->close();
-        QCOMPARE(showAboutWindow(), first);
-        QVERIFY(first->isVisible());
-        int count = 0;
-        for (QWidget *w : QApplication::topLevelWidgets())
-            count += w->objectName() == u"about-orva"_s;
-        QCOMPARE(count, 1);
-        delete first;
     }
 };
 
