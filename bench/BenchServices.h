@@ -59,15 +59,15 @@ public:
     void hidePointerUntilMouseMoves() override {}
 };
 
-// Real decoding, settings in a temporary file and Qt's clock. The task runtime comes after
-// the services so that it stops (waiting for its work) before they go.
-struct BenchServices {
+// Real decoding, settings in a temporary file and Qt's clock; folder watching as chosen. The
+// task runtime comes after the services so that it stops (waiting for its work) before they go.
+template <class Watchers = NoWatch> struct BenchServicesWith {
     QTemporaryDir settingsDir;
     QSettingsStore settings{settingsDir.filePath(QStringLiteral("bench.conf"))};
     QtScheduler scheduler;
     ImageIOService images;
     OneScreen screens;
-    NoWatch watchers;
+    Watchers watchers;
     NoTags tags;
     NoPointer pointer;
     PosixFileOperations files;
@@ -77,6 +77,7 @@ struct BenchServices {
     AppServices services{settings, scheduler, tasks, images,  screens,   watchers,
                          tags,     pointer,   files, desktop, thumbnails};
 };
+using BenchServices = BenchServicesWith<>;
 
 // A viewer state on those services.
 struct BenchState : BenchServices {

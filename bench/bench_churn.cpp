@@ -33,24 +33,6 @@ namespace {
 constexpr int folderSize = 20000;
 constexpr int tickMs = 10;
 
-// BenchServices with the real folder watch.
-struct WatchingServices {
-    QTemporaryDir settingsDir;
-    QSettingsStore settings{settingsDir.filePath(QStringLiteral("bench.conf"))};
-    QtScheduler scheduler;
-    ImageIOService images;
-    OneScreen screens;
-    InotifyDirectoryWatcherFactory watchers;
-    NoTags tags;
-    NoPointer pointer;
-    PosixFileOperations files;
-    GioDesktopServices desktop;
-    ThumbnailCache thumbnails{images, tasks};
-    TaskRuntime tasks;
-    AppServices services{settings, scheduler, tasks, images,  screens,   watchers,
-                         tags,     pointer,   files, desktop, thumbnails};
-};
-
 QByteArray smallPhoto()
 {
     QImage image(160, 120, QImage::Format_RGB32);
@@ -92,7 +74,7 @@ static void BM_App_FolderChurn(benchmark::State &state)
     for (int i = 0; i < folderSize; ++i)
         writeFile(base + "photo" + QByteArray::number(i).rightJustified(5, '0') + ".jpg", photo);
 
-    WatchingServices services;
+    BenchServicesWith<InotifyDirectoryWatcherFactory> services;
     ViewerWindow window(services.services);
     window.setAttribute(Qt::WA_DeleteOnClose, false);
     window.resize(1280, 800);

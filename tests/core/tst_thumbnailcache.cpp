@@ -11,6 +11,7 @@
 
 using namespace orva;
 using namespace orva::test;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -21,7 +22,7 @@ QImage filled(const QColor &colour, QSize size = {160, 120})
     return image;
 }
 
-QUrl fileUrl(const QString &name) { return QUrl::fromLocalFile(QStringLiteral("/photos/") + name); }
+QUrl fileUrl(const QString &name) { return QUrl::fromLocalFile(u"/photos/"_s + name); }
 
 // Collects what awaiters receive.
 struct Received {
@@ -42,15 +43,15 @@ private slots:
     {
         TestServices t;
         t.images.setGated(true);
-        t.images.thumbnails.insert(QStringLiteral("a.jpg"), filled(Qt::red, {400, 300}));
-        t.images.failing.insert(QStringLiteral("bad.jpg"));
+        t.images.thumbnails.insert(u"a.jpg"_s, filled(Qt::red, {400, 300}));
+        t.images.failing.insert(u"bad.jpg"_s);
         QObject context;
         Received first, second, bad;
-        t.thumbnails.thumbnailForURL(fileUrl(QStringLiteral("a.jpg")), &context, first.callback());
-        t.thumbnails.thumbnailForURL(fileUrl(QStringLiteral("a.jpg")), &context, second.callback());
-        t.thumbnails.thumbnailForURL(fileUrl(QStringLiteral("bad.jpg")), &context, bad.callback());
-        t.images.release(QStringLiteral("a.jpg"));
-        t.images.release(QStringLiteral("bad.jpg"));
+        t.thumbnails.thumbnailForURL(fileUrl(u"a.jpg"_s), &context, first.callback());
+        t.thumbnails.thumbnailForURL(fileUrl(u"a.jpg"_s), &context, second.callback());
+        t.thumbnails.thumbnailForURL(fileUrl(u"bad.jpg"_s), &context, bad.callback());
+        t.images.release(u"a.jpg"_s);
+        t.images.release(u"bad.jpg"_s);
         QTRY_COMPARE(second.results.size() + bad.results.size(), 2);
         QCOMPARE(first.results.size(), 1);
         QCOMPARE(t.images.thumbnailCalls.load(), 2); // one for a.jpg, one for bad.jpg
@@ -60,8 +61,8 @@ private slots:
         QVERIFY(!bad.results[0]);
 
         // Kept: served without a decode. A failure is not: asking again decodes again.
-        t.thumbnails.thumbnailForURL(fileUrl(QStringLiteral("a.jpg")), &context, first.callback());
-        t.thumbnails.thumbnailForURL(fileUrl(QStringLiteral("bad.jpg")), &context, bad.callback());
+        t.thumbnails.thumbnailForURL(fileUrl(u"a.jpg"_s), &context, first.callback());
+        t.thumbnails.thumbnailForURL(fileUrl(u"bad.jpg"_s), &context, bad.callback());
         QTRY_COMPARE(first.results.size() + bad.results.size(), 4);
         QCOMPARE(t.images.thumbnailCalls.load(), 3);
     }
@@ -72,32 +73,31 @@ private slots:
         QObject context;
         Received r;
         for (int i = 0; i < thumbnailCacheLimit; ++i)
-            t.thumbnails.thumbnailForURL(fileUrl(QStringLiteral("%1.jpg").arg(i)), &context,
-                                         r.callback());
+            t.thumbnails.thumbnailForURL(fileUrl(u"%1.jpg"_s.arg(i)), &context, r.callback());
         QTRY_COMPARE(r.results.size(), thumbnailCacheLimit);
         // The first one is used again, so the second is the oldest when the 501st arrives.
-        QVERIFY(t.thumbnails.cached(fileUrl(QStringLiteral("0.jpg"))));
-        t.thumbnails.thumbnailForURL(fileUrl(QStringLiteral("new.jpg")), &context, r.callback());
+        QVERIFY(t.thumbnails.cached(fileUrl(u"0.jpg"_s)));
+        t.thumbnails.thumbnailForURL(fileUrl(u"new.jpg"_s), &context, r.callback());
         QTRY_COMPARE(r.results.size(), thumbnailCacheLimit + 1);
         QCOMPARE(t.thumbnails.count(), thumbnailCacheLimit);
-        QVERIFY(t.thumbnails.cached(fileUrl(QStringLiteral("0.jpg"))));
-        QVERIFY(!t.thumbnails.cached(fileUrl(QStringLiteral("1.jpg"))));
+        QVERIFY(t.thumbnails.cached(fileUrl(u"0.jpg"_s)));
+        QVERIFY(!t.thumbnails.cached(fileUrl(u"1.jpg"_s)));
     }
 
     void aResultMadeBeforeAnInvalidationIsNotKept()
     {
         TestServices t;
         t.images.setGated(true);
-        const QUrl url = fileUrl(QStringLiteral("a.jpg"));
-        t.images.thumbnails.insert(QStringLiteral("a.jpg"), filled(Qt::red));
+        const QUrl url = fileUrl(u"a.jpg"_s);
+        t.images.thumbnails.insert(u"a.jpg"_s, filled(Qt::red));
         QObject context;
         Received r;
         t.thumbnails.thumbnailForURL(url, &context, r.callback());
         QTRY_COMPARE(t.images.thumbnailCalls.load(), 1); // decoding the old contents
         // The file is rewritten (a rotation saved) while its old thumbnail is being made.
         t.thumbnails.invalidateThumbnail(url);
-        t.images.thumbnails.insert(QStringLiteral("a.jpg"), filled(Qt::blue));
-        t.images.release(QStringLiteral("a.jpg"));
+        t.images.thumbnails.insert(u"a.jpg"_s, filled(Qt::blue));
+        t.images.release(u"a.jpg"_s);
         QTRY_COMPARE(r.results.size(), 1);
         // The awaiter gets the new contents, and only they are kept.
         QCOMPARE(r.results[0]->pixel(0, 0), qRgb(0, 0, 255));
@@ -108,16 +108,16 @@ private slots:
     void aRenamedFileLosesItsThumbnail()
     {
         RealFileServices t;
-        TestFolder f({QStringLiteral("a.jpg"), QStringLiteral("b.jpg")});
+        TestFolder f({u"a.jpg"_s, u"b.jpg"_s});
         AppState state(t.real);
-        openAndList(state, f, QStringLiteral("a.jpg"), 2);
+        openAndList(state, f, u"a.jpg"_s, 2);
         QObject context;
         Received r;
-        const QUrl a = f.url(QStringLiteral("a.jpg"));
+        const QUrl a = f.url(u"a.jpg"_s);
         t.thumbnails.thumbnailForURL(a, &context, r.callback());
         QTRY_VERIFY(t.thumbnails.cached(a));
 
-        state.rename(QStringLiteral("z.jpg"));
+        state.rename(u"z.jpg"_s);
         QVERIFY(!t.thumbnails.cached(a));
     }
 
@@ -132,24 +132,15 @@ private slots:
             QVERIFY(std::abs(order[i] - 5000) >= std::abs(order[i - 1] - 5000));
     }
 
-    void checkerboardGrid_data()
-    {
-        QTest::addColumn<QSizeF>("area");
-        QTest::addColumn<int>("rows");
-        QTest::addColumn<int>("columns");
-        QTest::newRow("105x95") << QSizeF(105, 95) << 9 << 10;
-        QTest::newRow("exact") << QSizeF(100, 100) << 10 << 10;
-        QTest::newRow("under one tile") << QSizeF(9.9, 50) << 5 << 0;
-        QTest::newRow("empty") << QSizeF(0, 0) << 0 << 0;
-    }
     void checkerboardGrid()
     {
-        QFETCH(QSizeF, area);
-        QFETCH(int, rows);
-        QFETCH(int, columns);
-        const background::CheckerGrid grid = background::checkerGrid(area, 10);
-        QCOMPARE(grid.rows, rows);
-        QCOMPARE(grid.columns, columns);
+        for (const auto &[area, rows, columns] :
+             {std::tuple{QSizeF(105, 95), 9, 10}, std::tuple{QSizeF(100, 100), 10, 10},
+              std::tuple{QSizeF(9.9, 50), 5, 0}, std::tuple{QSizeF(0, 0), 0, 0}}) {
+            const background::CheckerGrid grid = background::checkerGrid(area, 10);
+            QCOMPARE(grid.rows, rows);
+            QCOMPARE(grid.columns, columns);
+        }
     }
 
     void blurredBackgroundIsOpaqueToItsEdges()

@@ -14,16 +14,9 @@ for tool in Xvfb matchbox-window-manager xmessage xdotool xprop import convert; 
 done
 
 work=$(mktemp -d)
-xvfb_pid=
-app_pid=
-wm_pid=
-other_pid=
+xvfb_pid= app_pid= wm_pid= other_pid=
 cleanup() {
-  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
-  [ -n "$other_pid" ] && kill "$other_pid" 2>/dev/null || true
-  [ -n "$wm_pid" ] && kill "$wm_pid" 2>/dev/null || true
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
-  [ -n "${KEEP_WORK:-}" ] && find "$work" -name "*.conf" || true
+  kill $app_pid $other_pid $wm_pid $xvfb_pid 2>/dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -45,29 +38,23 @@ chmod 700 "$XDG_RUNTIME_DIR"
 
 # Blocks until a window whose title matches exists; prints its id.
 window() { timeout 30 xdotool search --sync --name "$1" | head -n1; }
-# Polls (bounded) until no window's title matches.
-gone() {
-  for _ in $(seq 300); do
-    xdotool search --name "$1" >/dev/null 2>&1 || return 0
-    sleep 0.1
-  done
-  echo "window '$1' is still open"; return 1
+# Polls (bounded, 30 s) until the command after the message succeeds.
+poll() {
+  local message=$1; shift
+  for _ in $(seq 300); do "$@" 2>/dev/null && return 0; sleep 0.1; done
+  echo "$message"; return 1
 }
-# Polls (bounded) until the settings file holds a line.
-until_setting() {
-  for _ in $(seq 300); do
-    grep -qx "$1" "$settings" 2>/dev/null && return 0
-    sleep 0.1
-  done
-  echo "the settings never held $1:"; cat "$settings"; return 1
-}
-# Polls (bounded) until the window manager names the given window the active one.
-until_active() {
-  for _ in $(seq 300); do
-    [ "$(xdotool getactivewindow 2>/dev/null)" = "$1" ] && return 0
-    sleep 0.1
-  done
-  echo "window $1 never became the active one (active: $(xdotool getactivewindow 2>&1))"; return 1
+no_window() { ! xdotool search --name "$1" >/dev/null; }
+gone() { poll "window '$1' is still open" no_window "$1"; }
+until_setting() { poll "the settings never held $1" grep -qx "$1" "$settings" || { cat "$settings"; return 1; }; }
+is_active() { [ "$(xdotool getactivewindow)" = "$1" ]; }
+until_active() { poll "window $1 never became the active one" is_active "$1"; }
+# Waits for the application to end, which must succeed.
+ends() {
+  timeout 20 tail --pid="$app_pid" -f /dev/null
+  wait "$app_pid" && rc=0 || rc=$?
+  app_pid=
+  [ "$rc" -eq 0 ] || { echo "orva exited with $rc"; cat "$work"/orva*.log; exit 1; }
 }
 # Another program's window takes the focus, as when the user works elsewhere before opening
 # a photo from the file manager.
@@ -115,10 +102,7 @@ kill -0 "$app_pid"
 step "closing the last window ends the application"
 xdotool windowfocus --sync "$second"
 xdotool key Escape
-timeout 20 tail --pid="$app_pid" -f /dev/null
-wait "$app_pid" && rc=0 || rc=$?
-app_pid=
-[ "$rc" -eq 0 ] || { echo "orva exited with $rc"; cat "$work/orva.log"; exit 1; }
+ends
 
 step "single-window mode: a hand-off goes to the shared window, which comes forward"
 if grep -q '^\[General\]$' "$settings"; then
@@ -138,10 +122,7 @@ step "the launch's startup id reached the window that came forward"
 xprop -id "$shared" _NET_STARTUP_ID | grep -qF '"e2e-launch-2"'
 xdotool windowfocus --sync "$shared"
 xdotool key Escape
-timeout 20 tail --pid="$app_pid" -f /dev/null
-wait "$app_pid" && rc=0 || rc=$?
-app_pid=
-[ "$rc" -eq 0 ] || { echo "orva exited with $rc"; cat "$work/orva.log"; exit 1; }
+ends
 
 # --- A folder on the command line, the metadata card, and a file that cannot be shown. The
 # checks read screenshots: bright pixels over the two black test images are Orva's text.
@@ -173,16 +154,13 @@ step "the metadata card shows its rows after stepping with it open"
 xdotool key Tab
 xdotool key Right
 window '^00-b-dark\.png \[2/5\]$' >/dev/null
-tall=0
-for _ in $(seq 50); do
+card_is_tall() {
   shot "$trip"
-  top=$(menu_rows "$trip")
-  box=$(bright_box "300x240+0+$((top + 2))")
-  height=${box#*x}; height=${height%%+*}
-  [ "$height" -ge 60 ] && { tall=1; break; }
-  sleep 0.1
-done
-[ "$tall" = 1 ] || { echo "the metadata card stayed collapsed: text box $box"; exit 1; }
+  box=$(bright_box "300x240+0+$(($(menu_rows "$trip") + 2))")
+  height=${box#*x}
+  [ "${height%%+*}" -ge 60 ]
+}
+poll "the metadata card stayed collapsed" card_is_tall
 xdotool key Escape
 until_setting 'overlayMode=none'
 
@@ -216,8 +194,5 @@ window '^empty$' >/dev/null
 step "quitting ends the second session"
 xdotool windowfocus --sync "$trip"
 xdotool key ctrl+q
-timeout 20 tail --pid="$app_pid" -f /dev/null
-wait "$app_pid" && rc=0 || rc=$?
-app_pid=
-[ "$rc" -eq 0 ] || { echo "orva exited with $rc"; cat "$work/orva2.log"; exit 1; }
+ends
 echo "desktop session passed"

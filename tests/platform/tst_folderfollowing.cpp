@@ -6,7 +6,6 @@
 #include "platform/watch/InotifyDirectoryWatcher.h"
 #include "support/TestServices.h"
 
-#include <QAbstractEventDispatcher>
 #include <QBuffer>
 #include <QDir>
 #include <QMutex>
@@ -34,10 +33,9 @@ public:
     {
         return real_.isSupportedImageFile(url);
     }
-    std::optional<DecodedImage> decodeImage(const QUrl &url,
-                                            std::optional<int> maxPixelSize) const override
+    std::optional<DecodedImage> decodeImage(const QUrl &url, std::optional<int> max) const override
     {
-        auto result = real_.decodeImage(url, maxPixelSize);
+        auto result = real_.decodeImage(url, max);
         QMutexLocker lock(&mutex_);
         ++finished_[url.fileName()];
         return result;
@@ -58,21 +56,7 @@ private:
     mutable QHash<QString, int> finished_;
 };
 
-struct LiveServices {
-    MemorySettingsStore settings;
-    VirtualScheduler scheduler;
-    CountingImages images;
-    FakeScreens screens;
-    InotifyDirectoryWatcherFactory watchers;
-    FakeTagStore tags;
-    FakePointer pointer;
-    RefusingFileOperations files;
-    FakeDesktop desktop;
-    ThumbnailCache thumbnails{images, tasks};
-    TaskRuntime tasks;
-    AppServices services{settings, scheduler, tasks, images,  screens,   watchers,
-                         tags,     pointer,   files, desktop, thumbnails};
-};
+using LiveServices = ServicesWith<CountingImages, InotifyDirectoryWatcherFactory>;
 
 QByteArray png(Qt::GlobalColor colour, int side = 8)
 {
@@ -85,22 +69,13 @@ QByteArray png(Qt::GlobalColor colour, int side = 8)
     return bytes;
 }
 
-// Writes through the byte path, in place (same inode when the file exists).
-bool writeFile(const QByteArray &path, const QByteArray &data)
+// Writes through the byte path, in place (same inode when the file exists), or appending.
+bool writeFile(const QByteArray &path, const QByteArray &data, int mode = O_TRUNC)
 {
-    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0)
-        return false;
-    const bool written = ::write(fd, data.constData(), size_t(data.size())) == data.size();
-    return ::close(fd) == 0 && written;
-}
-
-// As editors save: a hidden temporary file renamed over the old one.
-bool replaceFile(const QByteArray &path, const QByteArray &data)
-{
-    const qsizetype slash = path.lastIndexOf('/');
-    const QByteArray temporary = path.left(slash + 1) + '.' + path.mid(slash + 1) + ".tmp";
-    return writeFile(temporary, data) && ::rename(temporary.constData(), path.constData()) == 0;
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | mode, 0644);
+    const bool written =
+        fd >= 0 && ::write(fd, data.constData(), size_t(data.size())) == data.size();
+    return fd >= 0 && ::close(fd) == 0 && written;
 }
 
 QColor shownColour(const AppState &s)
@@ -109,23 +84,28 @@ QColor shownColour(const AppState &s)
     return image && image->bitmap ? image->bitmap->pixelColor(0, 0) : QColor();
 }
 
+// A folder of PNGs of one colour each, and a viewer state on the live services.
 struct Album {
+    LiveServices t;
     QTemporaryDir parent;
-    QByteArray path;
-    explicit Album(const char *name = "album") : path(QFile::encodeName(parent.path()) + '/' + name)
+    QByteArray path = QFile::encodeName(parent.path()) + "/album";
+    AppState s{t.services};
+    explicit Album(const QList<std::pair<QByteArray, QByteArray>> &files)
     {
-        QDir().mkpath(QFile::decodeName(path));
+        ::mkdir(path.constData(), 0755);
+        for (const auto &[name, data] : files)
+            writeFile(file(name), data);
     }
     QByteArray file(const QByteArray &name) const { return path + '/' + name; }
     QUrl url(const QByteArray &name) const { return fileUrlFromLocalPath(file(name)); }
+    // Runs the rescans that folder events asked for (the debounce is on the virtual clock).
+    bool follow() { return t.scheduler.advance(0.3), true; }
 };
 
 } // namespace
 
-// Runs the rescans that folder events asked for (the debounce is on the virtual clock)
-// until the condition holds.
-#define FOLLOW_UNTIL(t, condition)                                                                 \
-    QTRY_VERIFY_WITH_TIMEOUT(((t).scheduler.advance(0.3), (condition)), 10000)
+#define FOLLOW_UNTIL(album, condition)                                                             \
+    QTRY_VERIFY_WITH_TIMEOUT((album).follow() && (condition), 10000)
 
 class TestFolderFollowing : public QObject {
     Q_OBJECT
@@ -137,40 +117,36 @@ private slots:
     {
         QTest::addColumn<bool>("inPlace");
         QTest::addColumn<QString>("look");
-        for (const bool inPlace : {false, true}) {
-            const char *how = inPlace ? "rewritten in place" : "replaced";
+        for (const bool inPlace : {false, true})
             for (const char *look : {"rescan", "step away and back", "open again"})
-                QTest::addRow("%s, %s", how, look) << inPlace << QString::fromLatin1(look);
-        }
+                QTest::addRow("%s, %s", inPlace ? "rewritten in place" : "replaced", look)
+                    << inPlace << QString::fromLatin1(look);
     }
     void changedFilesAreDecodedAgain()
     {
         QFETCH(bool, inPlace);
         QFETCH(QString, look);
-        LiveServices t;
-        Album album;
-        QVERIFY(writeFile(album.file("a.png"), png(Qt::red)));
-        QVERIFY(writeFile(album.file("b.png"), png(Qt::green)));
-        AppState s(t.services);
-        s.open(album.url("a.png"));
-        QTRY_VERIFY(s.imageFiles().size() == 2 && shownColour(s) == Qt::red);
+        Album a({{"a.png", png(Qt::red)}, {"b.png", png(Qt::green)}});
+        a.s.open(a.url("a.png"));
+        QTRY_VERIFY(a.s.imageFiles().size() == 2 && shownColour(a.s) == Qt::red);
 
         // Another size: a rewrite within the same clock tick still differs on disk.
         const QByteArray blue = png(Qt::blue, 9);
-        QVERIFY(inPlace ? writeFile(album.file("a.png"), blue)
-                        : replaceFile(album.file("a.png"), blue));
+        const QByteArray temporary = a.file(".a.png.tmp");
+        QVERIFY(inPlace ? writeFile(a.file("a.png"), blue)
+                        : writeFile(temporary, blue) &&
+                              ::rename(temporary.constData(), a.file("a.png").constData()) == 0);
         if (look == u"rescan") {
-            FOLLOW_UNTIL(t, shownColour(s) == Qt::blue);
+            FOLLOW_UNTIL(a, shownColour(a.s) == Qt::blue);
         } else if (look == u"step away and back") {
-            s.navigate(+1);
-            QTRY_COMPARE(shownColour(s), QColor(Qt::green));
-            s.navigate(-1);
-            QTRY_COMPARE(shownColour(s), QColor(Qt::blue));
+            a.s.navigate(+1);
+            QTRY_COMPARE(shownColour(a.s), QColor(Qt::green));
+            a.s.navigate(-1);
         } else {
-            s.open(album.url("a.png"));
-            QTRY_COMPARE(shownColour(s), QColor(Qt::blue));
+            a.s.open(a.url("a.png"));
         }
-        QVERIFY(!s.loadFailed());
+        QTRY_COMPARE(shownColour(a.s), QColor(Qt::blue));
+        QVERIFY(!a.s.loadFailed());
     }
 
     // A copy caught half-written fails to decode (or decodes garbage); once complete it
@@ -184,84 +160,63 @@ private slots:
     void copiesAreShownOnceComplete()
     {
         QFETCH(bool, shownWhileArriving);
-        LiveServices t;
-        Album album;
-        QVERIFY(writeFile(album.file("a.png"), png(Qt::red)));
         const QByteArray green = png(Qt::green, 64);
-        QVERIFY(writeFile(album.file("b.png"), green.left(green.size() / 2)));
-        AppState s(t.services);
-        s.open(album.url(shownWhileArriving ? "b.png" : "a.png"));
-        QTRY_VERIFY(s.imageFiles().size() == 2 && t.images.finished(QStringLiteral("b.png")) >= 1);
+        Album a({{"a.png", png(Qt::red)}, {"b.png", green.left(green.size() / 2)}});
+        a.s.open(a.url(shownWhileArriving ? "b.png" : "a.png"));
+        QTRY_VERIFY(a.s.imageFiles().size() == 2 && a.t.images.finished(u"b.png"_s) >= 1);
         if (shownWhileArriving)
-            QTRY_VERIFY(s.isCurrentFileLoaded());
-
+            QTRY_VERIFY(a.s.isCurrentFileLoaded());
         // The rest arrives; the copy closes the file.
-        const int fd = ::open(album.file("b.png").constData(), O_WRONLY | O_APPEND);
-        QVERIFY(fd >= 0);
-        const QByteArray rest = green.mid(green.size() / 2);
-        QCOMPARE(::write(fd, rest.constData(), size_t(rest.size())), ssize_t(rest.size()));
-        QCOMPARE(::close(fd), 0);
-        if (shownWhileArriving) {
-            FOLLOW_UNTIL(t, shownColour(s) == Qt::green);
-        } else {
-            s.navigate(+1);
-            QTRY_COMPARE(shownColour(s), QColor(Qt::green));
-        }
-        QVERIFY(!s.loadFailed());
+        QVERIFY(writeFile(a.file("b.png"), green.mid(green.size() / 2), O_APPEND));
+        if (shownWhileArriving)
+            FOLLOW_UNTIL(a, shownColour(a.s) == Qt::green);
+        else
+            a.s.navigate(+1);
+        QTRY_COMPARE(shownColour(a.s), QColor(Qt::green));
+        QVERIFY(!a.s.loadFailed());
     }
 
     // `mv album album.old; mkdir album`: the window follows the new folder from then on.
     void replacedFolderIsWatchedAgain()
     {
-        LiveServices t;
-        Album album;
-        QVERIFY(writeFile(album.file("a.png"), png(Qt::red)));
-        AppState s(t.services);
-        s.open(album.url("a.png"));
-        QTRY_VERIFY(s.directoryWatcher() && shownColour(s) == Qt::red);
-
-        QVERIFY(::rename(album.path.constData(), (album.path + ".old").constData()) == 0);
-        QVERIFY(::mkdir(album.path.constData(), 0755) == 0);
-        QVERIFY(writeFile(album.file("a.png"), png(Qt::red)));
-        QVERIFY(writeFile(album.file("b.png"), png(Qt::green)));
-        FOLLOW_UNTIL(t, s.imageFiles().size() == 2);
+        Album a({{"a.png", png(Qt::red)}});
+        a.s.open(a.url("a.png"));
+        QTRY_VERIFY(a.s.directoryWatcher() && shownColour(a.s) == Qt::red);
+        QVERIFY(::rename(a.path.constData(), (a.path + ".old").constData()) == 0);
+        QVERIFY(::mkdir(a.path.constData(), 0755) == 0);
+        QVERIFY(writeFile(a.file("a.png"), png(Qt::red)) &&
+                writeFile(a.file("b.png"), png(Qt::green)));
+        FOLLOW_UNTIL(a, a.s.imageFiles().size() == 2);
         // Only a watch on the new folder sees this.
-        QVERIFY(writeFile(album.file("c.png"), png(Qt::blue)));
-        FOLLOW_UNTIL(t, s.imageFiles().size() == 3);
-        QCOMPARE(s.currentURL(), std::optional(album.url("a.png")));
+        QVERIFY(writeFile(a.file("c.png"), png(Qt::blue)));
+        FOLLOW_UNTIL(a, a.s.imageFiles().size() == 3);
+        QCOMPARE(a.s.currentURL(), std::optional(a.url("a.png")));
     }
 
     // Names that are not UTF-8 and links to photos elsewhere are listed and shown; a
     // link is titled by its own name.
     void oddNamesAndLinksAreShown()
     {
-        LiveServices t;
-        Album album;
-        Album elsewhere("elsewhere");
-        const auto removeOdd =
-            qScopeGuard([&] { ::unlink(album.file("caf\xe9.png").constData()); });
-        QVERIFY(writeFile(album.file("a.png"), png(Qt::green)));
-        QVERIFY(writeFile(album.file("caf\xe9.png"), png(Qt::red)));
-        QVERIFY(writeFile(elsewhere.file("real.png"), png(Qt::blue)));
-        QVERIFY(::symlink(elsewhere.file("real.png").constData(),
-                          album.file("link.png").constData()) == 0);
-        AppState s(t.services);
-        s.open(album.url("a.png"));
-        QTRY_VERIFY(s.imageFiles().size() == 3 && shownColour(s) == Qt::green);
+        Album a({{"a.png", png(Qt::green)}, {"caf\xe9.png", png(Qt::red)}});
+        const auto removeOdd = qScopeGuard([&] { ::unlink(a.file("caf\xe9.png").constData()); });
+        QVERIFY(writeFile(a.path + ".real.png", png(Qt::blue)));
+        QVERIFY(::symlink((a.path + ".real.png").constData(), a.file("link.png").constData()) == 0);
+        a.s.open(a.url("a.png"));
+        QTRY_VERIFY(a.s.imageFiles().size() == 3 && shownColour(a.s) == Qt::green);
 
         const QHash<QByteArray, QColor> expected{
             {"a.png", Qt::green}, {"caf\xe9.png", Qt::red}, {"link.png", Qt::blue}};
         for (int step = 0; step < 3; ++step) {
-            s.navigate(+1);
-            const QByteArray name = localPath(*s.currentURL()).mid(album.path.size() + 1);
+            a.s.navigate(+1);
+            const QByteArray name = localPath(*a.s.currentURL()).mid(a.path.size() + 1);
             QVERIFY2(expected.contains(name), name.constData());
-            QTRY_COMPARE(shownColour(s), expected.value(name));
-            QVERIFY(s.windowTitle().startsWith(QFile::decodeName(name) + QLatin1Char(' ')));
+            QTRY_COMPARE(shownColour(a.s), expected.value(name));
+            QVERIFY(a.s.windowTitle().startsWith(QFile::decodeName(name) + QLatin1Char(' ')));
         }
         // Opened directly, as a second launch or a drop would.
-        s.open(album.url("caf\xe9.png"));
-        QCOMPARE(localPath(*s.currentURL()), album.file("caf\xe9.png"));
-        QTRY_COMPARE(shownColour(s), QColor(Qt::red));
+        a.s.open(a.url("caf\xe9.png"));
+        QCOMPARE(localPath(*a.s.currentURL()), a.file("caf\xe9.png"));
+        QTRY_COMPARE(shownColour(a.s), QColor(Qt::red));
     }
 };
 

@@ -6,7 +6,6 @@
 #include "support/TestFolder.h"
 #include "support/TestServices.h"
 
-#include <QClipboard>
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
@@ -110,12 +109,11 @@ private slots:
     {
         QGuiApplication::setDesktopFileName(u"orva"_s);
         QCOMPARE(gio_.ownApplicationIdentifier(), u"orva.desktop"_s);
-        TestServices t;
-        const AppServices services{t.settings, t.scheduler, t.tasks,     t.images,
-                                   t.screens,  t.watchers,  t.tags,      t.pointer,
-                                   t.files,    gio_,        t.thumbnails};
+        ServicesWith<FakeImageService, FakeWatcherFactory, RefusingFileOperations,
+                     GioDesktopServices>
+            t;
         TestFolder f({u"a.png"_s});
-        AppState s(services);
+        AppState s(t.services);
         s.open(f.url(u"a.png"_s));
         QStringList names;
         for (const OpenWithApp &a : s.openWithApps())
@@ -142,16 +140,6 @@ private slots:
         TestFolder f({u"a.png"_s});
         gio_.reveal(f.url(u"a.png"_s));
         QTRY_COMPARE(launched(), localPath(f.folder()) + '\n');
-    }
-
-    void clipboardGetsThePixels()
-    {
-        QImage image(7, 5, QImage::Format_RGB32);
-        image.fill(qRgb(10, 200, 30));
-        gio_.copyImageToClipboard(image);
-        const QImage pasted = QGuiApplication::clipboard()->image();
-        QCOMPARE(pasted.size(), image.size());
-        QCOMPARE(pasted.pixel(3, 2), image.pixel(3, 2));
     }
 };
 

@@ -14,75 +14,75 @@
 
 using namespace orva;
 
+namespace {
+
+// A running instance listening on a socket of the test's own.
+struct Running {
+    QTemporaryDir dir;
+    QString name = dir.filePath(QStringLiteral("orva.socket"));
+    SingleInstance instance{name};
+    QSignalSpy received{&instance, &SingleInstance::filesReceived};
+    QList<QUrl> files(int i) const { return received.at(i).at(0).value<QList<QUrl>>(); }
+    QByteArray token(int i) const { return received.at(i).at(1).toByteArray(); }
+};
+
+} // namespace
+
 class TestSingleInstance : public QObject {
     Q_OBJECT
 
 private slots:
     void laterLaunchHandsItsFilesOver()
     {
-        QTemporaryDir dir;
-        const QString name = dir.filePath(QStringLiteral("orva.socket"));
-        SingleInstance running(name);
-        QVERIFY(!running.handOff({})); // nobody is listening yet
-        QVERIFY(running.listen());
-        QSignalSpy received(&running, &SingleInstance::filesReceived);
-
-        SingleInstance later(name);
+        Running r;
+        QVERIFY(!r.instance.handOff({})); // nobody is listening yet
+        QVERIFY(r.instance.listen());
         // Any bytes a file name may hold arrive unchanged, the ones that are not UTF-8 too.
         QUrl odd;
         odd.setScheme(QStringLiteral("file"));
         odd.setPath(QStringLiteral("/photos/caf%E9 %231.png"), QUrl::TolerantMode);
         const QList<QUrl> files{QUrl::fromLocalFile(QStringLiteral("/photos/a b.jpg")),
                                 QUrl::fromLocalFile(QStringLiteral("/photos/ç\n.png")), odd};
-        QVERIFY(later.handOff(files));
-        QVERIFY(received.wait());
-        const auto got = received.first().first().value<QList<QUrl>>();
-        QCOMPARE(got, files);
-        QCOMPARE(got.last().path(QUrl::FullyEncoded), odd.path(QUrl::FullyEncoded));
-
-        QVERIFY(SingleInstance(name).handOff({}));
-        QVERIFY(received.wait());
-        QCOMPARE(received.last().first().value<QList<QUrl>>(), QList<QUrl>());
+        QVERIFY(SingleInstance(r.name).handOff(files));
+        QVERIFY(r.received.wait());
+        QCOMPARE(r.files(0), files);
+        QCOMPARE(r.files(0).last().path(QUrl::FullyEncoded), odd.path(QUrl::FullyEncoded));
+        QVERIFY(SingleInstance(r.name).handOff({}));
+        QVERIFY(r.received.wait());
+        QCOMPARE(r.files(1), QList<QUrl>());
     }
 
     // The launch's activation token travels with the files; one that could not be passed on
     // safely, or a message from an instance that sends none, arrives as no token.
     void activationTokenTravelsWithTheFiles_data()
     {
-        QTest::addColumn<QByteArray>("message");
         QTest::addColumn<QByteArray>("token");
-        const QByteArray file = "file:///photos/a.jpg\n";
-        QTest::newRow("startup id") << "x-orva-activation:launcher-42_TIME1234\n" + file + '\n'
-                                    << QByteArray("launcher-42_TIME1234");
-        QTest::newRow("none (older launch)") << file + '\n' << QByteArray();
-        QTest::newRow("space") << "x-orva-activation:a b\n" + file + '\n' << QByteArray();
-        QTest::newRow("quote") << "x-orva-activation:a\"b\n" + file + '\n' << QByteArray();
-        QTest::newRow("not ASCII") << "x-orva-activation:caf\xe9\n" + file + '\n' << QByteArray();
-        QTest::newRow("too long") << "x-orva-activation:" + QByteArray(513, 'x') + '\n' + file +
-                                         '\n'
-                                  << QByteArray();
+        QTest::addColumn<bool>("passed");
+        QTest::newRow("startup id") << QByteArray("launcher-42_TIME1234") << true;
+        QTest::newRow("none (older launch)") << QByteArray() << false;
+        QTest::newRow("space") << QByteArray("a b") << false;
+        QTest::newRow("quote") << QByteArray("a\"b") << false;
+        QTest::newRow("not ASCII") << QByteArray("caf\xe9") << false;
+        QTest::newRow("too long") << QByteArray(513, 'x') << false;
     }
     void activationTokenTravelsWithTheFiles()
     {
-        QFETCH(QByteArray, message);
         QFETCH(QByteArray, token);
-        QTemporaryDir dir;
-        const QString name = dir.filePath(QStringLiteral("orva.socket"));
-        SingleInstance running(name);
-        QVERIFY(running.listen());
-        QSignalSpy received(&running, &SingleInstance::filesReceived);
+        QFETCH(bool, passed);
+        Running r;
+        QVERIFY(r.instance.listen());
         QLocalSocket raw;
-        raw.connectToServer(name);
+        raw.connectToServer(r.name);
         QVERIFY(raw.waitForConnected());
-        raw.write(message);
-        QVERIFY(received.wait());
-        QCOMPARE(received.first().at(0).value<QList<QUrl>>(),
-                 QList<QUrl>{QUrl(QStringLiteral("file:///photos/a.jpg"))});
-        QCOMPARE(received.first().at(1).toByteArray(), token);
-        if (!token.isEmpty()) { // and the same through handOff()
-            QVERIFY(SingleInstance(name).handOff({}, token));
-            QVERIFY(received.wait());
-            QCOMPARE(received.last().at(1).toByteArray(), token);
+        raw.write((token.isEmpty() ? "" : "x-orva-activation:" + token + '\n') +
+                  "file:///photos/a.jpg\n\n");
+        QVERIFY(r.received.wait());
+        QCOMPARE(r.files(0), QList<QUrl>{QUrl(QStringLiteral("file:///photos/a.jpg"))});
+        QCOMPARE(r.token(0), passed ? token : QByteArray());
+        if (passed) { // and the same through handOff()
+            QVERIFY(SingleInstance(r.name).handOff({}, token));
+            QVERIFY(r.received.wait());
+            QCOMPARE(r.token(1), token);
         }
     }
 
@@ -100,18 +100,17 @@ private slots:
     // a live instance's socket is never taken over.
     void onlyDeadSocketsAreReplaced()
     {
-        QTemporaryDir dir;
-        const QString name = dir.filePath(QStringLiteral("orva.socket"));
-        QFile leftover(name);
+        Running r; // not listening: what a crash leaves is a socket file nobody serves
+        QFile leftover(r.name);
         QVERIFY(leftover.open(QIODevice::WriteOnly));
         leftover.close();
-        SingleInstance next(name);
+        SingleInstance next(r.name);
         QVERIFY(!next.handOffOrServe({}));
 
-        SingleInstance late(name); // found nobody a moment ago, then tries to serve
+        SingleInstance late(r.name); // found nobody a moment ago, then tries to serve
         QVERIFY(!late.listen());
         QSignalSpy received(&next, &SingleInstance::filesReceived);
-        QVERIFY(SingleInstance(name).handOff({}));
+        QVERIFY(SingleInstance(r.name).handOff({}));
         QVERIFY(received.wait()); // still reaches the first instance
     }
 

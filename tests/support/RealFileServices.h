@@ -7,10 +7,8 @@ namespace orva::test {
 
 // The test services with the real file operations, for tests on temporary folders. Only
 // for tests that link the platform library.
-struct RealFileServices : TestServices {
-    PosixFileOperations posix;
-    AppServices real{settings, scheduler, tasks, images,  screens,   watchers,
-                     tags,     pointer,   posix, desktop, thumbnails};
+struct RealFileServices : ServicesWith<FakeImageService, FakeWatcherFactory, PosixFileOperations> {
+    AppServices &real = services;
 };
 
 } // namespace orva::test

@@ -9,18 +9,6 @@
 
 namespace orva::test {
 
-FakeImageService::FakeImageService()
-{
-    for (const char *e : {"jpg", "jpeg", "png", "gif", "heic", "tif"})
-        extensions_.insert(QString::fromLatin1(e));
-}
-
-const QSet<QString> &FakeImageService::supportedExtensions() const
-{
-    ++listings;
-    return extensions_;
-}
-
 bool FakeImageService::isSupportedImageFile(const QUrl &url) const
 {
     if (!url.isLocalFile())
@@ -41,7 +29,6 @@ void FakeImageService::waitFor(const QString &fileName, bool always) const
 std::optional<DecodedImage> FakeImageService::decodeImage(const QUrl &url,
                                                           std::optional<int> maxPixelSize) const
 {
-    ++decodeCalls;
     const QString name = url.fileName();
     waitFor(name, false);
     if (CancellationToken::current().isCancelled() || failing.contains(name))
@@ -137,39 +124,6 @@ bool FakeImageService::saveRotation(const QUrl &url, int quarterTurns) const
     QMutexLocker lock(&mutex_);
     saves.append({url.fileName(), quarterTurns});
     return savable.contains(url.fileName());
-}
-
-QList<QPair<QString, int>> FakeImageService::savesMade() const
-{
-    QMutexLocker lock(&mutex_);
-    return saves;
-}
-
-void FakeImageService::setGated(bool gated)
-{
-    QMutexLocker lock(&mutex_);
-    gated_ = gated;
-    released_.wakeAll();
-}
-
-void FakeImageService::release(const QString &fileName)
-{
-    QMutexLocker lock(&mutex_);
-    releasedNames_.insert(fileName);
-    released_.wakeAll();
-}
-
-void FakeImageService::releaseAll()
-{
-    QMutexLocker lock(&mutex_);
-    releasedAll_ = true;
-    released_.wakeAll();
-}
-
-void FakeImageService::blockProperties(const QString &fileName)
-{
-    QMutexLocker lock(&mutex_);
-    blockedProperties_.insert(fileName);
 }
 
 QString sourceFileOf(const std::optional<DecodedImage> &image)

@@ -23,14 +23,15 @@
 
 namespace orva::test {
 
+using namespace Qt::StringLiterals;
+
 // An image service with scripted results. A decode pretends every file is `fullSize`
 // pixels and honours the bound like the real one; the result's bitmap carries the file
 // name (text key "file") so tests can tell which file an image came from. With `gated`,
 // decodes wait until the test releases their file (or their task is cancelled).
 class FakeImageService final : public ImageService {
 public:
-    FakeImageService();
-    const QSet<QString> &supportedExtensions() const override;
+    const QSet<QString> &supportedExtensions() const override { return ++listings, extensions_; }
     bool isSupportedImageFile(const QUrl &url) const override;
     std::optional<DecodedImage> decodeImage(const QUrl &url,
                                             std::optional<int> maxPixelSize) const override;
@@ -48,11 +49,24 @@ public:
     // Succeeds for the file names in `savable`, recording every call.
     bool saveRotation(const QUrl &url, int quarterTurns) const override;
 
-    void setGated(bool gated);
-    void release(const QString &fileName);
+    void setGated(bool gated)
+    {
+        locked([&] { gated_ = gated; });
+    }
+    void release(const QString &fileName)
+    {
+        locked([&] { releasedNames_.insert(fileName); });
+    }
     // Lets every held-back call finish, for good.
-    void releaseAll();
-    void blockProperties(const QString &fileName); // readProperties waits for release()
+    void releaseAll()
+    {
+        locked([&] { releasedAll_ = true; });
+    }
+    // readProperties waits for release()
+    void blockProperties(const QString &fileName)
+    {
+        locked([&] { blockedProperties_.insert(fileName); });
+    }
 
     QSize fullSize{4000, 3000};
     QSet<QString> failing;                    // file names whose decode fails
@@ -60,17 +74,27 @@ public:
     QHash<QString, QString> dateTimeOriginal; // file name -> Exif date text
     QHash<QString, QImage> thumbnails;        // file name -> thumbnail
     QSet<QString> quickPreviews;
-    mutable std::atomic<int> decodeCalls = 0;
     mutable std::atomic<int> thumbnailCalls = 0;
     mutable std::atomic<int> listings = 0;     // calls of supportedExtensions()
     mutable std::atomic<int> blockedReads = 0; // readProperties calls that had to wait
     QSet<QString> savable;
     mutable QList<QPair<QString, int>> saves; // file name, quarter turns (guarded)
-    QList<QPair<QString, int>> savesMade() const;
+    QList<QPair<QString, int>> savesMade() const
+    {
+        QMutexLocker lock(&mutex_);
+        return saves;
+    }
 
 private:
     void waitFor(const QString &fileName, bool always) const;
-    QSet<QString> extensions_;
+    // Changes what held-back calls wait for, and wakes them.
+    template <class F> void locked(F change)
+    {
+        QMutexLocker lock(&mutex_);
+        change();
+        released_.wakeAll();
+    }
+    QSet<QString> extensions_{u"jpg"_s, u"jpeg"_s, u"png"_s, u"gif"_s, u"heic"_s, u"tif"_s};
     mutable QMutex mutex_;
     mutable QWaitCondition released_;
     bool gated_ = false;
@@ -187,25 +211,32 @@ public:
     QList<QImage> clipboard;
 };
 
-// Everything a viewer state needs, with the fakes above and a virtual clock.
-// The task runtime comes last so that it is destroyed first, waiting for background work
-// that still uses the other services.
-struct TestServices {
+// Everything a viewer state needs: by default the fakes above and a virtual clock; tests on
+// real folders put real services in their place. The task runtime comes last so that it is
+// destroyed first, waiting for background work that still uses the other services.
+template <class Images = FakeImageService, class Watchers = FakeWatcherFactory,
+          class Files = RefusingFileOperations, class Desktop = FakeDesktop>
+struct ServicesWith {
     // A test that failed half-way leaves no background work waiting for a release.
-    ~TestServices() { images.releaseAll(); }
+    ~ServicesWith()
+    {
+        if constexpr (requires { images.releaseAll(); })
+            images.releaseAll();
+    }
     MemorySettingsStore settings;
     VirtualScheduler scheduler;
-    FakeImageService images;
+    Images images;
     FakeScreens screens;
-    FakeWatcherFactory watchers;
+    Watchers watchers;
     FakeTagStore tags;
     FakePointer pointer;
-    RefusingFileOperations files;
-    FakeDesktop desktop;
+    Files files;
+    Desktop desktop;
     ThumbnailCache thumbnails{images, tasks}; // outlives the runtime's work
     TaskRuntime tasks;
     AppServices services{settings, scheduler, tasks, images,  screens,   watchers,
                          tags,     pointer,   files, desktop, thumbnails};
 };
+using TestServices = ServicesWith<>;
 
 } // namespace orva::test
