@@ -59,6 +59,31 @@ private slots:
         QVERIFY(s.directoryWatcher());
     }
 
+    void aDecodeStartedAtLaunchIsTakenOverUnlessTheFileChanged()
+    {
+        for (const bool rewritten : {false, true}) {
+            TestServices t;
+            Folder f({QStringLiteral("a.jpg"), QStringLiteral("notes.txt")});
+            QVERIFY(!AppState::startLoad(t.services, f.folder()));
+            QVERIFY(!AppState::startLoad(t.services, f.url(QStringLiteral("notes.txt"))));
+            const QUrl a = f.url(QStringLiteral("a.jpg"));
+            std::optional<AppState::StartedLoad> started = AppState::startLoad(t.services, a);
+            QVERIFY(started);
+            t.tasks.waitForDone();
+            QFile file(a.toLocalFile());
+            QVERIFY(!rewritten || (file.open(QIODevice::Append) && file.write("x") == 1));
+            file.close();
+            AppState s(t.services);
+            s.adoptLoad(*started);
+            s.open(a);
+            QTRY_COMPARE(sourceFileOf(s.currentImage()), QStringLiteral("a.jpg"));
+            t.tasks.waitForDone();
+            // The stale decode is dropped and the file decoded again.
+            QCOMPARE(t.images.decodeCalls.load(), rewritten ? 2 : 1);
+            QCOMPARE(started->task.isCancelled(), rewritten);
+        }
+    }
+
     void unsupportedFileOnlyRaisesTheAlert()
     {
         TestServices t;
