@@ -232,7 +232,13 @@ private slots:
                     announced << url.fileName();
                 });
         openAndList(s, f, QStringLiteral("a.jpg"), count);
+        t.tasks.waitForDone();
+        const QList<QUrl> before = s.loadTaskURLs();
+        // A step onto a decoded neighbour is drawn first; the new neighbour's decode
+        // follows a frame later.
         s.navigate(step);
+        QCOMPARE(names(s.loadTaskURLs()), names(before));
+        t.scheduler.advance(1.0 / 60);
         QCOMPARE(names(s.loadTaskURLs()), kept);
         QTRY_VERIFY(std::all_of(kept.begin(), kept.end(),
                                 [&announced](const QString &n) { return announced.contains(n); }));
@@ -280,6 +286,7 @@ private slots:
         AppState s(t.services);
         openAndList(s, f, QStringLiteral("a.jpg"), 2);
         s.navigate(+1);
+        t.scheduler.advance(1.0 / 60); // read a frame after a step onto a decoded file
         const QList<MetadataEntry> rowsOfB =
             readMetadataEntries(f.url(QStringLiteral("b.jpg")), t.images);
         QTRY_COMPARE(s.metadata(), rowsOfB);

@@ -444,10 +444,13 @@ private slots:
         QTRY_VERIFY(!w.state().metadata().isEmpty());
         QTRY_VERIFY(allRowsShown());
         const qsizetype rowsOfA = panel.entries().size();
+        // A step's metadata is read a frame after it.
         QVERIFY(press(w.viewer(), Qt::Key_Right)); // b has one row more
+        t.scheduler.advance(1.0 / 60);
         QTRY_COMPARE(panel.entries().size(), rowsOfA + 1);
         QVERIFY(allRowsShown());
         QVERIFY(press(w.viewer(), Qt::Key_Right));
+        t.scheduler.advance(1.0 / 60);
         QTRY_COMPARE(panel.entries().size(), rowsOfA);
         QVERIFY(allRowsShown());
     }

@@ -331,6 +331,7 @@ private:
     QHash<QUrl, LoadEntry> loadTasks_;
     Task<DecodedImage> fullResolutionTask_;
     ScheduledAction fullResolutionCheck_;
+    ScheduledAction stepFollowUp_; // a frame after a step onto a decoded neighbour
     int loadGeneration_ = 0;
     int appliedGeneration_ = 0;
     std::optional<DecodedImage> sourceImage_;

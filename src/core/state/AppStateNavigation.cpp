@@ -17,6 +17,7 @@ namespace orva {
 
 namespace {
 constexpr double fullResolutionDebounce = 0.25;
+constexpr double oneFrame = 1.0 / 60;
 constexpr double resolutionMargin = 1.05;
 constexpr int defaultScreenPixelSize = 2560;
 } // namespace
@@ -86,9 +87,9 @@ void AppState::showFile(const QUrl &url)
     fullResolutionTask_.cancel();
     fullResolutionTask_ = {};
     const Task<DecodeOutcome> preview = loadTask(url);
-    if (!preview.isFinished())
+    const bool decodedAhead = preview.isFinished();
+    if (!decodedAhead)
         showQuickPreview(url, generation); // ahead of the neighbours' decodes
-    prefetchNeighbours();
     // Until the preview arrives the previous image stays on screen; nothing blanks.
     preview.then(this, [this, url, generation](const std::optional<DecodeOutcome> &outcome) {
         if (generation != loadGeneration_)
@@ -104,14 +105,26 @@ void AppState::showFile(const QUrl &url)
         resetAnimation();
         scheduleFullResolutionCheck();
     });
-    const ImageService &images = services_.images;
-    services_.tasks
-        .run(TaskPriority::userInitiated,
-             [url, &images](const CancellationToken &) { return readMetadataEntries(url, images); })
-        .then(this, [this, generation](const std::optional<QList<MetadataEntry>> &rows) {
-            if (generation == loadGeneration_ && rows)
-                setMetadata(*rows);
-        });
+    // A file decoded ahead is drawn at once: what the step newly needs (its metadata, the
+    // next neighbour's decode) waits a frame rather than compete with that first frame.
+    auto rest = [this, url, generation] {
+        prefetchNeighbours();
+        const ImageService &images = services_.images;
+        services_.tasks
+            .run(TaskPriority::userInitiated,
+                 [url, &images](const CancellationToken &) {
+                     return readMetadataEntries(url, images);
+                 })
+            .then(this, [this, generation](const std::optional<QList<MetadataEntry>> &rows) {
+                if (generation == loadGeneration_ && rows)
+                    setMetadata(*rows);
+            });
+    };
+    stepFollowUp_.cancel();
+    if (decodedAhead)
+        stepFollowUp_ = services_.scheduler.after(oneFrame, std::move(rest));
+    else
+        rest();
 }
 
 void AppState::showQuickPreview(const QUrl &url, int generation)
@@ -299,6 +312,7 @@ void AppState::showIndexClamped(int index)
 void AppState::dropLoads()
 {
     ++loadGeneration_;
+    stepFollowUp_.cancel();
     fullResolutionTask_.cancel();
     fullResolutionTask_ = {};
     for (LoadEntry &e : loadTasks_)
