@@ -15,13 +15,13 @@ AppDelegate::AppDelegate(const AppServices &services, QObject *parent)
 {
 }
 
-void AppDelegate::launch(const QList<QUrl> &files)
+void AppDelegate::launch(const QList<QUrl> &files, std::optional<AppState::StartedLoad> started)
 {
     // Under memory pressure only the decodes of shown files go on.
     memoryPressure_ = std::make_unique<MemoryPressureMonitor>(
         services_.scheduler, [this] { router_.relieveMemoryPressure(); });
     router_.openFiles(files); // queued until the first window registers
-    ViewerWindow *first = createWindow(std::nullopt, false);
+    ViewerWindow *first = createWindow(std::nullopt, false, std::move(started));
     if (!files.isEmpty())
         return;
     // An empty launch window: the remembered size (or 400 x 300), centred.
@@ -55,9 +55,12 @@ void AppDelegate::openFiles(const QList<QUrl> &files, const QByteArray &activati
     }
 }
 
-ViewerWindow *AppDelegate::createWindow(const std::optional<QUrl> &file, bool activate)
+ViewerWindow *AppDelegate::createWindow(const std::optional<QUrl> &file, bool activate,
+                                        std::optional<AppState::StartedLoad> started)
 {
     auto *window = new ViewerWindow(services_);
+    if (started) // before the show, which hands the window its file
+        window->state().adoptLoad(std::move(*started));
     window->resize(400, 300); // the remembered size follows when it is first shown
     const QByteArray token = activate ? handOffToken_ : QByteArray();
     connect(window, &ViewerWindow::firstShown, this, [this, window, file, activate, token] {

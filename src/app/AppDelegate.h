@@ -2,6 +2,7 @@
 
 #include "core/routing/WindowRouter.h"
 #include "core/state/AppServices.h"
+#include "core/state/AppState.h"
 
 #include "platform/memory/MemoryPressureMonitor.h"
 
@@ -26,8 +27,10 @@ public:
     explicit AppDelegate(const AppServices &services, QObject *parent = nullptr);
 
     // Files given at launch (possibly none): queued, then the first window comes up and
-    // takes them; without files the empty window is centred at its remembered size.
-    void launch(const QList<QUrl> &files);
+    // takes them; without files the empty window is centred at its remembered size. A
+    // decode started for the first file goes to the first window.
+    void launch(const QList<QUrl> &files,
+                std::optional<AppState::StartedLoad> started = std::nullopt);
     // Files handed over by a later launch; the window that takes them comes forward, with
     // the launch's activation token (empty when it had none).
     void openFiles(const QList<QUrl> &files, const QByteArray &activationToken);
@@ -35,7 +38,8 @@ public:
     WindowRouter &router() { return router_; }
 
 private:
-    ViewerWindow *createWindow(const std::optional<QUrl> &file, bool activate);
+    ViewerWindow *createWindow(const std::optional<QUrl> &file, bool activate,
+                               std::optional<AppState::StartedLoad> started = std::nullopt);
 
     AppServices services_;
     WindowRouter router_;

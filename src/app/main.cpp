@@ -2,6 +2,7 @@
 #include "core/listing/FolderListing.h"
 #include "core/runtime/Scheduler.h"
 #include "core/runtime/TaskRuntime.h"
+#include "core/state/AppState.h"
 #include "core/thumbnails/ThumbnailCache.h"
 #include "imageio/ImageIOService.h"
 #include "platform/activation/WindowActivation.h"
@@ -56,9 +57,15 @@ int main(int argc, char *argv[])
                                      screens,        watchers,  tags,      pointer,
                                      fileOperations, desktop,   thumbnails};
 
+    // The file given at launch decodes while the window is made and shown; the window's
+    // state takes the decode over.
+    std::optional<orva::AppState::StartedLoad> started;
+    if (!files.isEmpty())
+        started = orva::AppState::startLoad(services, files.first());
+
     orva::AppDelegate delegate(services);
     QObject::connect(&instance, &orva::SingleInstance::filesReceived, &delegate,
                      &orva::AppDelegate::openFiles);
-    delegate.launch(files);
+    delegate.launch(files, std::move(started));
     return QApplication::exec();
 }

@@ -59,6 +59,31 @@ private slots:
         QVERIFY(s.directoryWatcher());
     }
 
+    void aDecodeStartedAtLaunchIsTakenOverUnlessTheFileChanged()
+    {
+        for (const bool rewritten : {false, true}) {
+            TestServices t;
+            Folder f({QStringLiteral("a.jpg"), QStringLiteral("notes.txt")});
+            QVERIFY(!AppState::startLoad(t.services, f.folder()));
+            QVERIFY(!AppState::startLoad(t.services, f.url(QStringLiteral("notes.txt"))));
+            const QUrl a = f.url(QStringLiteral("a.jpg"));
+            std::optional<AppState::StartedLoad> started = AppState::startLoad(t.services, a);
+            QVERIFY(started);
+            t.tasks.waitForDone();
+            QFile file(a.toLocalFile());
+            QVERIFY(!rewritten || (file.open(QIODevice::Append) && file.write("x") == 1));
+            file.close();
+            AppState s(t.services);
+            s.adoptLoad(*started);
+            s.open(a);
+            QTRY_COMPARE(sourceFileOf(s.currentImage()), QStringLiteral("a.jpg"));
+            t.tasks.waitForDone();
+            // The stale decode is dropped and the file decoded again.
+            QCOMPARE(t.images.decodeCalls.load(), rewritten ? 2 : 1);
+            QCOMPARE(started->task.isCancelled(), rewritten);
+        }
+    }
+
     void decodeFailureMarksTheLoadFailed()
     {
         TestServices t;
@@ -175,7 +200,13 @@ private slots:
                     announced << url.fileName();
                 });
         openAndList(s, f, QStringLiteral("a.jpg"), count);
+        t.tasks.waitForDone();
+        const QList<QUrl> before = s.loadTaskURLs();
+        // A step onto a decoded neighbour is drawn first; the new neighbour's decode
+        // follows a frame later.
         s.navigate(step);
+        QCOMPARE(names(s.loadTaskURLs()), names(before));
+        t.scheduler.advance(1.0 / 60);
         QCOMPARE(names(s.loadTaskURLs()), kept);
         QTRY_VERIFY(std::all_of(kept.begin(), kept.end(),
                                 [&announced](const QString &n) { return announced.contains(n); }));
@@ -223,6 +254,7 @@ private slots:
         AppState s(t.services);
         openAndList(s, f, QStringLiteral("a.jpg"), 2);
         s.navigate(+1);
+        t.scheduler.advance(1.0 / 60); // read a frame after a step onto a decoded file
         const QList<MetadataEntry> rowsOfB =
             readMetadataEntries(f.url(QStringLiteral("b.jpg")), t.images);
         QTRY_COMPARE(s.metadata(), rowsOfB);

@@ -29,6 +29,7 @@ void FakeImageService::waitFor(const QString &fileName, bool always) const
 std::optional<DecodedImage> FakeImageService::decodeImage(const QUrl &url,
                                                           std::optional<int> maxPixelSize) const
 {
+    ++decodeCalls;
     const QString name = url.fileName();
     waitFor(name, false);
     if (CancellationToken::current().isCancelled() || failing.contains(name))

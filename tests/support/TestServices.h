@@ -74,6 +74,7 @@ public:
     QHash<QString, QString> dateTimeOriginal; // file name -> Exif date text
     QHash<QString, QImage> thumbnails;        // file name -> thumbnail
     QSet<QString> quickPreviews;
+    mutable std::atomic<int> decodeCalls = 0;
     mutable std::atomic<int> thumbnailCalls = 0;
     mutable std::atomic<int> listings = 0;     // calls of supportedExtensions()
     mutable std::atomic<int> blockedReads = 0; // readProperties calls that had to wait

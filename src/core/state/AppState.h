@@ -46,6 +46,20 @@ public:
     explicit AppState(const AppServices &services, QObject *parent = nullptr);
     ~AppState() override;
 
+    // A preview decode started before its window exists (the file given at launch), for
+    // the window's state to take over instead of decoding the file again.
+    struct StartedLoad {
+        QUrl url;
+        std::optional<FileIdentity> identity; // of the file when the decode started
+        int bound = 0;
+        Task<DecodeOutcome> task;
+    };
+    // Starts the preview decode of an image file; nothing for a folder or another file.
+    static std::optional<StartedLoad> startLoad(const AppServices &services, const QUrl &url);
+    // Keeps the decode for the next open of its file, which checks the file's identity
+    // as usual; one decoded for other screens is cancelled.
+    void adoptLoad(StartedLoad load);
+
     // --- observed fields ---
     const std::optional<QUrl> &currentURL() const { return currentURL_; }
     void setCurrentURL(const std::optional<QUrl> &url);
@@ -241,6 +255,8 @@ signals:
 private:
     void showFile(const QUrl &url);
     Task<DecodeOutcome> loadTask(const QUrl &url);
+    void trackLoad(const QUrl &url, const Task<DecodeOutcome> &task,
+                   const std::optional<FileIdentity> &identity);
     // Shows the file's quick preview, if it has one, until its own preview arrives.
     void showQuickPreview(const QUrl &url, int generation);
     void openFolder(const QUrl &folder);
@@ -315,6 +331,7 @@ private:
     QHash<QUrl, LoadEntry> loadTasks_;
     Task<DecodedImage> fullResolutionTask_;
     ScheduledAction fullResolutionCheck_;
+    ScheduledAction stepFollowUp_; // a frame after a step onto a decoded neighbour
     int loadGeneration_ = 0;
     int appliedGeneration_ = 0;
     std::optional<DecodedImage> sourceImage_;

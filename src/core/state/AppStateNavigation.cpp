@@ -17,6 +17,7 @@ namespace orva {
 
 namespace {
 constexpr double fullResolutionDebounce = 0.25;
+constexpr double oneFrame = 1.0 / 60;
 constexpr double resolutionMargin = 1.05;
 constexpr int defaultScreenPixelSize = 2560;
 } // namespace
@@ -86,9 +87,9 @@ void AppState::showFile(const QUrl &url)
     fullResolutionTask_.cancel();
     fullResolutionTask_ = {};
     const Task<DecodeOutcome> preview = loadTask(url);
-    if (!preview.isFinished())
+    const bool decodedAhead = preview.isFinished();
+    if (!decodedAhead)
         showQuickPreview(url, generation); // ahead of the neighbours' decodes
-    prefetchNeighbours();
     // Until the preview arrives the previous image stays on screen; nothing blanks.
     preview.then(this, [this, url, generation](const std::optional<DecodeOutcome> &outcome) {
         if (generation != loadGeneration_)
@@ -104,14 +105,26 @@ void AppState::showFile(const QUrl &url)
         resetAnimation();
         scheduleFullResolutionCheck();
     });
-    const ImageService &images = services_.images;
-    services_.tasks
-        .run(TaskPriority::userInitiated,
-             [url, &images](const CancellationToken &) { return readMetadataEntries(url, images); })
-        .then(this, [this, generation](const std::optional<QList<MetadataEntry>> &rows) {
-            if (generation == loadGeneration_ && rows)
-                setMetadata(*rows);
-        });
+    // A file decoded ahead is drawn at once: what the step newly needs (its metadata, the
+    // next neighbour's decode) waits a frame rather than compete with that first frame.
+    auto rest = [this, url, generation] {
+        prefetchNeighbours();
+        const ImageService &images = services_.images;
+        services_.tasks
+            .run(TaskPriority::userInitiated,
+                 [url, &images](const CancellationToken &) {
+                     return readMetadataEntries(url, images);
+                 })
+            .then(this, [this, generation](const std::optional<QList<MetadataEntry>> &rows) {
+                if (generation == loadGeneration_ && rows)
+                    setMetadata(*rows);
+            });
+    };
+    stepFollowUp_.cancel();
+    if (decodedAhead)
+        stepFollowUp_ = services_.scheduler.after(oneFrame, std::move(rest));
+    else
+        rest();
 }
 
 void AppState::showQuickPreview(const QUrl &url, int generation)
@@ -127,6 +140,53 @@ void AppState::showQuickPreview(const QUrl &url, int generation)
         });
 }
 
+namespace {
+
+int largestScreenSide(const ScreenInfo &screens)
+{
+    double largest = 0;
+    for (const ScreenGeometry &s : screens.screens())
+        largest = std::max(largest, std::max(s.size.width(), s.size.height()) * s.scale);
+    return largest >= 1 ? int(largest) : defaultScreenPixelSize;
+}
+
+Task<DecodeOutcome> runPreviewDecode(TaskRuntime &tasks, const ImageService &images,
+                                     const QUrl &url, int bound)
+{
+    return tasks.run(
+        TaskPriority::userInitiated,
+        [url, bound, &images](const CancellationToken &token) -> std::optional<DecodeOutcome> {
+            DecodeOutcome outcome = images.decodeWithReason(url, bound);
+            if (!outcome.image && token.isCancelled())
+                return std::nullopt; // given up, not failed
+            return outcome;
+        });
+}
+
+} // namespace
+
+std::optional<AppState::StartedLoad> AppState::startLoad(const AppServices &services,
+                                                         const QUrl &url)
+{
+    if ((url.isLocalFile() && QFileInfo(url.toLocalFile()).isDir()) ||
+        !services.images.isSupportedImageFile(url))
+        return std::nullopt;
+    StartedLoad load{
+        standardizedFileUrl(url), std::nullopt, largestScreenSide(services.screens), {}};
+    load.identity = fileIdentity(load.url); // before the decode reads the file
+    load.task = runPreviewDecode(services.tasks, services.images, load.url, load.bound);
+    return load;
+}
+
+void AppState::adoptLoad(StartedLoad load)
+{
+    if (load.bound != maxScreenPixelSize() || loadTasks_.contains(load.url)) {
+        load.task.cancel();
+        return;
+    }
+    trackLoad(load.url, load.task, load.identity);
+}
+
 Task<DecodeOutcome> AppState::loadTask(const QUrl &url)
 {
     const std::optional<FileIdentity> identity = fileIdentity(url);
@@ -137,16 +197,15 @@ Task<DecodeOutcome> AppState::loadTask(const QUrl &url)
         it->task.cancel();
         loadTasks_.erase(it);
     }
-    const int bound = maxScreenPixelSize();
-    const ImageService &images = services_.images;
-    Task<DecodeOutcome> task = services_.tasks.run(
-        TaskPriority::userInitiated,
-        [url, bound, &images](const CancellationToken &token) -> std::optional<DecodeOutcome> {
-            DecodeOutcome outcome = images.decodeWithReason(url, bound);
-            if (!outcome.image && token.isCancelled())
-                return std::nullopt; // given up, not failed
-            return outcome;
-        });
+    const Task<DecodeOutcome> task =
+        runPreviewDecode(services_.tasks, services_.images, url, maxScreenPixelSize());
+    trackLoad(url, task, identity);
+    return task;
+}
+
+void AppState::trackLoad(const QUrl &url, const Task<DecodeOutcome> &task,
+                         const std::optional<FileIdentity> &identity)
+{
     loadTasks_.insert(url, {task, identity});
     task.then(this, [this, url, task](const std::optional<DecodeOutcome> &outcome) {
         const auto it = loadTasks_.find(url);
@@ -161,16 +220,9 @@ Task<DecodeOutcome> AppState::loadTask(const QUrl &url)
         // look at it decodes again.
         loadTasks_.erase(it);
     });
-    return task;
 }
 
-int AppState::maxScreenPixelSize() const
-{
-    double largest = 0;
-    for (const ScreenGeometry &s : services_.screens.screens())
-        largest = std::max(largest, std::max(s.size.width(), s.size.height()) * s.scale);
-    return largest >= 1 ? int(largest) : defaultScreenPixelSize;
-}
+int AppState::maxScreenPixelSize() const { return largestScreenSide(services_.screens); }
 
 void AppState::prefetchNeighbours()
 {
@@ -260,6 +312,7 @@ void AppState::showIndexClamped(int index)
 void AppState::dropLoads()
 {
     ++loadGeneration_;
+    stepFollowUp_.cancel();
     fullResolutionTask_.cancel();
     fullResolutionTask_ = {};
     for (LoadEntry &e : loadTasks_)
