@@ -48,7 +48,11 @@ no_window() { ! xdotool search --name "$1" >/dev/null; }
 gone() { poll "window '$1' is still open" no_window "$1"; }
 until_setting() { poll "the settings never held $1" grep -qx "$1" "$settings" || { cat "$settings"; return 1; }; }
 is_active() { [ "$(xdotool getactivewindow)" = "$1" ]; }
-until_active() { poll "window $1 never became the active one" is_active "$1"; }
+until_active() {
+  poll "window $1 never became the active one" is_active "$1" || {
+    local active; active=$(xdotool getactivewindow 2>/dev/null || echo none)
+    echo "active: $active ($(xdotool getwindowname "$active" 2>/dev/null || true))"; return 1; }
+}
 # Waits for the application to end, which must succeed.
 ends() {
   timeout 20 tail --pid="$app_pid" -f /dev/null

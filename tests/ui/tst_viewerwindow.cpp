@@ -256,6 +256,56 @@ private slots:
         QCOMPARE(w.viewer().statusBar().content().zoom,
                  QStringLiteral("%1%").arg(int(w.state().magnification() * 100 + 1e-9)));
     }
+
+    // The overlay lays itself out again whenever its rows change: stepping with it open,
+    // and opening with it remembered.
+    void metadataPanelFitsItsRows_data()
+    {
+        QTest::addColumn<bool>("remembered");
+        QTest::newRow("stepping") << false;
+        QTest::newRow("remembered at launch") << true;
+    }
+    void metadataPanelFitsItsRows()
+    {
+        QFETCH(bool, remembered);
+        TestServices t;
+        t.images.dateTimeOriginal.insert(QStringLiteral("b.jpg"),
+                                         QStringLiteral("2024:05:06 07:08:09"));
+        if (remembered)
+            t.settings.values.insert(QStringLiteral("overlayMode"), QStringLiteral("metadata"));
+        TestFolder f(threeFiles);
+        Shown w(t);
+        MetadataPanel &panel = w.viewer().metadataPanel();
+        w.openAndList(f, QStringLiteral("a.jpg"), 3);
+        if (!remembered)
+            QTest::keyClick(&w.viewer(), Qt::Key_Tab);
+        QVERIFY(panel.isVisible());
+        const auto allRowsShown = [&panel] {
+            const QList<QLabel *> labels = panel.findChildren<QLabel *>();
+            qsizetype shown = 0;
+            for (const QLabel *l : labels) {
+                if (!l->isVisible())
+                    continue;
+                ++shown;
+                const QRect r(l->mapTo(&panel, QPoint()), l->size());
+                if (r.bottom() >= panel.height())
+                    return false;
+            }
+            return shown == 1 + 2 * panel.entries().size() && !panel.entries().isEmpty();
+        };
+        QTRY_VERIFY(!w.state().metadata().isEmpty());
+        QTRY_VERIFY(allRowsShown());
+        const qsizetype rowsOfA = panel.entries().size();
+        // A step's metadata is read a frame after it.
+        QVERIFY(press(w.viewer(), Qt::Key_Right)); // b has one row more
+        t.scheduler.advance(1.0 / 60);
+        QTRY_COMPARE(panel.entries().size(), rowsOfA + 1);
+        QVERIFY(allRowsShown());
+        QVERIFY(press(w.viewer(), Qt::Key_Right));
+        t.scheduler.advance(1.0 / 60);
+        QTRY_COMPARE(panel.entries().size(), rowsOfA);
+        QVERIFY(allRowsShown());
+    }
 };
 
 QTEST_MAIN(TestViewerWindow)
