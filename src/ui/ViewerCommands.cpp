@@ -324,24 +324,9 @@ void ViewerCommands::populateContextMenu(QMenu *menu)
 
 QList<QAction *> ViewerCommands::shortcutActions() const
 {
-    return {open_,
-            close_,
-            quit_,
-            fit_,
-            actual_,
-            autoSize_,
-            zoomIn_,
-            zoomOut_,
-            thumbnails_,
-            slideshow_,
-            copyImage_,
-            rename_,
-            copyTo_,
-            moveTo_,
-            deleteImage_,
-            settings_,
-            rotateClockwise_,
-            rotateCounterClockwise_};
+    return {open_,   close_,   quit_,        fit_,       actual_,          autoSize_,
+            zoomIn_, zoomOut_, thumbnails_,  slideshow_, copyImage_,       rename_,
+            copyTo_, moveTo_,  deleteImage_, settings_,  rotateClockwise_, rotateCounterClockwise_};
 }
 
 } // namespace orva
