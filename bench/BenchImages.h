@@ -1,8 +1,12 @@
 #pragma once
 
+#include <QBuffer>
+#include <QFile>
 #include <QImage>
 #include <QPainter>
 #include <QRandomGenerator>
+
+#include <exiv2/exiv2.hpp>
 
 #include <algorithm>
 
@@ -37,6 +41,25 @@ inline QImage photoLike(int w, int h)
         }
     }
     return img;
+}
+
+// Gives the JPEG at `file` a 160 x 120 Exif thumbnail of `photo`, as cameras write them.
+inline void addExifThumbnail(const QString &file, const QImage &photo)
+{
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    photo.scaled(160, 120, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+        .save(&buffer, "JPEG", 90);
+    try {
+        auto image = Exiv2::ImageFactory::open(QFile::encodeName(file).toStdString());
+        image->readMetadata();
+        Exiv2::ExifThumb(image->exifData())
+            .setJpegThumbnail(reinterpret_cast<const Exiv2::byte *>(jpeg.constData()),
+                              long(jpeg.size()));
+        image->writeMetadata();
+    } catch (const std::exception &) {
+    }
 }
 
 } // namespace orva::bench

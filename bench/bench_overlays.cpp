@@ -12,16 +12,15 @@
 #include "ui/ViewerWindow.h"
 #include "ui/ZoomableImageView.h"
 
+#include "BenchImages.h"
 #include "BenchServices.h"
 
 #include <QApplication>
-#include <QBuffer>
 #include <QElapsedTimer>
 #include <QMouseEvent>
 #include <QTimer>
 
 #include <benchmark/benchmark.h>
-#include <exiv2/exiv2.hpp>
 
 #include <algorithm>
 #include <cmath>
@@ -56,21 +55,7 @@ QString photo24mp(bool cameraThumbnail = false)
     static const QString camera = [] {
         const QString p = dir.filePath(QStringLiteral("camera.jpg"));
         QFile::copy(bare, p);
-        QByteArray jpeg;
-        QBuffer buffer(&jpeg);
-        buffer.open(QIODevice::WriteOnly);
-        QImage(bare)
-            .scaled(160, 120, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
-            .save(&buffer, "JPEG", 90);
-        try {
-            auto image = Exiv2::ImageFactory::open(QFile::encodeName(p).toStdString());
-            image->readMetadata();
-            Exiv2::ExifThumb(image->exifData())
-                .setJpegThumbnail(reinterpret_cast<const Exiv2::byte *>(jpeg.constData()),
-                                  long(jpeg.size()));
-            image->writeMetadata();
-        } catch (const std::exception &) {
-        }
+        addExifThumbnail(p, QImage(bare));
         return p;
     }();
     return cameraThumbnail ? camera : bare;

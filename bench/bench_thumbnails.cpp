@@ -27,7 +27,6 @@
 #include <QTimer>
 
 #include <benchmark/benchmark.h>
-#include <exiv2/exiv2.hpp>
 
 #include <sys/resource.h>
 
@@ -83,20 +82,7 @@ const QTemporaryDir &cameraFolder()
         photo.save(bare, "JPEG", 90);
         const QString camera = dir.filePath(QStringLiteral("camera/00.jpg"));
         QFile::copy(bare, camera);
-        QByteArray jpeg;
-        QBuffer buffer(&jpeg);
-        buffer.open(QIODevice::WriteOnly);
-        photo.scaled(160, 120, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
-            .save(&buffer, "JPEG", 90);
-        try {
-            auto image = Exiv2::ImageFactory::open(QFile::encodeName(camera).toStdString());
-            image->readMetadata();
-            Exiv2::ExifThumb(image->exifData())
-                .setJpegThumbnail(reinterpret_cast<const Exiv2::byte *>(jpeg.constData()),
-                                  long(jpeg.size()));
-            image->writeMetadata();
-        } catch (const std::exception &) {
-        }
+        addExifThumbnail(camera, photo);
         for (int i = 1; i < 20; ++i)
             for (const char *kind : {"bare", "camera"})
                 QFile::copy(dir.filePath(QStringLiteral("%1/00.jpg").arg(QLatin1String(kind))),

@@ -109,6 +109,17 @@ DecodeFailure failureOfDecode(QSize oriented)
     return tooLarge ? DecodeFailure::tooLarge : DecodeFailure::damaged;
 }
 
+// A decoded still of an image whose oriented size is `oriented`, with its preview.
+DecodedImage stillImage(const QImage &bitmap, QSize oriented)
+{
+    const QSizeF pointSize(oriented);
+    auto image = std::make_shared<DisplayImage>();
+    image->pointSize = pointSize;
+    image->frames.push_back({bitmap, 0});
+    const double resolution = std::min(double(bitmap.width()) / oriented.width(), 1.0);
+    return DecodedImage{std::move(image), bitmap, makePreviewImage(bitmap, pointSize), resolution};
+}
+
 } // namespace
 
 std::optional<DecodedImage> decodeImage(const QUrl &url, std::optional<int> maxPixelSize,
@@ -147,13 +158,7 @@ std::optional<DecodedImage> decodeImage(const QUrl &url, std::optional<int> maxP
                                                 : failureOfDecode(*oriented);
         return std::nullopt;
     }
-    const QSizeF pointSize(*oriented);
-    auto image = std::make_shared<DisplayImage>();
-    image->pointSize = pointSize;
-    image->frames.push_back({*bitmap, 0});
-    const double resolution = std::min(double(bitmap->width()) / oriented->width(), 1.0);
-    return DecodedImage{std::move(image), *bitmap, makePreviewImage(*bitmap, pointSize),
-                        resolution};
+    return stillImage(*bitmap, *oriented);
 }
 
 std::optional<DecodedImage> decodeEmbeddedPreview(const QUrl &url)
@@ -173,13 +178,7 @@ std::optional<DecodedImage> decodeEmbeddedPreview(const QUrl &url)
     const auto bitmap = oriented ? heifdecoder::thumbnail(*source, 1) : std::nullopt;
     if (!bitmap || bitmap->isNull())
         return std::nullopt;
-    const QSizeF pointSize(*oriented);
-    auto image = std::make_shared<DisplayImage>();
-    image->pointSize = pointSize;
-    image->frames.push_back({*bitmap, 0});
-    const double resolution = std::min(double(bitmap->width()) / oriented->width(), 1.0);
-    return DecodedImage{std::move(image), *bitmap, makePreviewImage(*bitmap, pointSize),
-                        resolution};
+    return stillImage(*bitmap, *oriented);
 }
 
 std::optional<QImage> makeThumbnail(const QUrl &url, int maxPixelSize,
