@@ -8,9 +8,12 @@
 #include <QFuture>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <libdeflate.h>
 #include <spng.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -109,6 +112,132 @@ private:
     int current_ = -1;
 };
 
+uint32_t bigEndian32(const uchar *p)
+{
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+}
+
+struct DecompressorDeleter {
+    void operator()(libdeflate_decompressor *d) const { libdeflate_free_decompressor(d); }
+};
+
+// An 8-bit truecolour PNG inflated in one go. zlib's inflate is most of the time of a
+// large PNG (long matches over a few bytes are copied byte by byte); libdeflate takes less
+// than half as long but needs the whole stream, so this costs the filtered image in memory
+// and is used only when that fits. Rows are unfiltered in place, in order.
+class InflatedPng {
+public:
+    static std::optional<InflatedPng> inflate(const uchar *file, qint64 size, QSize stored,
+                                              int channels, qint64 reservedBytes)
+    {
+        InflatedPng png;
+        png.channels_ = channels;
+        png.width_ = size_t(stored.width());
+        png.stride_ = 1 + png.width_ * size_t(channels);
+        const qint64 rawBytes = qint64(png.stride_) * stored.height();
+        // The compressed stream is gathered first: it is at most the file's size.
+        if (!DecodeLimits::fitsWorkingMemory(reservedBytes + rawBytes + size))
+            return std::nullopt;
+        std::vector<uchar> stream;
+        qint64 pos = 8; // signature, checked by libspng already
+        for (;;) {
+            if (size - pos < 12)
+                return std::nullopt;
+            const uint32_t length = bigEndian32(file + pos);
+            const uchar *type = file + pos + 4;
+            if (length > uint32_t(INT32_MAX) || size - pos - 12 < qint64(length))
+                return std::nullopt;
+            if (std::memcmp(type, "IDAT", 4) == 0) {
+                // A damaged chunk goes to libspng, which says what is wrong with it.
+                if (libdeflate_crc32(0, type, length + 4) != bigEndian32(type + 4 + length))
+                    return std::nullopt;
+                stream.insert(stream.end(), type + 4, type + 4 + length);
+            } else if (std::memcmp(type, "IEND", 4) == 0) {
+                break;
+            }
+            pos += 12 + qint64(length);
+        }
+        std::unique_ptr<libdeflate_decompressor, DecompressorDeleter> d(
+            libdeflate_alloc_decompressor());
+        if (!d)
+            return std::nullopt;
+        png.raw_ = std::make_unique_for_overwrite<uchar[]>(size_t(rawBytes));
+        size_t produced = 0;
+        if (libdeflate_zlib_decompress(d.get(), stream.data(), stream.size(), png.raw_.get(),
+                                       size_t(rawBytes), &produced) != LIBDEFLATE_SUCCESS ||
+            produced != size_t(rawBytes))
+            return std::nullopt;
+        png.previous_.assign(png.stride_ - 1, 0);
+        return png;
+    }
+
+    // Unfilters row y (rows come in order) and writes it as RGBA. False for an unknown
+    // filter type.
+    bool row(int y, uchar *rgba)
+    {
+        uchar *line = raw_.get() + size_t(y) * stride_;
+        const uchar *prev = y > 0 ? line - stride_ + 1 : previous_.data();
+        const bool ok = channels_ == 3 ? unfilter<3>(line[0], line + 1, prev)
+                                       : unfilter<4>(line[0], line + 1, prev);
+        if (!ok)
+            return false;
+        const uchar *p = line + 1;
+        if (channels_ == 4) {
+            std::memcpy(rgba, p, width_ * 4);
+            return true;
+        }
+        for (size_t x = 0; x < width_; ++x, p += 3, rgba += 4) {
+            rgba[0] = p[0];
+            rgba[1] = p[1];
+            rgba[2] = p[2];
+            rgba[3] = 255;
+        }
+        return true;
+    }
+
+private:
+    template <int bpp> bool unfilter(uchar type, uchar *cur, const uchar *prev) const
+    {
+        const size_t n = width_ * bpp;
+        switch (type) {
+        case 0:
+            return true;
+        case 1:
+            for (size_t i = bpp; i < n; ++i)
+                cur[i] = uchar(cur[i] + cur[i - bpp]);
+            return true;
+        case 2:
+            for (size_t i = 0; i < n; ++i)
+                cur[i] = uchar(cur[i] + prev[i]);
+            return true;
+        case 3:
+            for (size_t i = 0; i < bpp; ++i)
+                cur[i] = uchar(cur[i] + (prev[i] >> 1));
+            for (size_t i = bpp; i < n; ++i)
+                cur[i] = uchar(cur[i] + ((cur[i - bpp] + prev[i]) >> 1));
+            return true;
+        case 4:
+            for (size_t i = 0; i < bpp; ++i)
+                cur[i] = uchar(cur[i] + prev[i]);
+            // Branch-free: the predictor's choice depends on the data and mispredicts badly.
+            for (size_t i = bpp; i < n; ++i) {
+                const int a = cur[i - bpp], b = prev[i], c = prev[i - bpp];
+                const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
+                const int bc = pb <= pc ? b : c;
+                cur[i] = uchar(cur[i] + ((pa <= pb) & (pa <= pc) ? a : bc));
+            }
+            return true;
+        default:
+            return false;
+        }
+    }
+
+    std::unique_ptr<uchar[]> raw_;
+    std::vector<uchar> previous_;
+    size_t width_ = 0, stride_ = 0;
+    int channels_ = 0;
+};
+
 std::optional<QColorSpace> colourSpaceOf(spng_ctx *ctx)
 {
     spng_iccp iccp{};
@@ -168,10 +297,23 @@ std::optional<QImage> readPngReduced(const QString &path, QSize target)
     QImage out(target, alpha ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
     if (out.isNull())
         return std::nullopt;
-    if (spng_decode_image(c, nullptr, 0, SPNG_FMT_RGBA8,
-                          SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE))
-        return std::nullopt;
     const size_t rowBytes = size_t(stored.width()) * 4;
+    const qint64 reserved = outBytes + qint64(rowBytes) * stripRows * 2;
+    std::optional<InflatedPng> whole;
+    if (ihdr.bit_depth == 8 && (ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR_ALPHA ||
+                                (ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR && !alpha)))
+        whole = InflatedPng::inflate(
+            data, size, stored, ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR ? 3 : 4, reserved);
+    // Anything else, and a file the fast path cannot take, streams through libspng.
+    if (!whole && spng_decode_image(c, nullptr, 0, SPNG_FMT_RGBA8,
+                                    SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE))
+        return std::nullopt;
+    auto readRow = [&](int y, uchar *rgba) {
+        if (whole)
+            return whole->row(y, rgba);
+        const int r = spng_decode_row(c, rgba, rowBytes);
+        return r == 0 || (r == SPNG_EOI && y + 1 == stored.height());
+    };
     std::vector<uint8_t> strips[2]{std::vector<uint8_t>(rowBytes * stripRows),
                                    std::vector<uint8_t>(rowBytes * stripRows)};
     const bool same = target == stored;
@@ -207,11 +349,9 @@ std::optional<QImage> readPngReduced(const QString &path, QSize target)
     for (int y0 = 0, k = 0; y0 < stored.height(); y0 += stripRows, ++k) {
         const int rows = std::min(stripRows, stored.height() - y0);
         uint8_t *data = strips[k % 2].data();
-        for (int i = 0; i < rows; ++i) {
-            const int r = spng_decode_row(c, data + size_t(i) * rowBytes, rowBytes);
-            if ((r != 0 && r != SPNG_EOI) || (r == SPNG_EOI && y0 + i + 1 != stored.height()))
+        for (int i = 0; i < rows; ++i)
+            if (!readRow(y0 + i, data + size_t(i) * rowBytes))
                 return std::nullopt;
-        }
         pending.waitForFinished();
         if (token.isCancelled())
             return std::nullopt;
