@@ -4,6 +4,7 @@
 #include "core/runtime/TaskRuntime.h"
 #include "core/state/AppState.h"
 #include "core/thumbnails/ThumbnailCache.h"
+#include "imageio/ImageFormats.h"
 #include "imageio/ImageIOService.h"
 #include "platform/activation/WindowActivation.h"
 #include "platform/desktop/GioDesktopServices.h"
@@ -18,16 +19,20 @@
 #include "ui/AppIcon.h"
 
 #include <QApplication>
+#include <QFuture>
+#include <QtConcurrent/QtConcurrentRun>
 
 int main(int argc, char *argv[])
 {
     const orva::LaunchToken launchToken = orva::LaunchToken::fromEnvironment();
     QApplication app(argc, argv);
+    // The table of supported formats (the MIME database, Qt's image plugins) is built on
+    // another core while this one checks for a running instance.
+    QFuture<void> formats = QtConcurrent::run([] { orva::supportedImageExtensions(); });
     QApplication::setOrganizationName(QStringLiteral("Orva"));
     QApplication::setApplicationName(QStringLiteral("Orva"));
     QApplication::setApplicationVersion(QStringLiteral(ORVA_VERSION));
     QApplication::setDesktopFileName(QStringLiteral(ORVA_APP_ID));
-    QApplication::setWindowIcon(orva::appIcon());
 
     // Orva has no options of its own: every argument is a file to open (Exec=orva %F).
     // Taken as bytes, since a file name need not be valid UTF-8 (QApplication has already
@@ -37,8 +42,10 @@ int main(int argc, char *argv[])
         files << orva::standardizedFileUrl(orva::fileUrlFromLocalPath(QByteArray(argv[i])));
 
     orva::SingleInstance instance;
-    if (instance.handOffOrServe(files, launchToken.forPlatform()))
+    if (instance.handOffOrServe(files, launchToken.forPlatform())) {
+        formats.waitForFinished(); // not torn down under a running task
         return 0;
+    }
 
     orva::QSettingsStore settingsStore;
     orva::QtScheduler scheduler;
@@ -60,8 +67,11 @@ int main(int argc, char *argv[])
     // The file given at launch decodes while the window is made and shown; the window's
     // state takes the decode over.
     std::optional<orva::AppState::StartedLoad> started;
+    formats.waitForFinished();
     if (!files.isEmpty())
         started = orva::AppState::startLoad(services, files.first());
+    // Loading the icon loads Qt's image plugins: not before the decode has started.
+    QApplication::setWindowIcon(orva::appIcon());
 
     orva::AppDelegate delegate(services);
     QObject::connect(&instance, &orva::SingleInstance::filesReceived, &delegate,
