@@ -137,7 +137,7 @@ public:
     explicit FakeWatcher(std::shared_ptr<FakeWatcherFactory::Watch> w) : watch_(std::move(w)) {}
     ~FakeWatcher() override { watch_->alive = false; }
     QUrl directory() const override { return watch_->folder; }
-    bool isWatching() const override { return watch_->watching; }
+    bool isWatching() const override { return true; }
 
 private:
     std::shared_ptr<FakeWatcherFactory::Watch> watch_;
@@ -146,9 +146,7 @@ private:
 std::unique_ptr<DirectoryWatcher> FakeWatcherFactory::watch(const QUrl &folder,
                                                             std::function<void()> onChange)
 {
-    if (unwatchable.contains(folder.toLocalFile()))
-        return nullptr;
-    auto w = std::make_shared<Watch>(Watch{folder, std::move(onChange), true, true});
+    auto w = std::make_shared<Watch>(Watch{folder, std::move(onChange)});
     watches_.push_back(w);
     return std::make_unique<FakeWatcher>(w);
 }
@@ -159,12 +157,6 @@ void FakeWatcherFactory::fire(const QUrl &folder)
     for (const auto &w : snapshot)
         if (w->alive && w->folder == folder)
             w->onChange();
-}
-
-void FakeWatcherFactory::loseAll()
-{
-    for (const auto &w : watches_)
-        w->watching = false;
 }
 
 int FakeWatcherFactory::liveWatchers() const

@@ -121,16 +121,12 @@ public:
     // Delivers one event batch to every live watcher of `folder`.
     void fire(const QUrl &folder);
     int liveWatchers() const;
-    // Every live watch stops covering its folder (moved away, deleted, replaced).
-    void loseAll();
-    QSet<QString> unwatchable; // folder paths whose watch fails
 
 private:
     struct Watch {
         QUrl folder;
         std::function<void()> onChange;
         bool alive = true;
-        bool watching = true;
     };
     std::vector<std::shared_ptr<Watch>> watches_;
     friend class FakeWatcher;
@@ -162,7 +158,6 @@ public:
     void hidePointerUntilMouseMoves() override { ++hides; }
     // Delivers one movement over `window` to every installed monitor.
     void move(QWindow *window);
-    int monitors() const { return int(handlers_.size()); }
     int hides = 0;
 
 private:
@@ -188,27 +183,14 @@ private:
     }
 };
 
-// A desktop with a scripted application list that records what it is asked to do.
+// A desktop without applications that keeps what is copied to the clipboard.
 class FakeDesktop final : public DesktopServices {
 public:
-    QList<DesktopApplication> applicationsForFile(const QUrl &) const override
-    {
-        ++listings;
-        return applications;
-    }
-    QString ownApplicationIdentifier() const override { return ownIdentifier; }
-    void openWith(const QUrl &file, const QUrl &application) override
-    {
-        opened.append({file, application});
-    }
-    void reveal(const QUrl &file) override { revealed.append(file); }
+    QList<DesktopApplication> applicationsForFile(const QUrl &) const override { return {}; }
+    QString ownApplicationIdentifier() const override { return QStringLiteral("orva.desktop"); }
+    void openWith(const QUrl &, const QUrl &) override {}
+    void reveal(const QUrl &) override {}
     void copyImageToClipboard(const QImage &image) override { clipboard.append(image); }
-
-    QList<DesktopApplication> applications;
-    QString ownIdentifier = QStringLiteral("orva.desktop");
-    mutable int listings = 0;
-    QList<std::pair<QUrl, QUrl>> opened;
-    QList<QUrl> revealed;
     QList<QImage> clipboard;
 };
 
