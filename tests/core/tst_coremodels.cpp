@@ -275,9 +275,10 @@ private slots:
     {
         QTemporaryDir dir;
         const QDateTime base(QDate(2024, 6, 1), QTime(12, 0));
-        // a and b taken on day 1 (a tie), d on day 2; c has no Exif and was modified day -3.
+        // a and b taken on day 1 (a tie), d on day 2 but modified before them; c has no Exif
+        // and was modified on day -3.
         for (const auto &[name, modified] : {std::pair{"b.jpg", 5}, std::pair{"a.jpg", 5},
-                                             std::pair{"c.jpg", -3}, std::pair{"d.jpg", 9}})
+                                             std::pair{"c.jpg", -3}, std::pair{"d.jpg", 2}})
             QVERIFY(touch(dir.filePath(QString::fromLatin1(name)), base.addDays(modified)));
         FakeImageService dated;
         dated.dateTimeOriginal = {{u"a.jpg"_s, u"2024:06:02 12:00:00"_s},
@@ -289,7 +290,7 @@ private slots:
         QCOMPARE(names(listImageFiles(folder, {}, SortOrder::dateTaken, true, dated)),
                  (QStringList{u"d.jpg"_s, u"b.jpg"_s, u"a.jpg"_s, u"c.jpg"_s}));
         QCOMPARE(names(listImageFiles(folder, {}, SortOrder::dateModified, false, dated)),
-                 ascending);
+                 (QStringList{u"c.jpg"_s, u"d.jpg"_s, u"a.jpg"_s, u"b.jpg"_s}));
     }
 
     // A store hands back whatever was written, possibly as text (INI) or by another
@@ -486,7 +487,8 @@ private slots:
              {std::tuple{R::fit, 1.8, 0.8, 0.8, true, false},
               std::tuple{R::zoomIn, 15.0, 0.8, 20.0, false, true},
               std::tuple{R::zoomOut, 1.8, 0.8, 1.2, false, true},
-              std::tuple{R::actualSize, 3.0, 1.0, 1.0, false, true}}) {
+              std::tuple{R::actualSize, 3.0, 1.0, 1.0, false, true},
+              std::tuple{R::actualSize, 3.0, 1.5, 1.5, false, true}}) {
             const zoom::RequestResult r = zoom::applyZoomRequest(request, current, minimum);
             QCOMPARE(r.magnification, magnification);
             QCOMPARE(r.fitMode, fit);

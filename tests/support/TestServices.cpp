@@ -109,6 +109,7 @@ std::optional<QImage> FakeImageService::makeThumbnail(const QUrl &url, int maxPi
 std::optional<DecodedImage> FakeImageService::rotateDecodedImage(const DecodedImage &image,
                                                                  int quarterTurns) const
 {
+    waitFor(QStringLiteral("turn %1").arg(quarterTurns), false);
     if (!image.bitmap)
         return std::nullopt;
     const int t = quarterTurns & 3;
