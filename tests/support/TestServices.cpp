@@ -109,6 +109,7 @@ std::optional<QImage> FakeImageService::makeThumbnail(const QUrl &url, int maxPi
 std::optional<DecodedImage> FakeImageService::rotateDecodedImage(const DecodedImage &image,
                                                                  int quarterTurns) const
 {
+    waitFor(QStringLiteral("turn %1").arg(quarterTurns), false);
     if (!image.bitmap)
         return std::nullopt;
     const int t = quarterTurns & 3;
@@ -137,7 +138,7 @@ public:
     explicit FakeWatcher(std::shared_ptr<FakeWatcherFactory::Watch> w) : watch_(std::move(w)) {}
     ~FakeWatcher() override { watch_->alive = false; }
     QUrl directory() const override { return watch_->folder; }
-    bool isWatching() const override { return watch_->watching; }
+    bool isWatching() const override { return true; }
 
 private:
     std::shared_ptr<FakeWatcherFactory::Watch> watch_;
@@ -146,9 +147,7 @@ private:
 std::unique_ptr<DirectoryWatcher> FakeWatcherFactory::watch(const QUrl &folder,
                                                             std::function<void()> onChange)
 {
-    if (unwatchable.contains(folder.toLocalFile()))
-        return nullptr;
-    auto w = std::make_shared<Watch>(Watch{folder, std::move(onChange), true, true});
+    auto w = std::make_shared<Watch>(Watch{folder, std::move(onChange)});
     watches_.push_back(w);
     return std::make_unique<FakeWatcher>(w);
 }
@@ -159,12 +158,6 @@ void FakeWatcherFactory::fire(const QUrl &folder)
     for (const auto &w : snapshot)
         if (w->alive && w->folder == folder)
             w->onChange();
-}
-
-void FakeWatcherFactory::loseAll()
-{
-    for (const auto &w : watches_)
-        w->watching = false;
 }
 
 int FakeWatcherFactory::liveWatchers() const

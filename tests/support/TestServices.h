@@ -25,10 +25,11 @@ namespace orva::test {
 
 using namespace Qt::StringLiterals;
 
-// An image service with scripted results. A decode pretends every file is `fullSize`
-// pixels and honours the bound like the real one; the result's bitmap carries the file
-// name (text key "file") so tests can tell which file an image came from. With `gated`,
-// decodes wait until the test releases their file (or their task is cancelled).
+// An image service with scripted results. A decode pretends every file is
+// `fullSize` pixels and honours the bound like the real one; the result's
+// bitmap carries the file name (text key "file") so tests can tell which file
+// an image came from. With `gated`, decodes wait until the test releases their
+// file (or their task is cancelled).
 class FakeImageService final : public ImageService {
 public:
     const QSet<QString> &supportedExtensions() const override { return ++listings, extensions_; }
@@ -37,36 +38,27 @@ public:
                                             std::optional<int> maxPixelSize) const override;
     DecodeOutcome decodeWithReason(const QUrl &url, std::optional<int> maxPixelSize) const override;
     std::optional<ImageProperties> readProperties(const QUrl &url) const override;
-    // A quick preview ("file" text: the name + " quick") for the names in `quickPreviews`.
+    // A quick preview ("file" text: the name + " quick") for the names in
+    // `quickPreviews`.
     std::optional<DecodedImage> decodeQuickPreview(const QUrl &url) const override;
-    // `thumbnails` by file name, else a grey image; gated and failing like decodes.
+    // `thumbnails` by file name, else a grey image; gated and failing like
+    // decodes.
     std::optional<QImage> makeThumbnail(const QUrl &url, int maxPixelSize,
                                         std::optional<int> minEmbeddedSide = {}) const override;
 
-    // Turns the bitmap (keeping its "file" text) and swaps the point size.
+    // Turns the bitmap (keeping its "file" text) and swaps the point size; gated like
+    // decodes, released as "turn N".
     std::optional<DecodedImage> rotateDecodedImage(const DecodedImage &image,
                                                    int quarterTurns) const override;
     // Succeeds for the file names in `savable`, recording every call.
     bool saveRotation(const QUrl &url, int quarterTurns) const override;
 
-    void setGated(bool gated)
-    {
-        locked([&] { gated_ = gated; });
-    }
-    void release(const QString &fileName)
-    {
-        locked([&] { releasedNames_.insert(fileName); });
-    }
+    void setGated(bool gated) { locked(gated_, gated); }
+    void release(const QString &fileName) { locked(releasedNames_, fileName); }
     // Lets every held-back call finish, for good.
-    void releaseAll()
-    {
-        locked([&] { releasedAll_ = true; });
-    }
+    void releaseAll() { locked(releasedAll_, true); }
     // readProperties waits for release()
-    void blockProperties(const QString &fileName)
-    {
-        locked([&] { blockedProperties_.insert(fileName); });
-    }
+    void blockProperties(const QString &fileName) { locked(blockedProperties_, fileName); }
 
     QSize fullSize{4000, 3000};
     QSet<QString> failing;                    // file names whose decode fails
@@ -89,10 +81,13 @@ public:
 private:
     void waitFor(const QString &fileName, bool always) const;
     // Changes what held-back calls wait for, and wakes them.
-    template <class F> void locked(F change)
+    template <class T, class V> void locked(T &field, const V &value)
     {
         QMutexLocker lock(&mutex_);
-        change();
+        if constexpr (std::is_same_v<T, QSet<QString>>)
+            field.insert(value);
+        else
+            field = value;
         released_.wakeAll();
     }
     QSet<QString> extensions_{u"jpg"_s, u"jpeg"_s, u"png"_s, u"gif"_s, u"heic"_s, u"tif"_s};
@@ -121,16 +116,12 @@ public:
     // Delivers one event batch to every live watcher of `folder`.
     void fire(const QUrl &folder);
     int liveWatchers() const;
-    // Every live watch stops covering its folder (moved away, deleted, replaced).
-    void loseAll();
-    QSet<QString> unwatchable; // folder paths whose watch fails
 
 private:
     struct Watch {
         QUrl folder;
         std::function<void()> onChange;
         bool alive = true;
-        bool watching = true;
     };
     std::vector<std::shared_ptr<Watch>> watches_;
     friend class FakeWatcher;
@@ -162,7 +153,6 @@ public:
     void hidePointerUntilMouseMoves() override { ++hides; }
     // Delivers one movement over `window` to every installed monitor.
     void move(QWindow *window);
-    int monitors() const { return int(handlers_.size()); }
     int hides = 0;
 
 private:
@@ -170,8 +160,8 @@ private:
     friend class FakeMonitor;
 };
 
-// For tests that do nothing to files: every change is refused. Tests of file operations
-// use the real implementation on temporary folders.
+// For tests that do nothing to files: every change is refused. Tests of file
+// operations use the real implementation on temporary folders.
 class RefusingFileOperations final : public FileOperations {
 public:
     FileOutcome rename(const QUrl &, const QString &) override { return refused(); }
@@ -188,37 +178,26 @@ private:
     }
 };
 
-// A desktop with a scripted application list that records what it is asked to do.
+// A desktop without applications that keeps what is copied to the clipboard.
 class FakeDesktop final : public DesktopServices {
 public:
-    QList<DesktopApplication> applicationsForFile(const QUrl &) const override
-    {
-        ++listings;
-        return applications;
-    }
-    QString ownApplicationIdentifier() const override { return ownIdentifier; }
-    void openWith(const QUrl &file, const QUrl &application) override
-    {
-        opened.append({file, application});
-    }
-    void reveal(const QUrl &file) override { revealed.append(file); }
+    QList<DesktopApplication> applicationsForFile(const QUrl &) const override { return {}; }
+    QString ownApplicationIdentifier() const override { return QStringLiteral("orva.desktop"); }
+    void openWith(const QUrl &, const QUrl &) override {}
+    void reveal(const QUrl &) override {}
     void copyImageToClipboard(const QImage &image) override { clipboard.append(image); }
-
-    QList<DesktopApplication> applications;
-    QString ownIdentifier = QStringLiteral("orva.desktop");
-    mutable int listings = 0;
-    QList<std::pair<QUrl, QUrl>> opened;
-    QList<QUrl> revealed;
     QList<QImage> clipboard;
 };
 
-// Everything a viewer state needs: by default the fakes above and a virtual clock; tests on
-// real folders put real services in their place. The task runtime comes last so that it is
-// destroyed first, waiting for background work that still uses the other services.
+// Everything a viewer state needs: by default the fakes above and a virtual
+// clock; tests on real folders put real services in their place. The task
+// runtime comes last so that it is destroyed first, waiting for background work
+// that still uses the other services.
 template <class Images = FakeImageService, class Watchers = FakeWatcherFactory,
           class Files = RefusingFileOperations, class Desktop = FakeDesktop>
 struct ServicesWith {
-    // A test that failed half-way leaves no background work waiting for a release.
+    // A test that failed half-way leaves no background work waiting for a
+    // release.
     ~ServicesWith()
     {
         if constexpr (requires { images.releaseAll(); })

@@ -2,6 +2,7 @@
 
 #include "core/runtime/Scheduler.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -14,13 +15,29 @@ namespace orva::test {
 class VirtualScheduler final : public Scheduler {
 public:
     double now() const override { return now_; }
-    [[nodiscard]] ScheduledAction after(double seconds, std::function<void()> action) override;
+    [[nodiscard]] ScheduledAction after(double seconds, std::function<void()> action) override
+    {
+        auto state = std::make_shared<ScheduledAction::State>();
+        queue_.emplace(std::make_pair(now_ + std::max(0.0, seconds), sequence_++),
+                       Entry{state, std::move(action)});
+        return ScheduledAction(std::move(state));
+    }
 
     // Moves the clock forward, running every action that falls due on the way (including
     // those scheduled by actions run meanwhile), in time order.
-    void advance(double seconds);
-    // Number of actions still scheduled and not cancelled.
-    int pendingCount() const;
+    void advance(double seconds)
+    {
+        const double target = now_ + seconds;
+        while (!queue_.empty() && queue_.begin()->first.first <= target + 1e-9) {
+            auto node = queue_.extract(queue_.begin());
+            now_ = node.key().first;
+            if (node.mapped().state->cancelled)
+                continue;
+            node.mapped().state->fired = true;
+            node.mapped().action();
+        }
+        now_ = target;
+    }
 
 private:
     struct Entry {
