@@ -60,29 +60,47 @@ bool writeImage(const QString &path, const QImage &image, const char *format, in
     return image.save(path, format, quality);
 }
 
-bool setExifTags(const QString &path, const std::map<std::string, std::string> &tags)
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QByteArray be(quint64 v, int bytes)
+{
+    QByteArray out;
+    for (int i = bytes - 1; i >= 0; --i)
+        out.append(char(i < 8 ? v >> (8 * i) : 0));
+    return out;
+}
+
+QByteArray le(quint64 v, int bytes)
+{
+    QByteArray out = be(v, bytes);
+    std::reverse(out.begin(), out.end());
+    return out;
+}
+
+bool setExifTags(const QString &path, const std::map<std::string, std::string> &tags,
+                 const std::map<std::string, quint32> &longs)
 {
     try {
         auto image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
         image->readMetadata();
         Exiv2::ExifData &data = image->exifData();
         for (const auto &[key, value] : tags)
-            data[key] = value; // Exiv2 parses the text as the tag's type
-        image->writeMetadata();
-        return true;
-    } catch (const std::exception &) {
-        return false;
-    }
-}
-
-bool setExifLong(const QString &path, const char *key, quint32 value)
-{
-    try {
-        auto image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
-        image->readMetadata();
-        Exiv2::ULongValue v;
-        v.value_.push_back(value);
-        image->exifData()[key].setValue(&v);
+            data[key] = value;
+        for (const auto &[key, value] : longs) {
+            Exiv2::ULongValue v;
+            v.value_.push_back(value);
+            data[key].setValue(&v);
+        }
         image->writeMetadata();
         return true;
     } catch (const std::exception &) {
@@ -243,8 +261,7 @@ bool writeGif(const QString &path, const QList<QImage> &frames, const QList<int>
     return file.open(QIODevice::WriteOnly) && file.write(out) == out.size();
 }
 
-bool writeAnimatedWebp(const QString &path, const QList<QImage> &frames, const QList<int> &delaysMs,
-                       int loopCount)
+bool writeAnimatedWebp(const QString &path, const QList<QImage> &frames, const QList<int> &delaysMs)
 {
     if (frames.isEmpty())
         return false;
@@ -253,7 +270,6 @@ bool writeAnimatedWebp(const QString &path, const QList<QImage> &frames, const Q
     WebPAnimEncoderOptions options;
     if (!WebPAnimEncoderOptionsInit(&options))
         return false;
-    options.anim_params.loop_count = loopCount;
     WebPAnimEncoder *encoder = WebPAnimEncoderNew(w, h, &options);
     if (!encoder)
         return false;
@@ -411,14 +427,6 @@ bool writeHeif(const QString &path, const QImage &image, int bitDepth, bool avif
     return ok;
 }
 
-QByteArray be32(quint32 v)
-{
-    QByteArray bytes(4, 0);
-    qToBigEndian(v, bytes.data());
-    return bytes;
-}
-
-// Where the top-level box `type` ends (0 when missing).
 qsizetype boxEnd(const QByteArray &file, const char *type)
 {
     for (qsizetype pos = 0; pos + 8 <= file.size();) {
@@ -437,17 +445,16 @@ QByteArray pngFile(const PngChunks &chunks)
     QByteArray out("\x89PNG\r\n\x1a\n", 8);
     for (const PngChunk &c : chunks) {
         const QByteArray body = c.type + c.data;
-        out += be32(quint32(c.data.size())) + body +
-               be32(quint32(
-                   crc32(0, reinterpret_cast<const Bytef *>(body.data()), uInt(body.size()))));
+        out += be(c.data.size(), 4) + body +
+               be(crc32(0, reinterpret_cast<const Bytef *>(body.data()), uInt(body.size())), 4);
     }
     return out;
 }
 
 QByteArray pngIhdr(QSize size, int colourType, bool interlaced)
 {
-    return be32(quint32(size.width())) + be32(quint32(size.height())) + char(8) + char(colourType) +
-           char(0) + char(0) + char(interlaced ? 1 : 0);
+    return be(size.width(), 4) + be(size.height(), 4) + char(8) + char(colourType) + char(0) +
+           char(0) + char(interlaced ? 1 : 0);
 }
 
 QByteArray pngIdat(const QImage &image)
@@ -469,19 +476,19 @@ PngChunks apngChunks(const QList<PngFrame> &frames, quint32 plays,
     const QColorSpace space = frames.first().image.colorSpace();
     if (space.isValid())
         c.push_back({"iCCP", QByteArray("icc\0\0", 5) + qCompress(space.iccProfile()).mid(4)});
-    c.push_back({"acTL", be32(quint32(frames.size())) + be32(plays)});
+    c.push_back({"acTL", be(frames.size(), 4) + be(plays, 4)});
     if (hidden)
         c.push_back({"IDAT", pngIdat(*hidden)});
     quint32 seq = 0;
     for (const PngFrame &f : frames) {
-        c.push_back({"fcTL", be32(seq++) + be32(quint32(f.image.width())) +
-                                 be32(quint32(f.image.height())) + be32(quint32(f.at.x())) +
-                                 be32(quint32(f.at.y())) + be32(quint32(f.num) << 16 | f.den) +
-                                 char(f.dispose) + char(f.blend)});
+        c.push_back({"fcTL", be(seq++, 4) + be(f.image.width(), 4) + be(f.image.height(), 4) +
+                                 be(f.at.x(), 4) + be(f.at.y(), 4) +
+                                 be(quint32(f.num) << 16 | f.den, 4) + char(f.dispose) +
+                                 char(f.blend)});
         if (seq == 1 && !hidden)
             c.push_back({"IDAT", pngIdat(f.image)});
         else
-            c.push_back({"fdAT", be32(seq++) + pngIdat(f.image)});
+            c.push_back({"fdAT", be(seq++, 4) + pngIdat(f.image)});
     }
     c.push_back({"IEND", {}});
     return c;
@@ -508,33 +515,22 @@ QByteArray packBits(const QByteArray &row) // runs as repeats, the rest as one-b
     return out;
 }
 
-template <typename T> QByteArray be(T v)
-{
-    QByteArray bytes(sizeof(T), Qt::Uninitialized);
-    qToBigEndian(v, bytes.data());
-    return bytes;
-}
-
 } // namespace
 
 QByteArray Psd::bytes() const
 {
     const bool psb = version == 2;
     QByteArray out =
-        "8BPS" + be<quint16>(quint16(version)) + QByteArray(6, 0) +
-        be<quint16>(quint16(std::max<size_t>(planes.size(), 1))) + be<quint32>(quint32(height)) +
-        be<quint32>(quint32(width)) + be<quint16>(quint16(depth)) + be<quint16>(quint16(mode)) +
-        be<quint32>(quint32(modeData.size())) + modeData + be<quint32>(quint32(resources.size())) +
-        resources +
-        (psb ? be<quint64>(quint64(layers.size())) : be<quint32>(quint32(layers.size()))) + layers +
-        be<quint16>(quint16(compression));
+        "8BPS" + be(version, 2) + QByteArray(6, 0) + be(std::max<size_t>(planes.size(), 1), 2) +
+        be(height, 4) + be(width, 4) + be(depth, 2) + be(mode, 2) + be(modeData.size(), 4) +
+        modeData + be(resources.size(), 4) + resources +
+        (psb ? be(layers.size(), 8) : be(layers.size(), 4)) + layers + be(compression, 2);
     QByteArray table, data;
     for (const QByteArray &plane : planes) {
         const qsizetype rowBytes = plane.size() / height;
         for (int y = 0; y < height && compression == 1; ++y) {
             const QByteArray packed = packBits(plane.mid(y * rowBytes, rowBytes));
-            table +=
-                psb ? be<quint32>(quint32(packed.size())) : be<quint16>(quint16(packed.size()));
+            table += psb ? be(packed.size(), 4) : be(packed.size(), 2);
             data += packed;
         }
         if (compression != 1)
