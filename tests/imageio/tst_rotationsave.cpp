@@ -137,7 +137,7 @@ private slots:
         QFETCH(QList<int>, written);
         const QString path = stored == u"tiff" ? dir.filePath(u"strips.tif"_s) : jpeg(dir.path());
         if (stored == u"tiff")
-            QVERIFY(writeTiffPages(path, {quadrants(64, 48)}));
+            QVERIFY(writeTiff(path, {quadrants(64, 48)}));
         else if (stored.startsWith(u"long"))
             QVERIFY(setExifTags(path, {},
                                 {{"Exif.Image.Orientation", quint32(stored.back().digitValue())}}));

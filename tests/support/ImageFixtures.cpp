@@ -33,25 +33,17 @@ QImage quadrants(int width, int height, QImage::Format format)
 
 QString cornerColours(const QImage &image)
 {
-    auto name = [](QColor c) {
-        const int r = c.red(), g = c.green(), b = c.blue();
-        if (r > 180 && g > 180 && b > 180)
-            return QLatin1Char('W');
-        if (r > 180 && g < 90 && b < 90)
-            return QLatin1Char('R');
-        if (g > 180 && r < 90 && b < 90)
-            return QLatin1Char('G');
-        if (b > 180 && r < 90 && g < 90)
-            return QLatin1Char('B');
-        return QLatin1Char('?');
-    };
     const int w = image.width(), h = image.height();
     const int dx = std::max(1, w / 8), dy = std::max(1, h / 8);
     QString out;
-    out += name(image.pixelColor(dx, dy));
-    out += name(image.pixelColor(w - 1 - dx, dy));
-    out += name(image.pixelColor(w - 1 - dx, h - 1 - dy));
-    out += name(image.pixelColor(dx, h - 1 - dy));
+    for (const QPoint at : {QPoint(dx, dy), QPoint(w - 1 - dx, dy), QPoint(w - 1 - dx, h - 1 - dy),
+                            QPoint(dx, h - 1 - dy)}) {
+        const QColor c = image.pixelColor(at);
+        int key = 0; // a bit per channel, high or low; anything between is no colour
+        for (const int v : {c.red(), c.green(), c.blue()})
+            key = v > 180 ? key * 2 + 1 : v < 90 ? key * 2 : 99;
+        out += key == 7 ? u'W' : key == 4 ? u'R' : key == 2 ? u'G' : key == 1 ? u'B' : u'?';
+    }
     return out;
 }
 
@@ -318,28 +310,66 @@ bool writeAnimatedWebp(const QString &path, const QList<QImage> &frames, const Q
     return ok;
 }
 
-bool writeTiffPages(const QString &path, const QList<QImage> &pages)
+bool writeTiff(const QString &path, const QList<QImage> &pages, int sampleFormat, int bits,
+               const QByteArray &layout)
 {
     TIFF *tif = TIFFOpen(QFile::encodeName(path).constData(), "w");
-    if (!tif)
-        return false;
-    bool ok = true;
+    const bool grey = layout == "grey" || layout == "white", tiled = layout == "tiled";
+    const int colours = grey ? 1 : 3, spp = colours + (layout == "alpha" ? 1 : 0), bytes = bits / 8;
+    const uint16_t extra = EXTRASAMPLE_UNASSALPHA;
+    bool ok = tif;
     for (const QImage &page : pages) {
-        const QImage rgb = page.convertToFormat(QImage::Format_RGB888);
-        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(rgb.width()));
-        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(rgb.height()));
-        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
-        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
-        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-        TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, uint32_t(rgb.height()));
+        const int w = page.width(), h = page.height();
         TIFFSetField(tif, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
-        for (int y = 0; ok && y < rgb.height(); ++y)
-            ok =
-                TIFFWriteScanline(tif, const_cast<uchar *>(rgb.constScanLine(y)), uint32_t(y)) >= 0;
+        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, w);
+        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, h);
+        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bits);
+        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, spp);
+        TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, sampleFormat);
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC,
+                     !grey               ? PHOTOMETRIC_RGB
+                     : layout == "white" ? PHOTOMETRIC_MINISWHITE
+                                         : PHOTOMETRIC_MINISBLACK);
+        TIFFSetField(tif, TIFFTAG_PLANARCONFIG,
+                     tiled ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
+        TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+        if (spp > colours)
+            TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &extra);
+        TIFFSetField(tif, tiled ? TIFFTAG_TILEWIDTH : TIFFTAG_ROWSPERSTRIP, tiled ? 16 : 8);
+        if (tiled)
+            TIFFSetField(tif, TIFFTAG_TILELENGTH, 16);
+        const QImage rgb = page.convertToFormat(QImage::Format_RGB32);
+        const auto put = [&](char *at, int x, int y, int s) {
+            const QRgb p = rgb.pixel(x, y);
+            const int c = grey ? qGray(p) : s == 0 ? qRed(p) : s == 1 ? qGreen(p) : qBlue(p);
+            double v = s == colours ? 0.5 : c / 255.0;
+            if (s < colours && layout == "white")
+                v = 1 - v;
+            const bool real = sampleFormat == SAMPLEFORMAT_IEEEFP;
+            const quint64 i = real ? 0 : quint64(std::llround(v * (std::ldexp(1.0, bits) - 1)));
+            std::memcpy(at, real ? static_cast<const void *>(&v) : &i, size_t(bytes));
+        };
+        QByteArray block(tiled ? 16 * 16 * bytes : w * spp * bytes, '\0');
+        for (int s = 0; tiled && ok && s < spp; ++s)
+            for (int ty = 0; ok && ty < h; ty += 16)
+                for (int tx = 0; ok && tx < w; tx += 16) {
+                    block.fill('\0');
+                    for (int y = ty; y < std::min(h, ty + 16); ++y)
+                        for (int x = tx; x < std::min(w, tx + 16); ++x)
+                            put(block.data() + ((y - ty) * 16 + x - tx) * bytes, x, y, s);
+                    ok = TIFFWriteTile(tif, block.data(), uint32_t(tx), uint32_t(ty), 0,
+                                       uint16_t(s)) >= 0;
+                }
+        for (int y = 0; !tiled && ok && y < h; ++y) {
+            for (int x = 0; x < w; ++x)
+                for (int s = 0; s < spp; ++s)
+                    put(block.data() + (x * spp + s) * bytes, x, y, s);
+            ok = TIFFWriteScanline(tif, block.data(), uint32_t(y), 0) >= 0;
+        }
         ok = ok && TIFFWriteDirectory(tif);
     }
-    TIFFClose(tif);
+    if (tif)
+        TIFFClose(tif);
     return ok;
 }
 
@@ -369,22 +399,13 @@ bool writeHeif(const QString &path, const QImage &image, int bitDepth, bool avif
         uint8_t *plane = heif_image_get_plane(img, heif_channel_interleaved, &stride);
         const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
         const QImage deep = image.convertToFormat(QImage::Format_RGBX64);
-        const bool sixteen = image.depth() == 64;
         for (int y = 0; y < h; ++y) {
-            const uchar *src = rgb.constScanLine(y);
-            if (bitDepth > 8 && sixteen) {
-                const auto *d = reinterpret_cast<const uint16_t *>(deep.constScanLine(y));
-                auto *dst = reinterpret_cast<uint16_t *>(plane + qsizetype(y) * stride);
-                for (int x = 0; x < w; ++x)
-                    for (int c = 0; c < 3; ++c)
-                        dst[3 * x + c] = qToLittleEndian(uint16_t(d[4 * x + c] >> (16 - bitDepth)));
-            } else if (bitDepth > 8) {
-                auto *dst = reinterpret_cast<uint16_t *>(plane + qsizetype(y) * stride);
-                for (int x = 0; x < w * 3; ++x)
-                    dst[x] = qToLittleEndian(uint16_t(src[x] << (bitDepth - 8)));
-            } else {
-                memcpy(plane + qsizetype(y) * stride, src, size_t(w) * 3);
-            }
+            const auto *d = reinterpret_cast<const uint16_t *>(deep.constScanLine(y));
+            auto *dst = reinterpret_cast<uint16_t *>(plane + qsizetype(y) * stride);
+            for (int x = 0; bitDepth > 8 && x < w * 3; ++x)
+                dst[x] = qToLittleEndian(uint16_t(d[x / 3 * 4 + x % 3] >> (16 - bitDepth)));
+            if (bitDepth == 8)
+                memcpy(plane + qsizetype(y) * stride, rgb.constScanLine(y), size_t(w) * 3);
         }
         heif_color_profile_nclx *nclx = hdrTransfer ? heif_nclx_color_profile_alloc() : nullptr;
         heif_encoding_options *options = heif_encoding_options_alloc();

@@ -43,7 +43,11 @@ bool writeGif(const QString &path, const QList<QImage> &frames, const QList<int>
               int loopCount = 0);
 bool writeAnimatedWebp(const QString &path, const QList<QImage> &frames,
                        const QList<int> &delaysMs);
-bool writeTiffPages(const QString &path, const QList<QImage> &pages);
+// TIFF pages through libtiff, by default 8-bit RGB. Wider samples are 32-bit integers or
+// 64-bit floats; `layout` "grey", "white" (grey stored MinIsWhite), "alpha" (a half-opaque
+// alpha sample) or "tiled" (each sample in its own plane of 16x16 tiles).
+bool writeTiff(const QString &path, const QList<QImage> &pages, int sampleFormat = 1, int bits = 8,
+               const QByteArray &layout = {});
 // HEIC (or AVIF) at 8 or 10 bits, with an optional thumbnail; a 16-bit image gives its own
 // values. `hdrTransfer` (16 = PQ, 18 = HLG) declares BT.2020 primaries and that transfer in
 // the nclx colour box. `exif` is an Exif item's payload ("Exif\0\0" and the TIFF structure).
