@@ -83,15 +83,15 @@ private slots:
     void cgroupLimitIsTheSmallestOnThePath()
     {
         const QString root = path(u"cgroup"_s);
-        for (const auto &[group, value] : {std::pair(u"/user.slice"_s, "max"),
+        for (const auto &[group, value] : {std::pair(u"/user.slice"_s, "4294967296"),
                                            {u"/user.slice/app"_s, "1073741824"},
                                            {u"/user.slice/app/orva"_s, "max"},
-                                           {u"/other"_s, "2147483648"}})
+                                           {u"/other"_s, "max"}})
             QVERIFY(QDir().mkpath(root + group) &&
                     writeFile(root + group + u"/memory.max"_s, QByteArray(value) + '\n'));
         QCOMPARE(cgroupMemoryLimit(root, u"/user.slice/app/orva"_s), std::optional(1LL << 30));
-        QCOMPARE(cgroupMemoryLimit(root, u"/user.slice"_s), std::nullopt);
-        QCOMPARE(cgroupMemoryLimit(root, u"/other"_s), std::optional(2LL << 30));
+        QCOMPARE(cgroupMemoryLimit(root, u"/user.slice"_s), std::optional(4LL << 30));
+        QCOMPARE(cgroupMemoryLimit(root, u"/other"_s), std::nullopt);
         QCOMPARE(cgroupMemoryLimit(root, u"/missing/group"_s), std::nullopt);
     }
 };
