@@ -614,6 +614,8 @@ private slots:
         const QImage f = decoded->bitmap->convertToFormat(QImage::Format_RGBX32FPx4);
         const auto *px = reinterpret_cast<const float *>(f.constBits());
         QVERIFY(*std::max_element(px, px + f.sizeInBytes() / 4) > 3.0f); // highlights kept
+        const float white = px[(32 * f.width() + 96) * 4 + 1];           // reference white at 1.0
+        QVERIFY2(std::abs(white - 1.0f) < 0.1f, qPrintable(QString::number(white)));
         const QList<int> g = shownPatches(*decoded->bitmap, int(signal.size()));
         QVERIFY2(g[0] < 90, qPrintable(QString::number(g[0])));                 // shadows dark
         QVERIFY2(g[1] >= 215 && g[1] < 250, qPrintable(QString::number(g[1]))); // white is white

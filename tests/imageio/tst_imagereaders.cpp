@@ -420,6 +420,8 @@ private slots:
         QTest::newRow("imir 1") << primary({imir(1)}, {1}) << 2;
         QTest::newRow("irot 1, imir 0") << primary({irot(1), imir(0)}, {1, 2}) << 5;
         QTest::newRow("imir 0, irot 1") << primary({irot(1), imir(0)}, {2, 1}) << 7;
+        QTest::newRow("two entries for the primary")
+            << Heif{{irot(1), imir(1)}, {{1, {1}}, {1, {2}}}}.file() << 0;
         QTest::newRow("other items before and after")
             << Heif{{irot(1), imir(1)}, {{2, {1}}, {1, {2}}, {3, {1}}}}.file() << 2;
         QTest::newRow("v1, 32-bit ids")

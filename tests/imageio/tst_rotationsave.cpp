@@ -99,6 +99,13 @@ void killHere(RewriteStep step)
         ::raise(SIGKILL);
 }
 
+QString replacement, replaced; // another program renames one over the other mid-save
+void replaceHere(RewriteStep step)
+{
+    if (step == RewriteStep::written)
+        ::rename(QFile::encodeName(replacement), QFile::encodeName(replaced));
+}
+
 } // namespace
 
 class TestRotationSave : public QObject {
@@ -297,6 +304,8 @@ private slots:
         const QString inClosed = jpeg(closed.path()), readOnly = jpeg(open.path());
         ::chmod(QFile::encodeName(inClosed), 0666);
         ::chmod(QFile::encodeName(readOnly), 0444);
+        if (::geteuid() == 0) // owned by the child, who could keep the owner
+            QVERIFY(::chown(QFile::encodeName(readOnly), 65534, 65534) == 0);
         ::chmod(QFile::encodeName(open.path()), 0777);
         ::chmod(QFile::encodeName(closed.path()), ::geteuid() == 0 ? 0755 : 0555);
         const QByteArray a = readFile(inClosed), b = readFile(readOnly);
@@ -340,6 +349,19 @@ private slots:
         // The next save into the folder clears what the killed one left behind.
         QVERIFY(saveRotation(urlOf(jpeg(folder.path())), 1));
         QVERIFY(noStrayTemporaries(folder.path()));
+    }
+
+    void aFileReplacedDuringTheSaveIsKept()
+    {
+        replaced = jpeg(dir.path());
+        replacement = dir.filePath(u"theirs.jpg"_s);
+        QVERIFY(writeFile(replacement, "theirs"));
+        setRewriteStepHook(replaceHere);
+        const bool saved = saveRotation(urlOf(replaced), 1);
+        setRewriteStepHook(nullptr);
+        QVERIFY(!saved);
+        QCOMPARE(readFile(replaced), QByteArray("theirs"));
+        QVERIFY(noStrayTemporaries(dir.path()));
     }
 
     void onlyAbandonedTemporariesOfOursAreRemoved()
