@@ -184,73 +184,39 @@ bool setExifThumbnail(const QString &path, const QImage &thumbnail)
     }
 }
 
-// GIF with a fixed 128-colour palette (a 4x8x4 colour cube) and 8-bit LZW codes: a clear
-// code every 100 literals keeps the code table from growing, so no packing is needed.
 bool writeGif(const QString &path, const QList<QImage> &frames, const QList<int> &delaysCs,
               int loopCount)
 {
     if (frames.isEmpty())
         return false;
-    const int w = frames.first().width();
-    const int h = frames.first().height();
-    QByteArray out("GIF89a");
-    auto u16 = [&](int v) {
-        out.append(char(v & 0xff));
-        out.append(char((v >> 8) & 0xff));
-    };
-    u16(w);
-    u16(h);
-    out.append(char(0xF6)); // global table, 8 bits colour resolution, 128 entries
-    out.append('\0');
-    out.append('\0');
-    for (int i = 0; i < 128; ++i) {
-        out.append(char(((i >> 5) & 3) * 85));
-        out.append(char(((i >> 2) & 7) * 255 / 7));
-        out.append(char((i & 3) * 85));
-    }
-    if (loopCount >= 0) {
-        out.append("\x21\xFF\x0BNETSCAPE2.0\x03\x01", 16);
-        u16(loopCount);
-        out.append('\0');
-    }
+    const int w = frames.first().width(), h = frames.first().height();
+    // A global table of 128 entries (a 4x8x4 colour cube), 8 bits of colour resolution.
+    QByteArray out = "GIF89a" + le(w, 2) + le(h, 2) + "\xF6" + le(0, 2);
+    for (int i = 0; i < 128; ++i)
+        out += char(((i >> 5) & 3) * 85) + QByteArray(1, char(((i >> 2) & 7) * 255 / 7)) +
+               char((i & 3) * 85);
+    if (loopCount >= 0)
+        out += QByteArray("\x21\xFF\x0BNETSCAPE2.0\x03\x01", 16) + le(loopCount, 2) + '\0';
     for (int f = 0; f < frames.size(); ++f) {
         const QImage img = frames[f].convertToFormat(QImage::Format_RGB32);
-        out.append("\x21\xF9\x04\x04", 4); // graphic control: dispose none
-        u16(f < delaysCs.size() ? delaysCs[f] : 10);
-        out.append('\0');
-        out.append('\0');
-        out.append(',');
-        u16(0);
-        u16(0);
-        u16(w);
-        u16(h);
-        out.append('\0');
-        out.append(char(7)); // LZW minimum code size
-        QByteArray codes;
-        int sinceClear = 0;
-        codes.append(char(128));
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x) {
-                const QRgb c = img.pixel(x, y);
-                const int index = ((qRed(c) * 3 / 255) << 5) | ((qGreen(c) * 7 / 255) << 2) |
-                                  (qBlue(c) * 3 / 255);
-                codes.append(char(index));
-                if (++sinceClear == 100) {
-                    codes.append(char(128));
-                    sinceClear = 0;
-                }
-            }
-        codes.append(char(129));
-        for (qsizetype i = 0; i < codes.size(); i += 255) {
-            const qsizetype n = std::min<qsizetype>(255, codes.size() - i);
-            out.append(char(n));
-            out.append(codes.mid(i, n));
+        // Graphic control (dispose none), the frame at 0,0, no local table, LZW code size 7.
+        out += QByteArray("\x21\xF9\x04\x04", 4) + le(delaysCs.value(f, 10), 2) + le(0, 2) + ',' +
+               le(0, 4) + le(w, 2) + le(h, 2) + '\0' + '\7';
+        // 8-bit codes: a clear code every 100 literals keeps the code table from growing.
+        QByteArray codes(1, char(128));
+        for (int i = 0; i < w * h; ++i) {
+            const QRgb c = img.pixel(i % w, i / w);
+            codes += char(((qRed(c) * 3 / 255) << 5) | ((qGreen(c) * 7 / 255) << 2) |
+                          (qBlue(c) * 3 / 255));
+            if (i % 100 == 99)
+                codes += char(128);
         }
-        out.append('\0');
+        codes += char(129);
+        for (qsizetype i = 0; i < codes.size(); i += 255)
+            out += char(std::min<qsizetype>(255, codes.size() - i)) + codes.mid(i, 255);
+        out += '\0';
     }
-    out.append(';');
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(out) == out.size();
+    return writeFile(path, out + ';');
 }
 
 bool writeAnimatedWebp(const QString &path, const QList<QImage> &frames, const QList<int> &delaysMs)
