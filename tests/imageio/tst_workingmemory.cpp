@@ -1,10 +1,10 @@
+// Working memory: files whose decode would need more than the budget are refused before
+// anything that size is allocated.
 #include "imageio/DecodeLimits.h"
 #include "imageio/ImageDecoding.h"
-#include "imageio/JpegHeader.h"
 #include "support/ImageFixtures.h"
 
-#include <QBuffer>
-#include <QFile>
+#include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -14,6 +14,8 @@
 #include <unistd.h>
 
 using namespace orva;
+using namespace orva::test;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -21,10 +23,7 @@ namespace {
 // reserves terabytes before main).
 qint64 virtualSize()
 {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
+    for (const QByteArray &line : readFile(u"/proc/self/status"_s).split('\n'))
         if (line.startsWith("VmSize:"))
             return line.mid(7).trimmed().split(' ').first().toLongLong() * 1024;
     return -1;
@@ -53,115 +52,47 @@ int decodeInChild(const QString &file, qint64 budget, qint64 headroom)
     return WEXITSTATUS(status);
 }
 
-// A flat grey JPEG of side x side pixels from cjpeg, without a picture in memory.
-bool makeJpeg(const QString &file, int side, bool progressive)
-{
-    const QString script =
-        QStringLiteral("(printf 'P5\\n%1 %1\\n255\\n'; head -c %2 /dev/zero | tr '\\000' '\\200')"
-                       " | cjpeg %3 -outfile '%4'")
-            .arg(side)
-            .arg(qint64(side) * side)
-            .arg(progressive ? QStringLiteral("-progressive") : QString(), file);
-    return QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), script}) == 0;
-}
-
 } // namespace
 
+// Its own process: the decodes run in children forked before any other decode has
+// started threads.
 class TestWorkingMemory : public QObject {
     Q_OBJECT
 
     QTemporaryDir dir;
+    QString path(const QString &name) const { return dir.filePath(name); }
 
 private slots:
-    void initTestCase() { QVERIFY(dir.isValid()); }
-
-    // The frame header found behind a Huffman table, as progressive writers order them,
-    // with 4:2:2 sampling (twice across, once down).
-    void frameHeader()
-    {
-        QByteArray bytes =
-            QByteArray::fromHex("ffd8ffc400040000ffc20011080010002003012100021101031101");
-        QBuffer buffer(&bytes);
-        QVERIFY(buffer.open(QIODevice::ReadOnly));
-        const auto f = readJpegFrame(buffer);
-        QVERIFY(f && f->progressive);
-        QCOMPARE(QSize(f->width, f->height), QSize(32, 16));
-        QCOMPARE(f->components.size(), 3);
-        QCOMPARE(QSize(f->components[0].h, f->components[0].v), QSize(2, 1));
-        QCOMPARE(QSize(f->components[1].h, f->components[1].v), QSize(1, 1));
-    }
-
-    void coefficientBuffers_data()
-    {
-        QTest::addColumn<int>("width");
-        QTest::addColumn<int>("height");
-        QTest::addColumn<bool>("progressive");
-        QTest::addColumn<int>("components"); // 1 grey, 3 at 4:4:4, 4 for 4:2:0 colour
-        QTest::addColumn<qint64>("bytes");
-        QTest::newRow("grey 12000 square") << 12000 << 12000 << true << 1 << qint64(288'000'000);
-        // The panorama that ended a laptop's session: 2813 x 4163 blocks of 128 bytes, thrice.
-        QTest::newRow("22500 x 33300 at 4:4:4")
-            << 22500 << 33300 << true << 3 << qint64(4'496'839'296);
-        // Chroma at half size in both directions, every plane padded to whole MCUs.
-        QTest::newRow("4:2:0 colour")
-            << 100 << 100 << true << 4 << qint64(14 * 14 * 128 + 2 * 7 * 7 * 128);
-        QTest::newRow("baseline buffers no coefficients")
-            << 12000 << 12000 << false << 3 << qint64(0);
-    }
-    void coefficientBuffers()
-    {
-        QFETCH(int, width);
-        QFETCH(int, height);
-        QFETCH(bool, progressive);
-        QFETCH(int, components);
-        QFETCH(qint64, bytes);
-        JpegFrame f{width, height, progressive, {}};
-        if (components == 4)
-            f.components = {{2, 2}, {1, 1}, {1, 1}};
-        else
-            for (int i = 0; i < components; ++i)
-                f.components.append({1, 1});
-        QCOMPARE(jpegCoefficientBytes(f), bytes);
-    }
-
     // libjpeg buffers a progressive file's coefficients at full size even for a small
     // preview: such a file is refused against the budget before libjpeg allocates, and the
     // process lives on; a baseline file of the same size still opens under the same limits.
-    void progressiveJpegOverBudgetIsRefused_data()
-    {
-        QTest::addColumn<bool>("progressive");
-        QTest::addColumn<int>("expected");
-        QTest::newRow("progressive: 288 MB of coefficients") << true << int(refused);
-        QTest::newRow("baseline: scaled while decoding") << false << int(decoded);
-    }
     void progressiveJpegOverBudgetIsRefused()
     {
-        QFETCH(bool, progressive);
-        QFETCH(int, expected);
-        const QString file = dir.filePath(QStringLiteral("big%1.jpg").arg(progressive));
-        QVERIFY(makeJpeg(file, 12000, progressive));
-        QCOMPARE(decodeInChild(file, 128LL << 20, 256LL << 20), expected);
+        for (const bool progressive : {true, false}) {
+            const QString file = path(u"big%1.jpg"_s.arg(progressive)); // flat grey, 12000 square
+            const QString script =
+                u"(printf 'P5\\n12000 12000\\n255\\n'; head -c 144000000 /dev/zero | tr '\\000' "
+                u"'\\200') | cjpeg %1 -outfile '%2'"_s.arg(progressive ? u"-progressive"_s : u""_s,
+                                                           file);
+            QCOMPARE(QProcess::execute(u"sh"_s, {u"-c"_s, script}), 0);
+            QCOMPARE(decodeInChild(file, 128LL << 20, 256LL << 20),
+                     progressive ? int(refused) : int(decoded));
+        }
     }
 
     void cgroupLimitIsTheSmallestOnThePath()
     {
-        const QString root = dir.filePath(QStringLiteral("cgroup"));
-        auto limit = [&](const QString &group, const QByteArray &value) {
-            QVERIFY(QDir().mkpath(root + group));
-            QFile f(root + group + QStringLiteral("/memory.max"));
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(value + '\n');
-        };
-        limit(QStringLiteral("/user.slice"), "max");
-        limit(QStringLiteral("/user.slice/app"), "1073741824");
-        limit(QStringLiteral("/user.slice/app/orva"), "max");
-        limit(QStringLiteral("/other"), "2147483648");
-        QCOMPARE(cgroupMemoryLimit(root, QStringLiteral("/user.slice/app/orva")),
-                 std::optional<qint64>(1LL << 30));
-        QCOMPARE(cgroupMemoryLimit(root, QStringLiteral("/user.slice")), std::nullopt);
-        QCOMPARE(cgroupMemoryLimit(root, QStringLiteral("/other")),
-                 std::optional<qint64>(2LL << 30));
-        QCOMPARE(cgroupMemoryLimit(root, QStringLiteral("/missing/group")), std::nullopt);
+        const QString root = path(u"cgroup"_s);
+        for (const auto &[group, value] : {std::pair(u"/user.slice"_s, "4294967296"),
+                                           {u"/user.slice/app"_s, "1073741824"},
+                                           {u"/user.slice/app/orva"_s, "max"},
+                                           {u"/other"_s, "max"}})
+            QVERIFY(QDir().mkpath(root + group) &&
+                    writeFile(root + group + u"/memory.max"_s, QByteArray(value) + '\n'));
+        QCOMPARE(cgroupMemoryLimit(root, u"/user.slice/app/orva"_s), std::optional(1LL << 30));
+        QCOMPARE(cgroupMemoryLimit(root, u"/user.slice"_s), std::optional(4LL << 30));
+        QCOMPARE(cgroupMemoryLimit(root, u"/other"_s), std::nullopt);
+        QCOMPARE(cgroupMemoryLimit(root, u"/missing/group"_s), std::nullopt);
     }
 };
 

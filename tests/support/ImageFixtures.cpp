@@ -33,25 +33,17 @@ QImage quadrants(int width, int height, QImage::Format format)
 
 QString cornerColours(const QImage &image)
 {
-    auto name = [](QColor c) {
-        const int r = c.red(), g = c.green(), b = c.blue();
-        if (r > 180 && g > 180 && b > 180)
-            return QLatin1Char('W');
-        if (r > 180 && g < 90 && b < 90)
-            return QLatin1Char('R');
-        if (g > 180 && r < 90 && b < 90)
-            return QLatin1Char('G');
-        if (b > 180 && r < 90 && g < 90)
-            return QLatin1Char('B');
-        return QLatin1Char('?');
-    };
     const int w = image.width(), h = image.height();
     const int dx = std::max(1, w / 8), dy = std::max(1, h / 8);
     QString out;
-    out += name(image.pixelColor(dx, dy));
-    out += name(image.pixelColor(w - 1 - dx, dy));
-    out += name(image.pixelColor(w - 1 - dx, h - 1 - dy));
-    out += name(image.pixelColor(dx, h - 1 - dy));
+    for (const QPoint at : {QPoint(dx, dy), QPoint(w - 1 - dx, dy), QPoint(w - 1 - dx, h - 1 - dy),
+                            QPoint(dx, h - 1 - dy)}) {
+        const QColor c = image.pixelColor(at);
+        int key = 0; // a bit per channel, high or low; anything between is no colour
+        for (const int v : {c.red(), c.green(), c.blue()})
+            key = v > 180 ? key * 2 + 1 : v < 90 ? key * 2 : 99;
+        out += key == 7 ? u'W' : key == 4 ? u'R' : key == 2 ? u'G' : key == 1 ? u'B' : u'?';
+    }
     return out;
 }
 
@@ -60,29 +52,47 @@ bool writeImage(const QString &path, const QImage &image, const char *format, in
     return image.save(path, format, quality);
 }
 
-bool setExifTags(const QString &path, const std::map<std::string, std::string> &tags)
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QByteArray be(quint64 v, int bytes)
+{
+    QByteArray out;
+    for (int i = bytes - 1; i >= 0; --i)
+        out.append(char(i < 8 ? v >> (8 * i) : 0));
+    return out;
+}
+
+QByteArray le(quint64 v, int bytes)
+{
+    QByteArray out = be(v, bytes);
+    std::reverse(out.begin(), out.end());
+    return out;
+}
+
+bool setExifTags(const QString &path, const std::map<std::string, std::string> &tags,
+                 const std::map<std::string, quint32> &longs)
 {
     try {
         auto image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
         image->readMetadata();
         Exiv2::ExifData &data = image->exifData();
         for (const auto &[key, value] : tags)
-            data[key] = value; // Exiv2 parses the text as the tag's type
-        image->writeMetadata();
-        return true;
-    } catch (const std::exception &) {
-        return false;
-    }
-}
-
-bool setExifLong(const QString &path, const char *key, quint32 value)
-{
-    try {
-        auto image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
-        image->readMetadata();
-        Exiv2::ULongValue v;
-        v.value_.push_back(value);
-        image->exifData()[key].setValue(&v);
+            data[key] = value;
+        for (const auto &[key, value] : longs) {
+            Exiv2::ULongValue v;
+            v.value_.push_back(value);
+            data[key].setValue(&v);
+        }
         image->writeMetadata();
         return true;
     } catch (const std::exception &) {
@@ -174,77 +184,42 @@ bool setExifThumbnail(const QString &path, const QImage &thumbnail)
     }
 }
 
-// GIF with a fixed 128-colour palette (a 4x8x4 colour cube) and 8-bit LZW codes: a clear
-// code every 100 literals keeps the code table from growing, so no packing is needed.
 bool writeGif(const QString &path, const QList<QImage> &frames, const QList<int> &delaysCs,
               int loopCount)
 {
     if (frames.isEmpty())
         return false;
-    const int w = frames.first().width();
-    const int h = frames.first().height();
-    QByteArray out("GIF89a");
-    auto u16 = [&](int v) {
-        out.append(char(v & 0xff));
-        out.append(char((v >> 8) & 0xff));
-    };
-    u16(w);
-    u16(h);
-    out.append(char(0xF6)); // global table, 8 bits colour resolution, 128 entries
-    out.append('\0');
-    out.append('\0');
-    for (int i = 0; i < 128; ++i) {
-        out.append(char(((i >> 5) & 3) * 85));
-        out.append(char(((i >> 2) & 7) * 255 / 7));
-        out.append(char((i & 3) * 85));
-    }
-    if (loopCount >= 0) {
-        out.append("\x21\xFF\x0BNETSCAPE2.0\x03\x01", 16);
-        u16(loopCount);
-        out.append('\0');
-    }
+    const int w = frames.first().width(), h = frames.first().height();
+    // A global table of 128 entries (a 4x8x4 colour cube), 8 bits of colour resolution.
+    QByteArray out = "GIF89a" + le(w, 2) + le(h, 2) + "\xF6" + le(0, 2);
+    for (int i = 0; i < 128; ++i)
+        out += char(((i >> 5) & 3) * 85) + QByteArray(1, char(((i >> 2) & 7) * 255 / 7)) +
+               char((i & 3) * 85);
+    if (loopCount >= 0)
+        out += QByteArray("\x21\xFF\x0BNETSCAPE2.0\x03\x01", 16) + le(loopCount, 2) + '\0';
     for (int f = 0; f < frames.size(); ++f) {
         const QImage img = frames[f].convertToFormat(QImage::Format_RGB32);
-        out.append("\x21\xF9\x04\x04", 4); // graphic control: dispose none
-        u16(f < delaysCs.size() ? delaysCs[f] : 10);
-        out.append('\0');
-        out.append('\0');
-        out.append(',');
-        u16(0);
-        u16(0);
-        u16(w);
-        u16(h);
-        out.append('\0');
-        out.append(char(7)); // LZW minimum code size
-        QByteArray codes;
-        int sinceClear = 0;
-        codes.append(char(128));
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x) {
-                const QRgb c = img.pixel(x, y);
-                const int index = ((qRed(c) * 3 / 255) << 5) | ((qGreen(c) * 7 / 255) << 2) |
-                                  (qBlue(c) * 3 / 255);
-                codes.append(char(index));
-                if (++sinceClear == 100) {
-                    codes.append(char(128));
-                    sinceClear = 0;
-                }
-            }
-        codes.append(char(129));
-        for (qsizetype i = 0; i < codes.size(); i += 255) {
-            const qsizetype n = std::min<qsizetype>(255, codes.size() - i);
-            out.append(char(n));
-            out.append(codes.mid(i, n));
+        // Graphic control (dispose none), the frame at 0,0, no local table, LZW code size 7.
+        out += QByteArray("\x21\xF9\x04\x04", 4) + le(delaysCs.value(f, 10), 2) + le(0, 2) + ',' +
+               le(0, 4) + le(w, 2) + le(h, 2) + '\0' + '\7';
+        // 8-bit codes: a clear code every 100 literals keeps the code table from growing.
+        QByteArray codes(1, char(128));
+        for (int i = 0; i < w * h; ++i) {
+            const QRgb c = img.pixel(i % w, i / w);
+            codes += char(((qRed(c) * 3 / 255) << 5) | ((qGreen(c) * 7 / 255) << 2) |
+                          (qBlue(c) * 3 / 255));
+            if (i % 100 == 99)
+                codes += char(128);
         }
-        out.append('\0');
+        codes += char(129);
+        for (qsizetype i = 0; i < codes.size(); i += 255)
+            out += char(std::min<qsizetype>(255, codes.size() - i)) + codes.mid(i, 255);
+        out += '\0';
     }
-    out.append(';');
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(out) == out.size();
+    return writeFile(path, out + ';');
 }
 
-bool writeAnimatedWebp(const QString &path, const QList<QImage> &frames, const QList<int> &delaysMs,
-                       int loopCount)
+bool writeAnimatedWebp(const QString &path, const QList<QImage> &frames, const QList<int> &delaysMs)
 {
     if (frames.isEmpty())
         return false;
@@ -253,7 +228,6 @@ bool writeAnimatedWebp(const QString &path, const QList<QImage> &frames, const Q
     WebPAnimEncoderOptions options;
     if (!WebPAnimEncoderOptionsInit(&options))
         return false;
-    options.anim_params.loop_count = loopCount;
     WebPAnimEncoder *encoder = WebPAnimEncoderNew(w, h, &options);
     if (!encoder)
         return false;
@@ -302,28 +276,66 @@ bool writeAnimatedWebp(const QString &path, const QList<QImage> &frames, const Q
     return ok;
 }
 
-bool writeTiffPages(const QString &path, const QList<QImage> &pages)
+bool writeTiff(const QString &path, const QList<QImage> &pages, int sampleFormat, int bits,
+               const QByteArray &layout)
 {
     TIFF *tif = TIFFOpen(QFile::encodeName(path).constData(), "w");
-    if (!tif)
-        return false;
-    bool ok = true;
+    const bool grey = layout == "grey" || layout == "white", tiled = layout == "tiled";
+    const int colours = grey ? 1 : 3, spp = colours + (layout == "alpha" ? 1 : 0), bytes = bits / 8;
+    const uint16_t extra = EXTRASAMPLE_UNASSALPHA;
+    bool ok = tif;
     for (const QImage &page : pages) {
-        const QImage rgb = page.convertToFormat(QImage::Format_RGB888);
-        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(rgb.width()));
-        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(rgb.height()));
-        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
-        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
-        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-        TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, uint32_t(rgb.height()));
+        const int w = page.width(), h = page.height();
         TIFFSetField(tif, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
-        for (int y = 0; ok && y < rgb.height(); ++y)
-            ok =
-                TIFFWriteScanline(tif, const_cast<uchar *>(rgb.constScanLine(y)), uint32_t(y)) >= 0;
+        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, w);
+        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, h);
+        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bits);
+        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, spp);
+        TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, sampleFormat);
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC,
+                     !grey               ? PHOTOMETRIC_RGB
+                     : layout == "white" ? PHOTOMETRIC_MINISWHITE
+                                         : PHOTOMETRIC_MINISBLACK);
+        TIFFSetField(tif, TIFFTAG_PLANARCONFIG,
+                     tiled ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
+        TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+        if (spp > colours)
+            TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &extra);
+        TIFFSetField(tif, tiled ? TIFFTAG_TILEWIDTH : TIFFTAG_ROWSPERSTRIP, tiled ? 16 : 8);
+        if (tiled)
+            TIFFSetField(tif, TIFFTAG_TILELENGTH, 16);
+        const QImage rgb = page.convertToFormat(QImage::Format_RGB32);
+        const auto put = [&](char *at, int x, int y, int s) {
+            const QRgb p = rgb.pixel(x, y);
+            const int c = grey ? qGray(p) : s == 0 ? qRed(p) : s == 1 ? qGreen(p) : qBlue(p);
+            double v = s == colours ? 0.5 : c / 255.0;
+            if (s < colours && layout == "white")
+                v = 1 - v;
+            const bool real = sampleFormat == SAMPLEFORMAT_IEEEFP;
+            const quint64 i = real ? 0 : quint64(std::llround(v * (std::ldexp(1.0, bits) - 1)));
+            std::memcpy(at, real ? static_cast<const void *>(&v) : &i, size_t(bytes));
+        };
+        QByteArray block(tiled ? 16 * 16 * bytes : w * spp * bytes, '\0');
+        for (int s = 0; tiled && ok && s < spp; ++s)
+            for (int ty = 0; ok && ty < h; ty += 16)
+                for (int tx = 0; ok && tx < w; tx += 16) {
+                    block.fill('\0');
+                    for (int y = ty; y < std::min(h, ty + 16); ++y)
+                        for (int x = tx; x < std::min(w, tx + 16); ++x)
+                            put(block.data() + ((y - ty) * 16 + x - tx) * bytes, x, y, s);
+                    ok = TIFFWriteTile(tif, block.data(), uint32_t(tx), uint32_t(ty), 0,
+                                       uint16_t(s)) >= 0;
+                }
+        for (int y = 0; !tiled && ok && y < h; ++y) {
+            for (int x = 0; x < w; ++x)
+                for (int s = 0; s < spp; ++s)
+                    put(block.data() + (x * spp + s) * bytes, x, y, s);
+            ok = TIFFWriteScanline(tif, block.data(), uint32_t(y), 0) >= 0;
+        }
         ok = ok && TIFFWriteDirectory(tif);
     }
-    TIFFClose(tif);
+    if (tif)
+        TIFFClose(tif);
     return ok;
 }
 
@@ -353,22 +365,13 @@ bool writeHeif(const QString &path, const QImage &image, int bitDepth, bool avif
         uint8_t *plane = heif_image_get_plane(img, heif_channel_interleaved, &stride);
         const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
         const QImage deep = image.convertToFormat(QImage::Format_RGBX64);
-        const bool sixteen = image.depth() == 64;
         for (int y = 0; y < h; ++y) {
-            const uchar *src = rgb.constScanLine(y);
-            if (bitDepth > 8 && sixteen) {
-                const auto *d = reinterpret_cast<const uint16_t *>(deep.constScanLine(y));
-                auto *dst = reinterpret_cast<uint16_t *>(plane + qsizetype(y) * stride);
-                for (int x = 0; x < w; ++x)
-                    for (int c = 0; c < 3; ++c)
-                        dst[3 * x + c] = qToLittleEndian(uint16_t(d[4 * x + c] >> (16 - bitDepth)));
-            } else if (bitDepth > 8) {
-                auto *dst = reinterpret_cast<uint16_t *>(plane + qsizetype(y) * stride);
-                for (int x = 0; x < w * 3; ++x)
-                    dst[x] = qToLittleEndian(uint16_t(src[x] << (bitDepth - 8)));
-            } else {
-                memcpy(plane + qsizetype(y) * stride, src, size_t(w) * 3);
-            }
+            const auto *d = reinterpret_cast<const uint16_t *>(deep.constScanLine(y));
+            auto *dst = reinterpret_cast<uint16_t *>(plane + qsizetype(y) * stride);
+            for (int x = 0; bitDepth > 8 && x < w * 3; ++x)
+                dst[x] = qToLittleEndian(uint16_t(d[x / 3 * 4 + x % 3] >> (16 - bitDepth)));
+            if (bitDepth == 8)
+                memcpy(plane + qsizetype(y) * stride, rgb.constScanLine(y), size_t(w) * 3);
         }
         heif_color_profile_nclx *nclx = hdrTransfer ? heif_nclx_color_profile_alloc() : nullptr;
         heif_encoding_options *options = heif_encoding_options_alloc();
@@ -411,14 +414,6 @@ bool writeHeif(const QString &path, const QImage &image, int bitDepth, bool avif
     return ok;
 }
 
-QByteArray be32(quint32 v)
-{
-    QByteArray bytes(4, 0);
-    qToBigEndian(v, bytes.data());
-    return bytes;
-}
-
-// Where the top-level box `type` ends (0 when missing).
 qsizetype boxEnd(const QByteArray &file, const char *type)
 {
     for (qsizetype pos = 0; pos + 8 <= file.size();) {
@@ -437,17 +432,16 @@ QByteArray pngFile(const PngChunks &chunks)
     QByteArray out("\x89PNG\r\n\x1a\n", 8);
     for (const PngChunk &c : chunks) {
         const QByteArray body = c.type + c.data;
-        out += be32(quint32(c.data.size())) + body +
-               be32(quint32(
-                   crc32(0, reinterpret_cast<const Bytef *>(body.data()), uInt(body.size()))));
+        out += be(c.data.size(), 4) + body +
+               be(crc32(0, reinterpret_cast<const Bytef *>(body.data()), uInt(body.size())), 4);
     }
     return out;
 }
 
 QByteArray pngIhdr(QSize size, int colourType, bool interlaced)
 {
-    return be32(quint32(size.width())) + be32(quint32(size.height())) + char(8) + char(colourType) +
-           char(0) + char(0) + char(interlaced ? 1 : 0);
+    return be(size.width(), 4) + be(size.height(), 4) + char(8) + char(colourType) + char(0) +
+           char(0) + char(interlaced ? 1 : 0);
 }
 
 QByteArray pngIdat(const QImage &image)
@@ -469,19 +463,19 @@ PngChunks apngChunks(const QList<PngFrame> &frames, quint32 plays,
     const QColorSpace space = frames.first().image.colorSpace();
     if (space.isValid())
         c.push_back({"iCCP", QByteArray("icc\0\0", 5) + qCompress(space.iccProfile()).mid(4)});
-    c.push_back({"acTL", be32(quint32(frames.size())) + be32(plays)});
+    c.push_back({"acTL", be(frames.size(), 4) + be(plays, 4)});
     if (hidden)
         c.push_back({"IDAT", pngIdat(*hidden)});
     quint32 seq = 0;
     for (const PngFrame &f : frames) {
-        c.push_back({"fcTL", be32(seq++) + be32(quint32(f.image.width())) +
-                                 be32(quint32(f.image.height())) + be32(quint32(f.at.x())) +
-                                 be32(quint32(f.at.y())) + be32(quint32(f.num) << 16 | f.den) +
-                                 char(f.dispose) + char(f.blend)});
+        c.push_back({"fcTL", be(seq++, 4) + be(f.image.width(), 4) + be(f.image.height(), 4) +
+                                 be(f.at.x(), 4) + be(f.at.y(), 4) +
+                                 be(quint32(f.num) << 16 | f.den, 4) + char(f.dispose) +
+                                 char(f.blend)});
         if (seq == 1 && !hidden)
             c.push_back({"IDAT", pngIdat(f.image)});
         else
-            c.push_back({"fdAT", be32(seq++) + pngIdat(f.image)});
+            c.push_back({"fdAT", be(seq++, 4) + pngIdat(f.image)});
     }
     c.push_back({"IEND", {}});
     return c;
@@ -508,33 +502,22 @@ QByteArray packBits(const QByteArray &row) // runs as repeats, the rest as one-b
     return out;
 }
 
-template <typename T> QByteArray be(T v)
-{
-    QByteArray bytes(sizeof(T), Qt::Uninitialized);
-    qToBigEndian(v, bytes.data());
-    return bytes;
-}
-
 } // namespace
 
 QByteArray Psd::bytes() const
 {
     const bool psb = version == 2;
     QByteArray out =
-        "8BPS" + be<quint16>(quint16(version)) + QByteArray(6, 0) +
-        be<quint16>(quint16(std::max<size_t>(planes.size(), 1))) + be<quint32>(quint32(height)) +
-        be<quint32>(quint32(width)) + be<quint16>(quint16(depth)) + be<quint16>(quint16(mode)) +
-        be<quint32>(quint32(modeData.size())) + modeData + be<quint32>(quint32(resources.size())) +
-        resources +
-        (psb ? be<quint64>(quint64(layers.size())) : be<quint32>(quint32(layers.size()))) + layers +
-        be<quint16>(quint16(compression));
+        "8BPS" + be(version, 2) + QByteArray(6, 0) + be(std::max<size_t>(planes.size(), 1), 2) +
+        be(height, 4) + be(width, 4) + be(depth, 2) + be(mode, 2) + be(modeData.size(), 4) +
+        modeData + be(resources.size(), 4) + resources +
+        (psb ? be(layers.size(), 8) : be(layers.size(), 4)) + layers + be(compression, 2);
     QByteArray table, data;
     for (const QByteArray &plane : planes) {
         const qsizetype rowBytes = plane.size() / height;
         for (int y = 0; y < height && compression == 1; ++y) {
             const QByteArray packed = packBits(plane.mid(y * rowBytes, rowBytes));
-            table +=
-                psb ? be<quint32>(quint32(packed.size())) : be<quint16>(quint16(packed.size()));
+            table += psb ? be(packed.size(), 4) : be(packed.size(), 2);
             data += packed;
         }
         if (compression != 1)

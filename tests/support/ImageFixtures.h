@@ -12,40 +12,45 @@
 
 namespace orva::test {
 
-// An image whose four quadrants have different colours (red top-left, green top-right,
-// blue bottom-left, white bottom-right), so that orientation mistakes show.
+// Quadrants red, green / blue, white, so that orientation mistakes show.
 QImage quadrants(int width, int height, QImage::Format format = QImage::Format_RGB32);
-
-// Colour names of the four corners, clockwise from top-left: "RGBW" for quadrants() upright.
+// Colour names of the four corners, clockwise from top-left: "RGWB" for quadrants() upright.
 QString cornerColours(const QImage &image);
 
 bool writeImage(const QString &path, const QImage &image, const char *format, int quality = -1);
+bool writeFile(const QString &path, const QByteArray &bytes);
+QByteArray readFile(const QString &path);
+// `v` as `bytes` bytes, big- or little-endian.
+QByteArray be(quint64 v, int bytes);
+QByteArray le(quint64 v, int bytes);
 
-// Exif through Exiv2: tags given by key ("Exif.Image.Make") and value text.
-bool setExifTags(const QString &path, const std::map<std::string, std::string> &tags);
+// Exif through Exiv2: tags by key ("Exif.Image.Make") and value text, which Exiv2 parses as
+// the tag's type. A tag in `longs` is stored as a LONG instead: an orientation some readers
+// skip, or a number where text belongs.
+bool setExifTags(const QString &path, const std::map<std::string, std::string> &tags,
+                 const std::map<std::string, quint32> &longs = {});
 bool setExifThumbnail(const QString &path, const QImage &thumbnail);
-// A tag stored as a LONG: a valid encoding of the orientation that some readers skip, or a
-// number where text belongs.
-bool setExifLong(const QString &path, const char *key, quint32 value);
 
-// A minimal uncompressed DNG of 16-bit RGGB sensor data sampled from `image`. `sensor`
-// decides what is left of the data, as in camera files stripped for their metadata: all
-// of it, a strip that says it holds a few bytes, or a strip past the end of the file.
+// A minimal uncompressed DNG of 16-bit RGGB sensor data sampled from `image`: all of it, a
+// strip that says it holds a few bytes, or a strip past the end of the file (as in camera
+// files stripped for their metadata). A margin leaves that many pixels outside ActiveArea.
 enum class DngSensor { present, cut, missing };
-// With a margin, the ActiveArea leaves that many pixels unused on every side.
 bool writeDng(const QString &path, const QImage &image, DngSensor sensor, int margin = 0);
 
 // Animated GIF with delays in centiseconds; loopCount as Netscape stores it (0 = forever),
 // or -1 to write no loop extension.
 bool writeGif(const QString &path, const QList<QImage> &frames, const QList<int> &delaysCs,
               int loopCount = 0);
-bool writeAnimatedWebp(const QString &path, const QList<QImage> &frames, const QList<int> &delaysMs,
-                       int loopCount = 0);
-bool writeTiffPages(const QString &path, const QList<QImage> &pages);
-// HEIC (or AVIF) through libheif's encoders, at 8 or 10 bits, with an optional thumbnail.
-// A 16-bit image gives its own 16-bit values. With `hdrTransfer` (16 = PQ, 18 = HLG) the
-// file declares BT.2020 primaries and that transfer in its nclx colour box. `exif` is an
-// Exif item's payload ("Exif\0\0" and the TIFF structure).
+bool writeAnimatedWebp(const QString &path, const QList<QImage> &frames,
+                       const QList<int> &delaysMs);
+// TIFF pages through libtiff, by default 8-bit RGB. Wider samples are 32-bit integers or
+// 64-bit floats; `layout` "grey", "white" (grey stored MinIsWhite), "alpha" (a half-opaque
+// alpha sample) or "tiled" (each sample in its own plane of 16x16 tiles).
+bool writeTiff(const QString &path, const QList<QImage> &pages, int sampleFormat = 1, int bits = 8,
+               const QByteArray &layout = {});
+// HEIC (or AVIF) at 8 or 10 bits, with an optional thumbnail; a 16-bit image gives its own
+// values. `hdrTransfer` (16 = PQ, 18 = HLG) declares BT.2020 primaries and that transfer in
+// the nclx colour box. `exif` is an Exif item's payload ("Exif\0\0" and the TIFF structure).
 bool writeHeif(const QString &path, const QImage &image, int bitDepth, bool avif = false,
                int thumbnailSide = 0, int hdrTransfer = 0, const QByteArray &exif = {});
 // Where the top-level ISO box `type` of a HEIF file ends (0 when missing).
@@ -59,7 +64,6 @@ using PngChunks = std::vector<PngChunk>;
 QByteArray pngFile(const PngChunks &chunks);
 QByteArray pngIhdr(QSize size, int colourType, bool interlaced = false);
 QByteArray pngIdat(const QImage &image); // unfiltered 8-bit RGBA rows
-QByteArray be32(quint32 v);
 
 // An APNG frame: its delay is num/den seconds; dispose and blend as the file stores them.
 struct PngFrame {

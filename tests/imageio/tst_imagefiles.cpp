@@ -1,0 +1,963 @@
+// Real files through the image layer: orientation, scaled and animated decodes, depth and
+// colour, what the metadata rows read, working-memory refusals, and broken, truncated and
+// hostile files, which end with an absent result or a sound image, never a crash, a hang or
+// an allocation the header asked for.
+#include "core/view/DisplayPixels.h"
+#include "imageio/ApngReader.h"
+#include "imageio/ExifReader.h"
+#include "imageio/HeifBoxes.h"
+#include "imageio/ImageDecoding.h"
+#include "imageio/ImageFormats.h"
+#include "imageio/ImageProperties.h"
+#include "imageio/Orientation.h"
+#include "imageio/PsdReader.h"
+#include "imageio/QtDecoder.h"
+#include "support/ImageFixtures.h"
+
+#include <QBuffer>
+#include <QColorSpace>
+#include <QDir>
+#include <QImageWriter>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QtEndian>
+#include <QtTest>
+
+#include <spng.h>
+#include <tiffio.h>
+
+#include <cstdlib>
+
+using namespace orva;
+using namespace orva::test;
+using namespace Qt::StringLiterals;
+
+Q_DECLARE_METATYPE(orva::DecodeFailure)
+Q_DECLARE_METATYPE(orva::test::DngSensor)
+
+namespace {
+
+// A PNG whose every row uses one filter type, written by libspng's encoder.
+QByteArray pngWithFilter(const QImage &image, int filterChoice)
+{
+    const bool alpha = image.hasAlphaChannel();
+    const QImage rows =
+        image.convertToFormat(alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888);
+    spng_ctx *c = spng_ctx_new(SPNG_CTX_ENCODER);
+    spng_set_option(c, SPNG_ENCODE_TO_BUFFER, 1);
+    spng_set_option(c, SPNG_FILTER_CHOICE, filterChoice);
+    spng_ihdr ihdr{uint32_t(rows.width()),
+                   uint32_t(rows.height()),
+                   8,
+                   uint8_t(alpha ? SPNG_COLOR_TYPE_TRUECOLOR_ALPHA : SPNG_COLOR_TYPE_TRUECOLOR),
+                   0,
+                   0,
+                   0};
+    spng_set_ihdr(c, &ihdr);
+    QByteArray packed;
+    for (int y = 0; y < rows.height(); ++y)
+        packed.append(reinterpret_cast<const char *>(rows.constScanLine(y)),
+                      rows.width() * (alpha ? 4 : 3));
+    int err = spng_encode_image(c, packed.constData(), size_t(packed.size()), SPNG_FMT_PNG,
+                                SPNG_ENCODE_FINALIZE);
+    size_t length = 0;
+    void *bytes = err ? nullptr : spng_get_png_buffer(c, &length, &err);
+    QByteArray out(static_cast<const char *>(bytes), qsizetype(length));
+    std::free(bytes);
+    spng_ctx_free(c);
+    return out;
+}
+
+// A decode result must describe itself consistently.
+void checkSound(const std::optional<DecodedImage> &d)
+{
+    if (!d)
+        return;
+    QVERIFY(d->image && d->preview);
+    QVERIFY(d->resolution > 0 && d->resolution <= 1.0);
+    if (d->bitmap)
+        QVERIFY(!d->bitmap->isNull() && d->image->pointSize.width() >= 1);
+    else
+        QVERIFY(!d->image->frames.empty());
+}
+
+// Grey level of each of `count` vertical patches as the view would draw them.
+QList<int> shownPatches(const QImage &bitmap, int count)
+{
+    const QImage shown = toDisplayPixels(bitmap);
+    QList<int> out;
+    for (int i = 0; i < count; ++i)
+        out << qGreen(shown.pixel(shown.width() * (2 * i + 1) / (2 * count), shown.height() / 2));
+    return out;
+}
+
+// The Exif block of a JPEG that Exiv2 tagged with `tags`, for a HEIC's Exif item.
+QByteArray exifBlock(const QString &scratchJpeg, const std::map<std::string, std::string> &tags)
+{
+    if (!writeImage(scratchJpeg, quadrants(32, 32), "JPEG") || !setExifTags(scratchJpeg, tags))
+        return {};
+    const QByteArray bytes = readFile(scratchJpeg);
+    const qsizetype app1 = bytes.indexOf("Exif\0\0", 0);
+    return app1 < 4 ? QByteArray()
+                    : bytes.mid(app1, qFromBigEndian<quint16>(bytes.constData() + app1 - 2) - 2);
+}
+
+// Qt writes no interlaced PNG: an 8-bit RGB one with Adam7 passes, unfiltered.
+QByteArray interlacedPng(const QImage &image)
+{
+    const int w = image.width(), h = image.height();
+    static constexpr int passes[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                         {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+    QByteArray raw;
+    for (const auto &p : passes)
+        for (int y = p[1]; y < h && p[0] < w; y += p[3]) {
+            raw += '\0';
+            for (int x = p[0]; x < w; x += p[2])
+                raw += QByteArray::fromRawData(
+                    reinterpret_cast<const char *>(image.constScanLine(y)) + 3 * x, 3);
+        }
+    return pngFile(
+        {{"IHDR", pngIhdr(image.size(), 2, true)}, {"IDAT", qCompress(raw).mid(4)}, {"IEND", {}}});
+}
+
+// Every reader's sample: the file name picks the decoder; `reader`, when set, is the
+// format's own parser, run on every cut and every one-byte damage (under the sanitizers),
+// and it must refuse a file missing any of its first `needed` bytes.
+struct Sample {
+    QString name;
+    QByteArray bytes;
+    std::function<bool(const QByteArray &)> reader = {};
+    qsizetype needed = 0;
+};
+
+bool readsPsd(QByteArray bytes)
+{
+    QBuffer buffer(&bytes);
+    return buffer.open(QIODevice::ReadOnly) && readPsdComposite(buffer).has_value();
+}
+
+bool readsHeifBoxes(const QByteArray &bytes)
+{
+    const auto t = readHeifPrimaryTransform(QByteArrayView(bytes));
+    return t && t->rotationCcwQuarterTurns >= 0 && t->rotationCcwQuarterTurns < 4;
+}
+
+} // namespace
+
+class TestImageFiles : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir;
+    std::vector<Sample> samples;
+    QString path(const QString &name) const { return dir.filePath(name); }
+    QUrl url(const QString &name) const { return QUrl::fromLocalFile(path(name)); }
+
+    // With ORVA_FUZZ_SEEDS set, the valid samples become the fuzzer's seed corpus: the
+    // first byte picks the file name the fuzz target writes (see fuzz/fuzz_decode.cpp).
+    void writeFuzzSeeds() const
+    {
+        const QString out = qEnvironmentVariable("ORVA_FUZZ_SEEDS");
+        const QStringList names =
+            u"jpg png gif webp tif bmp ico heic avif psd dng cur"_s.split(u' ');
+        for (const Sample &sample : samples)
+            if (!out.isEmpty() && QDir().mkpath(out))
+                writeFile(out + u"/seed-"_s + sample.name,
+                          char(names.indexOf(QFileInfo(sample.name).suffix())) + sample.bytes);
+    }
+
+    void check(const Sample &sample, const QByteArray &bytes, bool decode)
+    {
+        if (sample.reader)
+            sample.reader(bytes);
+        if (!decode)
+            return;
+        QVERIFY(writeFile(path(u"bad-"_s + sample.name), bytes));
+        checkSound(decodeImage(url(u"bad-"_s + sample.name), 64));
+        readImageProperties(url(u"bad-"_s + sample.name));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(dir.isValid());
+        const QImage img = quadrants(48, 32);
+        for (const char *ext : {"jpg", "png", "bmp", "tif", "webp", "ico"}) {
+            const QString name = u"valid."_s + QLatin1String(ext);
+            QVERIFY(img.save(path(name)));
+            if (name.endsWith(u"jpg"))
+                QVERIFY(setExifTags(
+                    path(name), {{"Exif.Image.Orientation", "6"}, {"Exif.Image.Make", "Test"}}));
+            samples.push_back({name, readFile(path(name))});
+        }
+        // Palette and transparency take other paths through the PNG decoder.
+        QImage clear = img.convertToFormat(QImage::Format_ARGB32);
+        clear.setPixel(0, 0, 0);
+        QVERIFY(clear.convertToFormat(QImage::Format_Indexed8).save(path(u"valid.indexed.png"_s)));
+        samples.push_back({u"valid.indexed.png"_s, readFile(path(u"valid.indexed.png"_s))});
+        QVERIFY(writeGif(path(u"valid.gif"_s), {img, img.mirrored()}, {10, 10}));
+        samples.push_back({u"valid.gif"_s, readFile(path(u"valid.gif"_s))});
+        // A thumbnail item gives the meta box more items and properties to walk.
+        QVERIFY(writeHeif(path(u"valid.heic"_s), img, 8, false, 16));
+        const QByteArray heic = readFile(path(u"valid.heic"_s));
+        samples.push_back({u"valid.heic"_s, heic, readsHeifBoxes, boxEnd(heic, "meta")});
+        // Frames that are offset, blended and disposed in each way.
+        QImage half(2, 2, QImage::Format_ARGB32);
+        half.fill(QColor(0, 0, 255, 128));
+        const QByteArray apng = pngFile(apngChunks({{img},
+                                                    {half, 1, 10, {1, 1}, 1, 1},
+                                                    {half, 1, 10, {3, 2}, 2, 0},
+                                                    {img, 0, 0, {}, 0, 1}}));
+        const auto readsApng = [](const QByteArray &b) { return readApng(b).has_value(); };
+        samples.push_back({u"anim.png"_s, apng, readsApng, apng.size()});
+        // PackBits rows, resources and merged alpha; a deep CMYK large-document file.
+        Psd rgba{20, 3, 8, 3, std::vector(4, QByteArray("aaaabcdefghijjjjjjjj").repeated(3))};
+        rgba.compression = 1;
+        rgba.layers = be(2, 4) + be(-1, 2); // a layer count of -1
+        rgba.resources = QByteArray("8BIM\x03\xe8\0\0\0\0\0\x03"
+                                    "abc\0",
+                                    16);
+        const Psd deep{
+            3,  2, 16, 4, std::vector(4, QByteArray("\0\1\0\2\x12\x34\x12\x34\x12\x34\0\5", 12)),
+            {}, 2, 1};
+        for (const auto &[name, psd] : {std::pair{"rgba.psd", rgba}, {"deep.psd", deep}}) {
+            QVERIFY(readsPsd(psd.bytes()));
+            samples.push_back({QLatin1String(name), psd.bytes(), readsPsd, psd.bytes().size()});
+        }
+        writeFuzzSeeds();
+    }
+
+    // Each Exif orientation, and valid ones Qt's readers leave unapplied: decoding (scaled
+    // too) and the properties take the one value Exiv2 reads.
+    void orientation_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("orientation");
+        QTest::addColumn<QString>("corners");
+        const char *shown[] = {"RGWB", "GRBW", "WBRG", "BWGR", "RBWG", "BRGW", "WGRB", "GWBR"};
+        for (int o = 1; o <= 8; ++o)
+            QTest::addRow("jpeg %d", o)
+                << u"o%1.jpg"_s.arg(o) << o << QString::fromLatin1(shown[o - 1]);
+        QTest::newRow("jpeg, 6 as LONG") << u"long.jpg"_s << 6 << u"BRGW"_s;
+        QTest::newRow("png with Exif") << u"exif.png"_s << 6 << u"BRGW"_s;
+        QTest::newRow("webp with Exif") << u"exif.webp"_s << 6 << u"BRGW"_s;
+        QTest::newRow("tiff") << u"tagged.tiff"_s << 6 << u"BRGW"_s;
+    }
+    void orientation()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, orientation);
+        QFETCH(QString, corners);
+        const QByteArray format = QFileInfo(name).suffix().toUpper().toLatin1();
+        QVERIFY(writeImage(path(name), quadrants(120, 80), format.constData(), 95));
+        const std::string value = std::to_string(orientation);
+        QVERIFY(name == u"long.jpg" ? setExifTags(path(name), {}, {{"Exif.Image.Orientation", 6}})
+                                    : setExifTags(path(name), {{"Exif.Image.Orientation", value}}));
+        const QSize expected = orientation > 4 ? QSize(80, 120) : QSize(120, 80);
+        const auto decoded = decodeImage(url(name));
+        QVERIFY(decoded);
+        QCOMPARE(decoded->bitmap->size(), expected);
+        QCOMPARE(decoded->image->pointSize, QSizeF(expected));
+        QCOMPARE(cornerColours(*decoded->bitmap), corners);
+        QCOMPARE(decoded->resolution, 1.0);
+        QCOMPARE(cornerColours(*decodeImage(url(name), 60)->bitmap), corners);
+        // The helper for camera raw files and embedded thumbnails turns the same way.
+        QCOMPARE(cornerColours(applyOrientation(quadrants(120, 80), orientation)), corners);
+        const auto props = readImageProperties(url(name));
+        QVERIFY(props);
+        QCOMPARE(props->orientation, orientation);
+        QCOMPARE(props->pixelWidth, std::optional(120)); // stored size, not oriented
+    }
+
+    // The camera case: a 24 MP portrait decoded for a 2880-pixel screen. JPEG stops at
+    // the DCT scale just above the bound (4/8 here) instead of paying for a rescale.
+    void cameraPortraitPreviewAndFull()
+    {
+        QImage big(6000, 4000, QImage::Format_RGB32);
+        big.fill(QColor(90, 120, 150));
+        QVERIFY(writeImage(path(u"p6.jpg"_s), big, "JPEG", 50));
+        QVERIFY(setExifTags(path(u"p6.jpg"_s), {{"Exif.Image.Orientation", "6"}}));
+        const auto preview = decodeImage(url(u"p6.jpg"_s), 2880);
+        QVERIFY(preview);
+        QCOMPARE(preview->bitmap->size(), QSize(2000, 3000));
+        QCOMPARE(preview->image->pointSize, QSizeF(4000, 6000));
+        QCOMPARE(preview->resolution, 0.5);
+        QCOMPARE(decodeImage(url(u"p6.jpg"_s))->bitmap->size(), QSize(4000, 6000));
+    }
+
+    // Large PNGs are reduced while they are decoded: the result must be what a filtered
+    // reduction of the whole image gives, with transparency premultiplied.
+    void pngReducedWhileDecoding_data()
+    {
+        QTest::addColumn<int>("format");
+        QTest::addColumn<QColor>("right");
+        QTest::addColumn<int>("expectedFormat");
+        const int premultiplied = QImage::Format_ARGB32_Premultiplied;
+        QTest::newRow("rgb") << int(QImage::Format_RGB32) << QColor(Qt::blue)
+                             << int(QImage::Format_RGB32);
+        QTest::newRow("rgba") << int(QImage::Format_ARGB32) << QColor(0, 0, 255, 0)
+                              << premultiplied;
+        // Qt writes a transparency chunk with every palette.
+        QTest::newRow("palette") << int(QImage::Format_Indexed8) << QColor(Qt::blue)
+                                 << premultiplied;
+        QTest::newRow("grey") << int(QImage::Format_Grayscale8) << QColor(Qt::black)
+                              << int(QImage::Format_RGB32);
+    }
+    void pngReducedWhileDecoding()
+    {
+        QFETCH(int, format);
+        QFETCH(QColor, right);
+        QFETCH(int, expectedFormat);
+        QImage image(300, 90, QImage::Format_ARGB32); // reduced by 3 in both directions
+        image.fill(Qt::white);
+        for (int y = 0; y < 90; ++y)
+            for (int x = 150; x < 300; ++x)
+                image.setPixelColor(x, y, right);
+        const QString file = path(u"r%1.png"_s.arg(format));
+        QVERIFY(image.convertToFormat(QImage::Format(format)).save(file));
+        const auto decoded = decodeImage(QUrl::fromLocalFile(file), 100);
+        QVERIFY(decoded && decoded->bitmap);
+        const QImage &b = *decoded->bitmap;
+        QCOMPARE(b.size(), QSize(100, 30));
+        QCOMPARE(int(b.format()), expectedFormat);
+        QCOMPARE(b.pixelColor(10, 15), QColor(Qt::white));
+        QCOMPARE(b.pixelColor(90, 15).rgba(), right.rgba() & (right.alpha() ? ~0u : 0u));
+        // Column 49 covers source columns 147..149: nothing of the right side bleeds in.
+        QCOMPARE(b.pixelColor(49, 15), QColor(Qt::white));
+        const auto premultiply = [](const QImage &i) {
+            return i.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        };
+        QCOMPARE(premultiply(*decodeImage(QUrl::fromLocalFile(file))->bitmap),
+                 premultiply(QImage(file)));
+    }
+
+    // Every filter type, in images with and without alpha, gives the exact pixels.
+    void unfiltersEveryRowType_data()
+    {
+        QTest::addColumn<int>("filter");
+        QTest::addColumn<bool>("alpha");
+        const std::pair<const char *, int> filters[] = {{"none", SPNG_FILTER_CHOICE_NONE},
+                                                        {"sub", SPNG_FILTER_CHOICE_SUB},
+                                                        {"up", SPNG_FILTER_CHOICE_UP},
+                                                        {"average", SPNG_FILTER_CHOICE_AVG},
+                                                        {"paeth", SPNG_FILTER_CHOICE_PAETH}};
+        for (const auto &[name, filter] : filters) {
+            QTest::addRow("%s rgb", name) << filter << false;
+            QTest::addRow("%s rgba", name) << filter << true;
+        }
+    }
+    void unfiltersEveryRowType()
+    {
+        QFETCH(int, filter);
+        QFETCH(bool, alpha);
+        QImage image(64, 48, QImage::Format_ARGB32);
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                image.setPixel(x, y,
+                               qRgba((x * 37 + y * 11) & 255, (x * x + y * 7) & 255,
+                                     (x ^ y) * 5 & 255, alpha ? (x * 3 + y * 5) & 255 : 255));
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("f.png"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(
+            pngWithFilter(alpha ? image : image.convertToFormat(QImage::Format_RGB32), filter));
+        file.close();
+        const auto decoded = decodeImage(QUrl::fromLocalFile(path), 64);
+        QVERIFY(decoded && decoded->bitmap);
+        const QImage &b = *decoded->bitmap;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) {
+                const QRgb p = image.pixel(x, y);
+                const auto pre = [a = qAlpha(p)](int c) { return (c * a + 127) / 255; };
+                QCOMPARE(b.pixel(x, y),
+                         qRgba(pre(qRed(p)), pre(qGreen(p)), pre(qBlue(p)), qAlpha(p)));
+            }
+    }
+    // A reduced HEIC preview is scaled before it is turned into RGB: its colours must be
+    // those of libheif's own conversion of the whole image (same matrix, range, order).
+    void reducedHeicKeepsItsColours()
+    {
+        const QColor patches[] = {Qt::red,
+                                  Qt::green,
+                                  Qt::blue,
+                                  Qt::cyan,
+                                  Qt::magenta,
+                                  Qt::yellow,
+                                  QColor(40, 40, 40),
+                                  QColor(230, 230, 230),
+                                  QColor(200, 120, 60),
+                                  QColor(60, 90, 200),
+                                  QColor(128, 128, 128),
+                                  QColor(20, 160, 90)};
+        QImage image(256, 192, QImage::Format_RGB32);
+        for (int i = 0; i < 12; ++i)
+            for (int y = 0; y < 64; ++y)
+                for (int x = 0; x < 64; ++x)
+                    image.setPixelColor(i % 4 * 64 + x, i / 4 * 64 + y, patches[i]);
+        QVERIFY(writeHeif(path(QStringLiteral("patches.heic")), image, 8));
+        const auto reduced = decodeImage(url(QStringLiteral("patches.heic")), 128);
+        const auto whole = decodeImage(url(QStringLiteral("patches.heic")));
+        QVERIFY(reduced && whole);
+        QCOMPARE(reduced->bitmap->size(), QSize(128, 96));
+        for (int i = 0; i < 12; ++i) {
+            const QColor a = reduced->bitmap->pixelColor(i % 4 * 32 + 16, i / 4 * 32 + 16);
+            const QColor b = whole->bitmap->pixelColor(i % 4 * 64 + 32, i / 4 * 64 + 32);
+            const int d = std::max({std::abs(a.red() - b.red()), std::abs(a.green() - b.green()),
+                                    std::abs(a.blue() - b.blue())});
+            QVERIFY2(
+                d <= 3,
+                qPrintable(QStringLiteral("patch %1: %2 vs %3").arg(i).arg(a.name(), b.name())));
+        }
+    }
+
+    void animatedAndStillPaths_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("frames"); // 0: still
+        QTest::addColumn<int>("delay");  // of the last frame
+        QTest::addColumn<int>("loops");
+        QTest::newRow("gif, three frames") << u"anim.gif"_s << 3 << 300 << 2;
+        QTest::newRow("gif, one frame") << u"still.gif"_s << 0 << 0 << 0;
+        QTest::newRow("webp, two frames") << u"anim.webp"_s << 2 << 250 << -1;
+        QTest::newRow("png, animated") << u"anim.png"_s << 3 << 120 << -1;
+        QTest::newRow("tiff, two pages") << u"pages.tif"_s << 0 << 0 << 0;
+    }
+    void animatedAndStillPaths()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, frames);
+        QFETCH(int, delay);
+        QFETCH(int, loops);
+        QImage blue(40, 30, QImage::Format_RGB32);
+        blue.fill(Qt::blue);
+        const QList<QImage> images{quadrants(40, 30), blue,
+                                   quadrants(40, 30).mirrored(true, false)};
+        if (name == u"anim.gif")
+            QVERIFY(writeGif(path(name), images, {5, 20, 30}, 2));
+        else if (name == u"still.gif")
+            QVERIFY(writeGif(path(name), {images[0]}, {10}));
+        else if (name == u"anim.webp")
+            QVERIFY(writeAnimatedWebp(path(name), {images[0], blue}, {100, 250}));
+        else if (name == u"anim.png")
+            QVERIFY(writeFile(path(name), buildApng(images, {40, 80, 120})));
+        else
+            QVERIFY(writeTiff(path(name), {images[0], blue}));
+        const auto d = decodeImage(url(name), 16); // ignored by the animated path
+        QVERIFY(d);
+        if (frames == 0) { // page 1 of the TIFF, not the blue page 2
+            QVERIFY(d->bitmap && d->preview != d->image);
+            QCOMPARE(d->image->frames.size(), size_t(1));
+            QCOMPARE(cornerColours(*d->bitmap), u"RGWB"_s);
+            return;
+        }
+        QVERIFY(!d->bitmap);
+        QCOMPARE(d->preview, d->image);
+        QCOMPARE(d->resolution, 1.0);
+        QCOMPARE(d->image->frames.size(), size_t(frames));
+        QCOMPARE(d->image->pointSize, QSizeF(40, 30));
+        QCOMPARE(cornerColours(d->image->frames.front().image), u"RGWB"_s);
+        QCOMPARE(d->image->frames.back().delayMs, delay);
+        QCOMPARE(d->image->loopCount, loops);
+    }
+
+    // Depth and colour model come from the file, not from the decoded pixel format; deep
+    // files decode deep.
+    void depthOfFiles_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("depth");
+        QTest::addColumn<QString>("model");
+        QTest::addColumn<int>("bitmapDepth"); // 0: not checked
+        QTest::newRow("4-bit BMP decodes as 8-bit") << u"icon.bmp"_s << 4 << u"RGB"_s << 0;
+        QTest::newRow("GIF") << u"still.gif"_s << 8 << u"RGB"_s << 0;
+        QTest::newRow("16-bit PNG") << u"deep.png"_s << 16 << u"RGB"_s << 64;
+        QTest::newRow("10-bit HEIC") << u"deep.heic"_s << 10 << u"RGB"_s << 64;
+    }
+    void depthOfFiles()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, depth);
+        QFETCH(QString, model);
+        QFETCH(int, bitmapDepth);
+        if (name == u"icon.bmp") { // 8 x 2 pixels of a 16-colour palette, rows padded to 4 bytes
+            QByteArray palette;
+            for (int i = 0; i < 16; ++i)
+                palette += QByteArray(3, char(i * 16)) + '\0';
+            const QByteArray rows = QByteArray("\x01\x23\x45\x67\x89\xab\xcd\xef", 8);
+            const QByteArray info = le(40, 4) + le(8, 4) + le(2, 4) + le(1, 2) + le(4, 2) +
+                                    le(0, 4) + le(rows.size(), 4) + le(0, 8) + le(16, 4) + le(0, 4);
+            QVERIFY(writeFile(path(name), "BM" + le(14 + 40 + 64 + rows.size(), 4) + le(0, 4) +
+                                              le(14 + 40 + 64, 4) + info + palette + rows));
+        } else if (name == u"still.gif") {
+            QVERIFY(writeGif(path(name), {quadrants(16, 16)}, {10}, -1));
+        } else if (name == u"deep.png") {
+            QVERIFY(writeImage(path(name), quadrants(16, 16, QImage::Format_RGBX64), "PNG"));
+        } else {
+            QVERIFY(writeHeif(path(name), quadrants(64, 48), 10));
+        }
+        const auto d = decodeImage(url(name));
+        QVERIFY(d && d->bitmap);
+        if (bitmapDepth) {
+            QCOMPARE(d->bitmap->depth(), bitmapDepth);
+            QCOMPARE(cornerColours(*d->bitmap), u"RGWB"_s);
+        }
+        const auto props = readImageProperties(url(name));
+        QVERIFY(props);
+        QCOMPARE(props->depth, std::optional(depth));
+        QCOMPARE(props->colorModel, std::optional(model));
+    }
+
+    void embeddedThumbnailOnlyWhenLargeEnough()
+    {
+        const QString name = u"withthumb.jpg"_s;
+        QVERIFY(writeImage(path(name), quadrants(800, 600), "JPEG", 90));
+        QImage magenta(160, 120, QImage::Format_RGB32);
+        magenta.fill(Qt::magenta);
+        QVERIFY(setExifThumbnail(path(name), magenta));
+        const auto fromEmbedded = makeThumbnail(url(name), 100);
+        QVERIFY(fromEmbedded && std::max(fromEmbedded->width(), fromEmbedded->height()) <= 100);
+        QVERIFY(fromEmbedded->pixelColor(50, 30).green() < 60);
+        const auto decoded = makeThumbnail(url(name), 400);
+        QVERIFY(decoded);
+        QCOMPARE(decoded->size(), QSize(400, 300));
+        QCOMPARE(cornerColours(*decoded), u"RGWB"_s);
+        // The viewer's own decode never takes the embedded one.
+        QCOMPARE(cornerColours(*decodeImage(url(name), 100)->bitmap), u"RGWB"_s);
+    }
+
+    // Cancelled with most of the work done, a decode gives nothing, never the part decoded
+    // so far: animations before their last frame, a Photoshop file past half of its rows.
+    void cancelledMidwayGivesNothing()
+    {
+        const QImage q = quadrants(32, 32);
+        const QList<QImage> frames{q, q.mirrored(true, false), q.mirrored(false, true),
+                                   q.mirrored(true, true)};
+        QVERIFY(writeFile(path(u"cancel.png"_s), buildApng(frames, {100, 100, 100, 100})));
+        QVERIFY(writeGif(path(u"cancel.gif"_s), frames, {10, 10, 10, 10}));
+        for (const QString &name : {u"cancel.png"_s, u"cancel.gif"_s}) {
+            const auto source = qtdecoder::probe(path(name), {});
+            QVERIFY(source);
+            const auto whole = qtdecoder::decodeAnimated(*source, [] { return false; });
+            QVERIFY(whole && whole->frames.size() == 4);
+            int checks = 0;
+            QVERIFY(!qtdecoder::decodeAnimated(*source, [&] { return ++checks == 4; }));
+        }
+        QByteArray psd = Psd{1024, 1024, 8, 1, {QByteArray(1024 * 1024, 'x')}}.bytes();
+        QBuffer buffer(&psd);
+        QVERIFY(buffer.open(QIODevice::ReadOnly) && readPsdComposite(buffer) && buffer.seek(0));
+        QVERIFY(!readPsdComposite(buffer, {}, [&] { return buffer.pos() > psd.size() / 2; }));
+    }
+
+    // TIFF sample formats Qt's plugin refuses are read through libtiff, keeping their depth.
+    void wideTiffSamples_data()
+    {
+        QTest::addColumn<int>("sampleFormat");
+        QTest::addColumn<int>("bits");
+        QTest::addColumn<QByteArray>("layout");
+        const int f = SAMPLEFORMAT_IEEEFP;
+        QTest::newRow("64-bit float RGB") << f << 64 << QByteArray();
+        QTest::newRow("64-bit float grey, MinIsWhite") << f << 64 << QByteArray("white");
+        QTest::newRow("32-bit unsigned RGB and alpha")
+            << int(SAMPLEFORMAT_UINT) << 32 << QByteArray("alpha");
+        QTest::newRow("32-bit signed grey") << int(SAMPLEFORMAT_INT) << 32 << QByteArray("grey");
+        QTest::newRow("64-bit float RGB, planes of tiles") << f << 64 << QByteArray("tiled");
+    }
+    void wideTiffSamples()
+    {
+        QFETCH(int, sampleFormat);
+        QFETCH(int, bits);
+        QFETCH(QByteArray, layout);
+        const bool grey = layout == "grey" || layout == "white";
+        const QString name = u"wide%1.tiff"_s.arg(QString::fromLatin1(QTest::currentDataTag()));
+        QVERIFY(writeTiff(path(name), {quadrants(40, 30)}, sampleFormat, bits, layout));
+        const auto decoded = decodeImage(url(name));
+        QVERIFY(decoded);
+        QCOMPARE(decoded->bitmap->size(), QSize(40, 30));
+        QCOMPARE(decoded->bitmap->depth(), 128); // float pixels, nothing cut
+        const QColor stored = decoded->bitmap->pixelColor(2, 2);
+        QVERIFY(std::abs(stored.alphaF() - (layout == "alpha" ? 0.5 : 1.0)) < 0.01);
+        const QImage shown = decoded->preview->frames.front().image;
+        const QRgb topLeft = shown.pixel(2, 2);
+        if (grey) {
+            QVERIFY(std::abs(qRed(topLeft) - qGray(qRgb(255, 0, 0))) <= 2);
+            QCOMPARE(qRed(topLeft), qBlue(topLeft));
+        } else {
+            QCOMPARE(stored.toRgb().rgb() & 0xffffff, 0xff0000u);
+            if (layout != "alpha") // drawn over the background otherwise
+                QCOMPARE(cornerColours(shown), u"RGWB"_s);
+        }
+        QCOMPARE(decodeImage(url(name), 20)->bitmap->width(), 20); // bounded decodes too
+    }
+
+    // A camera raw file whose sensor data is gone is a failure, not a black picture. Its
+    // dimensions are the sensor as stored; the picture is its active area.
+    void rawFiles_data()
+    {
+        QTest::addColumn<DngSensor>("sensor");
+        QTest::newRow("sensor data present") << DngSensor::present;
+        QTest::newRow("sensor data past the end") << DngSensor::missing;
+        QTest::newRow("sensor data cut to a few bytes") << DngSensor::cut;
+    }
+    void rawFiles()
+    {
+        QFETCH(DngSensor, sensor);
+        const QString name = u"raw%1.dng"_s.arg(int(sensor));
+        QVERIFY(writeDng(path(name), quadrants(96, 64), sensor, 4));
+        const bool decodes = sensor == DngSensor::present;
+        QCOMPARE(decodeImage(url(name), 16).has_value(), decodes);
+        const auto decoded = decodeImage(url(name));
+        QCOMPARE(decoded.has_value(), decodes);
+        if (decoded)
+            QCOMPARE(decoded->image->pointSize, QSizeF(88, 56));
+        const auto props = readImageProperties(url(name)); // its metadata stays readable
+        QVERIFY(props);
+        QCOMPARE(props->pixelWidth, std::optional(96));
+        QCOMPARE(props->pixelHeight, std::optional(64));
+        QCOMPARE(props->tiff->model, std::optional(u"Test Sensor"_s));
+    }
+
+    // Exif values as cameras store them: degrees, minutes and seconds as rationals, each
+    // capture setting in its own tag, text only where the tag holds text.
+    void exifValues()
+    {
+        const QString jpeg = path(u"tags.jpg"_s);
+        QVERIFY(writeImage(jpeg, quadrants(16, 16), "JPEG"));
+        QVERIFY(setExifTags(jpeg,
+                            {{"Exif.GPSInfo.GPSLatitude", "33/1 52/1 775680/100000"},
+                             {"Exif.GPSInfo.GPSLatitudeRef", "S"},
+                             {"Exif.Photo.FNumber", "18/10"},
+                             {"Exif.Photo.FocalLength", "50/1"},
+                             {"Exif.Image.Orientation", "9"}},
+                            {{"Exif.Image.Model", 42}}));
+        const auto p = readExifProperties(jpeg);
+        QVERIFY(p && p->gps && p->exif && p->tiff);
+        QVERIFY(std::abs(p->gps->latitude.value_or(0) - (33 + 52 / 60.0 + 7.7568 / 3600)) < 1e-9);
+        QCOMPARE(p->gps->latitudeRef, std::optional(u"S"_s));
+        QCOMPARE(p->exif->fNumber, std::optional(1.8));
+        QCOMPARE(p->exif->focalLength, std::optional(50.0));
+        QCOMPARE(p->orientation, std::nullopt); // out of range
+        QCOMPARE(p->tiff->model, std::nullopt); // a number, not text
+    }
+
+    // A HEIC whose media data runs past the end of the file, as in a cut-off copy, and whose
+    // primary item libheif cannot find: Exiv2 refuses the whole file too, but its Exif item
+    // is intact.
+    void exifOfAFileNoDecoderOpens()
+    {
+        const QString name = u"cut.heic"_s;
+        const QByteArray exif = exifBlock(path(u"scratch.jpg"_s),
+                                          {{"Exif.Image.Make", "Orva"},
+                                           {"Exif.Image.Model", "Cut Short"},
+                                           {"Exif.Photo.DateTimeOriginal", "2024:06:03 16:05:09"},
+                                           {"Exif.Photo.ISOSpeedRatings", "400"}});
+        QVERIFY(!exif.isEmpty());
+        QVERIFY(writeHeif(path(name), quadrants(32, 32), 8, false, 0, 0, exif));
+        QVERIFY(decodeImage(url(name)));
+        QByteArray bytes = readFile(path(name));
+        const qsizetype mdat = bytes.indexOf("mdat"), pitm = bytes.indexOf("pitm");
+        QVERIFY(mdat >= 4 && pitm > 0);
+        qToBigEndian(qFromBigEndian<quint32>(bytes.constData() + mdat - 4) + 100000,
+                     bytes.data() + mdat - 4);
+        bytes[pitm + 3] = 'X';
+        QVERIFY(writeFile(path(name), bytes));
+        QVERIFY(!decodeImage(url(name)));
+        const auto props = readImageProperties(url(name));
+        QVERIFY(props);
+        QVERIFY(!props->pixelWidth && !props->depth && !props->colorModel);
+        QCOMPARE(props->tiff->make, std::optional(u"Orva"_s));
+        QCOMPARE(props->tiff->model, std::optional(u"Cut Short"_s));
+        QCOMPARE(props->exif->dateTimeOriginal, std::optional(u"2024:06:03 16:05:09"_s));
+        QCOMPARE(props->exif->isoSpeedRatings, std::optional(QList<int>{400}));
+        // Cut before the Exif item, or no image structure at all: nothing but the file size.
+        QVERIFY(writeFile(path(u"shorter.heic"_s), bytes.left(mdat + 4)));
+        const auto shorter = readImageProperties(url(u"shorter.heic"_s));
+        QVERIFY(!shorter || !shorter->tiff);
+        QVERIFY(writeFile(path(u"text.heic"_s), "not an image at all"));
+        QVERIFY(!readImageProperties(url(u"text.heic"_s)));
+    }
+
+    // A 16-bit PNG in linear light: its shadows reach the overlay preview as a smooth ramp,
+    // not as the dozen steps an 8-bit reduction before the conversion leaves.
+    void linearSixteenBitPngKeepsSmoothShadows()
+    {
+        const QColorSpace linear(QColorSpace::Primaries::SRgb,
+                                 QColorSpace::TransferFunction::Linear);
+        QImage ramp(1024, 16, QImage::Format_RGBX64);
+        for (int x = 0; x < ramp.width(); ++x) {
+            const auto v = quint16(0.05 * 65535 * x / 1023);
+            for (int y = 0; y < ramp.height(); ++y)
+                ramp.setPixelColor(x, y, QColor::fromRgba64(v, v, v));
+        }
+        ramp.setColorSpace(linear);
+        QVERIFY(writeImage(path(u"linear16.png"_s), ramp, "PNG"));
+        const auto decoded = decodeImage(url(u"linear16.png"_s), 2560);
+        QVERIFY(decoded && decoded->bitmap);
+        QCOMPARE(decoded->bitmap->depth(), 64);
+        QCOMPARE(decoded->bitmap->colorSpace(), linear);
+        const QImage &preview = decoded->preview->frames.front().image;
+        QCOMPARE(preview.width(), 256);
+        QSet<int> levels;
+        for (int x = 0; x < preview.width(); ++x)
+            levels.insert(qGreen(preview.pixel(x, 1)));
+        QVERIFY2(levels.size() >= 50, QByteArray::number(levels.size()));
+    }
+
+    // HDR HEIC: the signal is brought to linear light with reference white at 1.0 and
+    // highlights above it, so a PQ or HLG photo is neither washed out nor clipped.
+    void hdrTransfersAreToneMapped_data()
+    {
+        QTest::addColumn<int>("transfer");
+        QTest::addColumn<QList<double>>("signal");
+        // Signal values for about 5, 203 (reference white), 1000 and 4000 cd/m2.
+        QTest::newRow("PQ") << 16 << QList<double>{0.25, 0.58, 0.75, 0.90};
+        QTest::newRow("HLG") << 18 << QList<double>{0.17, 0.75, 0.90, 1.0};
+    }
+    void hdrTransfersAreToneMapped()
+    {
+        QFETCH(int, transfer);
+        QFETCH(QList<double>, signal);
+        QImage patches(int(signal.size()) * 64, 64, QImage::Format_RGBX64);
+        for (int x = 0; x < patches.width(); ++x)
+            for (int y = 0; y < patches.height(); ++y)
+                patches.setPixelColor(
+                    x, y, QColor::fromRgbF(signal[x / 64], signal[x / 64], signal[x / 64]));
+        const QString name = u"hdr%1.heic"_s.arg(transfer);
+        QVERIFY(writeHeif(path(name), patches, 10, false, 0, transfer));
+        const auto decoded = decodeImage(url(name));
+        QVERIFY(decoded && decoded->bitmap);
+        const QImage f = decoded->bitmap->convertToFormat(QImage::Format_RGBX32FPx4);
+        const auto *px = reinterpret_cast<const float *>(f.constBits());
+        QVERIFY(*std::max_element(px, px + f.sizeInBytes() / 4) > 3.0f); // highlights kept
+        const float white = px[(32 * f.width() + 96) * 4 + 1];           // reference white at 1.0
+        QVERIFY2(std::abs(white - 1.0f) < 0.1f, qPrintable(QString::number(white)));
+        const QList<int> g = shownPatches(*decoded->bitmap, int(signal.size()));
+        QVERIFY2(g[0] < 90, qPrintable(QString::number(g[0])));                 // shadows dark
+        QVERIFY2(g[1] >= 215 && g[1] < 250, qPrintable(QString::number(g[1]))); // white is white
+        QVERIFY2(g[2] > g[1] && g[3] > g[2], qPrintable(QString::number(g[2])));
+        // The overlay preview agrees with the drawing.
+        const QImage &preview = decoded->preview->frames.front().image;
+        QVERIFY(std::abs(qGreen(preview.pixel(preview.width() * 3 / 8, preview.height() / 2)) -
+                         g[1]) <= 3);
+    }
+
+    // An animation tagged with a profile looks like the same picture saved as a still.
+    void animatedFramesAreColourConverted()
+    {
+        QList<QImage> frames;
+        for (const QColor c : {QColor(200, 40, 40), QColor(40, 180, 60)}) {
+            frames << QImage(32, 32, QImage::Format_RGB32);
+            frames.back().fill(c);
+            frames.back().setColorSpace(QColorSpace(QColorSpace::DisplayP3));
+        }
+        QVERIFY(writeAnimatedWebp(path(u"p3.webp"_s), frames, {100, 100}));
+        QVERIFY(writeFile(path(u"p3.png"_s), buildApng(frames, {100, 100})));
+        QVERIFY(writeImage(path(u"p3still.png"_s), frames[0], "PNG"));
+        const QRgb expected =
+            toDisplayPixels(*decodeImage(url(u"p3still.png"_s))->bitmap).pixel(0, 0);
+        QVERIFY(qRed(expected) > 210); // P3 red is beyond sRGB red: the conversion shows
+        for (const QString &name : {u"p3.webp"_s, u"p3.png"_s}) {
+            const auto animated = decodeImage(url(name));
+            QVERIFY(animated && animated->image->frames.size() == 2);
+            const QRgb got = animated->image->frames.front().image.pixel(16, 16);
+            QVERIFY2(std::abs(qRed(got) - qRed(expected)) <= 2 &&
+                         std::abs(qGreen(got) - qGreen(expected)) <= 2 &&
+                         std::abs(qBlue(got) - qBlue(expected)) <= 2,
+                     qPrintable(u"%1: %2 vs %3"_s.arg(name).arg(got, 0, 16).arg(expected, 0, 16)));
+        }
+    }
+
+    void formatsAndDecoderChoice()
+    {
+        for (const auto &[file, supported] : {std::pair(u"/nowhere/photo.JPG"_s, true),
+                                              {u"/nowhere/IMG_1.HEIC"_s, true},
+                                              {u"/nowhere/a.nef"_s, true},
+                                              {u"/nowhere/notes.txt"_s, false},
+                                              {u"/nowhere/jpg"_s, false},
+                                              {u"/nowhere/album.png/"_s, false}})
+            QVERIFY2(isSupportedImageFile(QUrl::fromLocalFile(file)) == supported,
+                     qPrintable(file));
+        QVERIFY(!isSupportedImageFile(QUrl(u"https://example.org/a.jpg"_s)));
+        QVERIFY(QDir(dir.path()).mkdir(u"album.png"_s));
+        QVERIFY(!isSupportedImageFile(url(u"album.png"_s)));
+        // Raw files look like TIFF inside; HEIF content wins over a misleading name.
+        const QImage img = quadrants(16, 16);
+        QVERIFY(img.save(path(u"looks.dng"_s), "TIFF"));
+        QVERIFY(img.save(path(u"really-png.jpg"_s), "PNG"));
+        QVERIFY(img.save(path(u"really-jpeg.heic"_s), "JPEG"));
+        QVERIFY(writeHeif(path(u"named.jpg"_s), img, 8));
+        QCOMPARE(decoderKindFor(path(u"looks.dng"_s)), DecoderKind::raw);
+        QCOMPARE(decoderKindFor(path(u"really-png.jpg"_s)), DecoderKind::qt);
+        QCOMPARE(decoderKindFor(path(u"really-jpeg.heic"_s)), DecoderKind::qt);
+        QCOMPARE(decoderKindFor(path(u"named.jpg"_s)), DecoderKind::heif);
+    }
+
+    void truncations_data()
+    {
+        QTest::addColumn<int>("sample");
+        for (size_t i = 0; i < samples.size(); ++i)
+            QTest::newRow(qPrintable(samples[i].name)) << int(i);
+    }
+    void truncations()
+    {
+        QFETCH(int, sample);
+        const Sample &s = samples[size_t(sample)];
+        if (s.reader)
+            QVERIFY(s.reader(s.bytes));
+        const qsizetype step = std::max<qsizetype>(1, s.bytes.size() / 40);
+        for (qsizetype n = 0; n < s.bytes.size(); ++n) {
+            if (n < s.needed)
+                QVERIFY2(!s.reader(s.bytes.left(n)), qPrintable(QString::number(n)));
+            check(s, s.bytes.left(n), n % step == 0);
+        }
+    }
+
+    void corruptions_data() { truncations_data(); }
+    void corruptions()
+    {
+        QFETCH(int, sample);
+        const Sample &s = samples[size_t(sample)];
+        for (qsizetype i = 0; s.reader && i < s.bytes.size(); ++i) {
+            QByteArray bytes = s.bytes; // one pass of single-byte damage; the fuzzer goes deeper
+            bytes[i] = char(bytes[i] ^ 0x5a);
+            check(s, bytes, false);
+        }
+        quint32 seed = 12345;
+        for (int round = 0; round < 30; ++round) {
+            QByteArray bytes = s.bytes;
+            // Headers matter most: half the damage lands in the first 64 bytes.
+            for (int k = 0; k < 3; ++k) {
+                seed = seed * 1664525u + 1013904223u;
+                const qsizetype at = (round % 2 ? seed % std::min<qsizetype>(64, bytes.size())
+                                                : seed % bytes.size());
+                bytes[at] = char(bytes[at] ^ char(1 + (seed >> 24) % 255));
+            }
+            check(s, bytes, true);
+        }
+    }
+
+    // Headers claiming gigapixels must be refused before anything that size is allocated
+    // (under AddressSanitizer such an allocation aborts the test).
+    void hostileDimensions_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("bytes");
+        // Refused before decoding when the header can be read; Qt's readers refuse some
+        // headers outright, which reads as damaged.
+        QTest::addColumn<DecodeFailure>("reason");
+        const QByteArray bmp = "BM" + le(58, 4) + le(0, 4) + le(54, 4) + le(40, 4) +
+                               le(1073741826, 4) + le(1, 4) + le(1, 2) + le(32, 2) +
+                               QByteArray(28, '\0');
+        QTest::newRow("bmp 1073741826x1") << u"huge.bmp"_s << bmp << DecodeFailure::damaged;
+        const QByteArray gif("GIF89a\xff\xff\xff\xff\0\0\0,\0\0\0\0\xff\xff\xff\xff\0\2\2D\1\0;",
+                             30);
+        QTest::newRow("gif 65535x65535") << u"huge.gif"_s << gif << DecodeFailure::tooLarge;
+        PngChunks chunks{{"IHDR", pngIhdr({200000, 200000}, 6)}};
+        QTest::newRow("png 200000x200000, cut after its header")
+            << u"huge.png"_s << pngFile(chunks) << DecodeFailure::damaged;
+        chunks.push_back({"IDAT", QByteArray("\x78\x9c\x03\x00\x00\x00\x00\x01", 8)});
+        chunks.push_back({"IEND", {}});
+        QTest::newRow("png 200000x200000")
+            << u"whole-huge.png"_s << pngFile(chunks) << DecodeFailure::tooLarge;
+    }
+    void hostileDimensions()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, bytes);
+        QFETCH(DecodeFailure, reason);
+        QVERIFY(writeFile(path(name), bytes));
+        DecodeFailure why = DecodeFailure::unreadable;
+        QVERIFY(!decodeImage(url(name), std::nullopt, &why));
+        QCOMPARE(why, reason);
+        QVERIFY(!decodeImage(url(name), 2560));
+        QVERIFY(!makeThumbnail(url(name), 256));
+    }
+
+    // An interrupted download shows the rows that arrived; the rest is left transparent
+    // for the background. A file cut inside its header still fails, as damaged.
+    void interruptedDownloads_data()
+    {
+        QTest::addColumn<QString>("ext");
+        QTest::addColumn<QByteArray>("options"); // how the file is written
+        QTest::newRow("png") << "png" << QByteArray();
+        QTest::newRow("interlaced png") << "png" << QByteArray("interlaced");
+        QTest::newRow("jpeg") << "jpg" << QByteArray();
+        QTest::newRow("progressive jpeg") << "jpg" << QByteArray("progressive");
+    }
+    void interruptedDownloads()
+    {
+        QFETCH(QString, ext);
+        QFETCH(QByteArray, options);
+        QImage noise(64, 256, QImage::Format_RGB32); // data spread evenly over the rows
+        quint32 seed = 7;
+        for (int y = 0; y < noise.height(); ++y)
+            for (int x = 0; x < noise.width(); ++x) {
+                seed = seed * 1664525u + 1013904223u;
+                noise.setPixel(x, y, seed >> 8);
+            }
+        const QString whole = path(u"whole."_s + ext), cut = u"interrupted."_s + ext;
+        QImageWriter writer(whole);
+        writer.setProgressiveScanWrite(options == "progressive");
+        writer.setQuality(95);
+        QVERIFY(options == "interlaced"
+                    ? writeFile(whole, interlacedPng(noise.convertToFormat(QImage::Format_RGB888)))
+                    : writer.write(noise));
+        const QByteArray bytes = readFile(whole);
+        QVERIFY(writeFile(path(cut), bytes.left(bytes.size() * 6 / 10)));
+        const auto d = decodeImage(url(cut));
+        QVERIFY(d && d->bitmap);
+        checkSound(d);
+        QCOMPARE(d->bitmap->size(), noise.size());
+        const QImage shown = d->bitmap->convertToFormat(QImage::Format_ARGB32);
+        QCOMPARE(qAlpha(shown.pixel(10, 5)), 255);
+        if (ext == u"png") // lossless: the arrived pixels exactly, up to the last complete
+            QCOMPARE(shown.pixel(1, 0), noise.pixel(1, 0)); // interlace pass
+        if (options.isEmpty()) { // read top to bottom: the lower part never arrived
+            QCOMPARE(qAlpha(shown.pixel(10, 250)), 0);
+            int opaqueRows = 0;
+            while (opaqueRows < shown.height() && qAlpha(shown.pixel(0, opaqueRows)) == 255)
+                ++opaqueRows;
+            QVERIFY2(opaqueRows > 256 * 4 / 10 && opaqueRows < 256 * 8 / 10,
+                     QByteArray::number(opaqueRows));
+        } else { // the early passes or scans cover the whole picture, coarser
+            QCOMPARE(qAlpha(shown.pixel(10, 250)), 255);
+        }
+        // Bounded decodes and thumbnails take the same path.
+        const auto small = decodeImage(url(cut), 64);
+        QVERIFY(small && std::max(small->bitmap->width(), small->bitmap->height()) <= 256);
+        QVERIFY(makeThumbnail(url(cut), 32));
+        // Cut inside the header: nothing to show.
+        QVERIFY(writeFile(path(cut), bytes.left(ext == u"png" ? 40 : 120)));
+        DecodeFailure why = DecodeFailure::unreadable;
+        QVERIFY(!decodeImage(url(cut), 2560, &why));
+        QCOMPARE(why, DecodeFailure::damaged);
+    }
+
+    // Why a decode failed, carried out of the image layer.
+    void failureReasons()
+    {
+        const QByteArray png = readFile(path(u"valid.png"_s));
+        const auto reason = [&](const QString &name, const QByteArray &bytes) {
+            DecodeFailure why = DecodeFailure::damaged;
+            if (!bytes.isNull() && !writeFile(path(name), bytes))
+                return std::optional(DecodeFailure::damaged);
+            const auto d = decodeImage(url(name), 256, &why);
+            return d ? std::optional<DecodeFailure>() : std::optional(why);
+        };
+        QCOMPARE(reason(u"nowhere.jpg"_s, {}), DecodeFailure::missing);
+        QCOMPARE(reason(u"text.jpg"_s, "not a picture at all\n"), DecodeFailure::unreadable);
+        QCOMPARE(reason(u"nothing.png"_s, ""), DecodeFailure::unreadable);
+        QVERIFY(!makeThumbnail(url(u"nothing.png"_s), 64));
+        QCOMPARE(reason(u"header.png"_s, png.left(20)), DecodeFailure::damaged);
+        // A real image behind the wrong extension still shows.
+        QCOMPARE(reason(u"really-png.heic"_s, png), std::nullopt);
+        QVERIFY(writeFile(path(u"locked.png"_s), png));
+        QVERIFY(QFile::setPermissions(path(u"locked.png"_s), QFileDevice::Permissions()));
+        if (QFile(path(u"locked.png"_s)).open(QIODevice::ReadOnly)) // root reads everything
+            qInfo("permission check skipped: this user reads unreadable files");
+        else
+            QCOMPARE(reason(u"locked.png"_s, {}), DecodeFailure::permissionDenied);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestImageFiles)
+#include "tst_imagefiles.moc"
