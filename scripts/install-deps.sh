@@ -10,7 +10,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-image-formats-plugins libgl-dev
   # image libraries
   libheif-dev libraw-dev libexiv2-dev libtiff-dev zlib1g-dev libjpeg62-turbo-dev libpng-dev
-  libspng-dev libde265-dev libdeflate-dev libyuv-dev
+  libspng-dev libde265-dev libdeflate-dev
   # desktop services; the build renders the icon sizes from its SVG
   libglib2.0-dev libxcb1-dev shared-mime-info desktop-file-utils librsvg2-bin
   # desktop-picture settings schema (tests use it with a key-file backend)

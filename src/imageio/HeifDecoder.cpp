@@ -10,8 +10,6 @@
 #include <QtEndian>
 
 #include <libheif/heif.h>
-#include <libyuv/convert_argb.h>
-#include <libyuv/scale.h>
 
 #include <QFloat16>
 
@@ -221,71 +219,6 @@ std::optional<QImage> toQImage(Image img, int bits, bool alpha, bool premultipli
     return out;
 }
 
-// libyuv's constants for a decoded image's matrix and range; none for what libheif's own
-// conversion is left to (identity, YCgCo, derived matrices).
-const libyuv::YuvConstants *yuvMatrixOf(const heif_image *image)
-{
-    int matrix = heif_matrix_coefficients_ITU_R_BT_601_6; // libheif's default: BT.601, full
-    bool full = true;
-    heif_color_profile_nclx *nclx = nullptr;
-    if (heif_image_get_nclx_color_profile(image, &nclx).code == heif_error_Ok && nclx) {
-        matrix = nclx->matrix_coefficients;
-        full = nclx->full_range_flag != 0;
-        heif_nclx_color_profile_free(nclx);
-    }
-    switch (matrix) {
-    case heif_matrix_coefficients_ITU_R_BT_709_5:
-        return full ? &libyuv::kYuvF709Constants : &libyuv::kYuvH709Constants;
-    case heif_matrix_coefficients_unspecified:
-    case heif_matrix_coefficients_ITU_R_BT_470_6_System_B_G:
-    case heif_matrix_coefficients_ITU_R_BT_601_6:
-        return full ? &libyuv::kYuvJPEGConstants : &libyuv::kYuvI601Constants;
-    case heif_matrix_coefficients_ITU_R_BT_2020_2_non_constant_luminance:
-        return full ? &libyuv::kYuvV2020Constants : &libyuv::kYuv2020Constants;
-    default:
-        return nullptr;
-    }
-}
-
-// A preview of an 8-bit photo: the decoder's own 4:2:0 planes are reduced to the bound and
-// only then turned into RGB, instead of converting every full-size pixel and scaling that
-// (about a sixth of a 12 MP HEIC's decode time). Absent when the image is not plain 8-bit
-// 4:2:0 with a matrix libyuv knows.
-std::optional<QImage> decodeReducedYuv(heif_image_handle *h, int bound)
-{
-    heif_image *raw = nullptr;
-    if (heif_decode_image(h, &raw, heif_colorspace_YCbCr, heif_chroma_420, nullptr).code !=
-            heif_error_Ok ||
-        !raw)
-        return std::nullopt;
-    const Image image(raw);
-    const libyuv::YuvConstants *matrix = yuvMatrixOf(raw);
-    const int w = heif_image_get_width(raw, heif_channel_Y);
-    const int ht = heif_image_get_height(raw, heif_channel_Y);
-    int sy = 0, su = 0, sv = 0;
-    const uint8_t *y = heif_image_get_plane_readonly(raw, heif_channel_Y, &sy);
-    const uint8_t *u = heif_image_get_plane_readonly(raw, heif_channel_Cb, &su);
-    const uint8_t *v = heif_image_get_plane_readonly(raw, heif_channel_Cr, &sv);
-    if (!matrix || !y || !u || !v || w <= 0 || ht <= 0 ||
-        heif_image_get_bits_per_pixel_range(raw, heif_channel_Y) != 8 ||
-        heif_image_get_bits_per_pixel_range(raw, heif_channel_Cb) != 8)
-        return std::nullopt;
-    const double scale = std::min(1.0, double(bound) / std::max(w, ht));
-    const int tw = std::max(1, int(std::lround(w * scale)));
-    const int th = std::max(1, int(std::lround(ht * scale)));
-    const int cw = (tw + 1) / 2, ch = (th + 1) / 2;
-    std::vector<uint8_t> planes(size_t(tw) * th + 2 * size_t(cw) * ch);
-    uint8_t *dy = planes.data(), *du = dy + size_t(tw) * th, *dv = du + size_t(cw) * ch;
-    QImage out(tw, th, QImage::Format_RGB32); // libyuv's ARGB is Qt's byte order
-    if (out.isNull() ||
-        libyuv::I420Scale(y, sy, u, su, v, sv, w, ht, dy, tw, du, cw, dv, cw, tw, th,
-                          libyuv::kFilterBox) != 0 ||
-        libyuv::I420ToARGBMatrix(dy, tw, du, cw, dv, cw, out.bits(), int(out.bytesPerLine()),
-                                 matrix, tw, th) != 0)
-        return std::nullopt;
-    return out;
-}
-
 std::optional<QImage> decodeHandle(heif_image_handle *h, int bound)
 {
     const int w = heif_image_handle_get_width(h);
@@ -302,13 +235,6 @@ std::optional<QImage> decodeHandle(heif_image_handle *h, int bound)
         return std::nullopt;
     if (CancellationToken::current().isCancelled())
         return std::nullopt;
-    const Colour colour = colourOf(h);
-    if (bits == 8 && !alpha && colour.transfer == Transfer::standard && bound > 0 &&
-        std::max(w, ht) > bound)
-        if (auto reduced = decodeReducedYuv(h, bound)) {
-            reduced->setColorSpace(colour.space);
-            return reduced;
-        }
     std::unique_ptr<heif_decoding_options, OptionsDeleter> options(heif_decoding_options_alloc());
     options->convert_hdr_to_8bit = 0;
     const heif_chroma chroma =
@@ -322,6 +248,7 @@ std::optional<QImage> decodeHandle(heif_image_handle *h, int bound)
     auto out = toQImage(Image(raw), bits, alpha, heif_image_handle_is_premultiplied_alpha(h));
     if (!out)
         return std::nullopt;
+    const Colour colour = colourOf(h);
     if (colour.transfer != Transfer::standard) {
         *out = linearizeHdr(*out, colour.transfer);
         if (out->isNull())

@@ -373,43 +373,6 @@ private slots:
                          qRgba(pre(qRed(p)), pre(qGreen(p)), pre(qBlue(p)), qAlpha(p)));
             }
     }
-    // A reduced HEIC preview is scaled before it is turned into RGB: its colours must be
-    // those of libheif's own conversion of the whole image (same matrix, range, order).
-    void reducedHeicKeepsItsColours()
-    {
-        const QColor patches[] = {Qt::red,
-                                  Qt::green,
-                                  Qt::blue,
-                                  Qt::cyan,
-                                  Qt::magenta,
-                                  Qt::yellow,
-                                  QColor(40, 40, 40),
-                                  QColor(230, 230, 230),
-                                  QColor(200, 120, 60),
-                                  QColor(60, 90, 200),
-                                  QColor(128, 128, 128),
-                                  QColor(20, 160, 90)};
-        QImage image(256, 192, QImage::Format_RGB32);
-        for (int i = 0; i < 12; ++i)
-            for (int y = 0; y < 64; ++y)
-                for (int x = 0; x < 64; ++x)
-                    image.setPixelColor(i % 4 * 64 + x, i / 4 * 64 + y, patches[i]);
-        QVERIFY(writeHeif(path(QStringLiteral("patches.heic")), image, 8));
-        const auto reduced = decodeImage(url(QStringLiteral("patches.heic")), 128);
-        const auto whole = decodeImage(url(QStringLiteral("patches.heic")));
-        QVERIFY(reduced && whole);
-        QCOMPARE(reduced->bitmap->size(), QSize(128, 96));
-        for (int i = 0; i < 12; ++i) {
-            const QColor a = reduced->bitmap->pixelColor(i % 4 * 32 + 16, i / 4 * 32 + 16);
-            const QColor b = whole->bitmap->pixelColor(i % 4 * 64 + 32, i / 4 * 64 + 32);
-            const int d = std::max({std::abs(a.red() - b.red()), std::abs(a.green() - b.green()),
-                                    std::abs(a.blue() - b.blue())});
-            QVERIFY2(
-                d <= 3,
-                qPrintable(QStringLiteral("patch %1: %2 vs %3").arg(i).arg(a.name(), b.name())));
-        }
-    }
-
     void animatedAndStillPaths_data()
     {
         QTest::addColumn<QString>("name");
