@@ -1,16 +1,12 @@
-// Viewer windows as a person uses them: layers, keys, drops, menus, alerts, overlays, the
-// thumbnail strip, backgrounds and file dialogs; then the settings window. Default
-// applications go through GIO on desktop entries of the test's own, and the trash is in the
-// test's own data folder: the machine's are never seen.
-#include "core/histogram/Histogram.h"
+// Viewer windows as a person uses them (layers, keys, drops, menus, alerts, overlays, the
+// thumbnail strip, backgrounds, file dialogs) and the settings window. GIO sees only desktop
+// entries of the test's own, and the trash is in the test's own folder.
 #include "core/settings/Settings.h"
 #include "core/view/ThumbnailStrip.h"
-#include "imageio/ImageFormats.h"
 #include "platform/desktop/GioDesktopServices.h"
 #include "support/MemorySettingsStore.h"
 #include "support/RealFileServices.h"
 #include "support/TestFolder.h"
-#include "support/TestServices.h"
 #include "ui/HistogramView.h"
 #include "ui/ImageViewer.h"
 #include "ui/MessageView.h"
@@ -33,7 +29,6 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
-#include <QSignalSpy>
 #include <QWindow>
 #include <QtTest>
 
@@ -118,16 +113,14 @@ QPushButton *button(QWidget *dialog, const QString &text)
 
 QString defaultAppText(SettingsWindow &w, const QString &formatName)
 {
-    QWidget *row = w.fileTypeRow(formatName);
-    const auto *label = row ? row->findChild<QLabel *>(u"defaultApp"_s) : nullptr;
+    const auto *label = w.fileTypeRow(formatName)->findChild<QLabel *>(u"defaultApp"_s);
     return label ? label->text() : QString();
 }
 
-bool showsCheckMark(SettingsWindow &w, const QString &formatName)
+// The row's "Use Orva" button; none while Orva opens the type.
+QPushButton *useOrva(SettingsWindow &w, const QString &formatName)
 {
-    QWidget *row = w.fileTypeRow(formatName);
-    return row && row->findChild<QLabel *>(u"orvaIsDefault"_s) &&
-           !row->findChild<QPushButton *>(u"useOrva"_s);
+    return w.fileTypeRow(formatName)->findChild<QPushButton *>(u"useOrva"_s);
 }
 
 bool near(double a, double b) { return qAbs(a - b) < 0.02; }
@@ -138,42 +131,56 @@ class TestViewerWindow : public QObject {
     Q_OBJECT
 
 private slots:
-    void shownFileWithStatusBarTitleAndFailure()
+    void keysStepAndZoomWithTitleStatusBarAndFailure()
     {
         TestServices t;
-        TestFolder f({u"a.jpg"_s, u"b[*].jpg"_s, u"c.jpg"_s});
-        t.images.failing.insert(u"c.jpg"_s);
+        TestFolder f({u"a.jpg"_s, u"b[*].jpg"_s, u"c.jpg"_s, u"d.jpg"_s});
+        t.images.failing.insert(u"d.jpg"_s);
         Shown w(t.services);
-        openAndList(w.state(), f, u"b[*].jpg"_s, 3);
+        openAndList(w.state(), f, u"b[*].jpg"_s, 4);
         // "[*]" is Qt's placeholder for the modified mark; the title must keep it.
-        QCOMPARE(w.window->windowHandle()->title(), u"b[*].jpg [2/3]"_s);
+        QCOMPARE(w.window->windowHandle()->title(), u"b[*].jpg [2/4]"_s);
         QVERIFY(!w.viewer().emptyState().isVisible() && w.viewer().imageView().isVisible());
-        QTRY_VERIFY(w.state().currentImage());
+        QTRY_VERIFY(w.state().currentImage() && !w.state().zoomAction());
         StatusPill &bar = w.viewer().statusBar();
-        QCOMPARE(bar.content().position, u"2 / 3"_s);
-        QCOMPARE(bar.content().zoom, u"%1%"_s.arg(int(w.state().magnification() * 100)));
-        // Pinned to the top-right corner.
-        QCOMPARE(bar.geometry().right(), w.viewer().width() - 1 - StatusPill::inset);
-        QCOMPARE(bar.geometry().top(), StatusPill::inset);
+        const auto zoom = [&w] {
+            return u"%1%"_s.arg(int(w.state().magnification() * 100 + 1e-9));
+        };
+        QVERIFY(bar.isVisible() && bar.isShown()); // the new file revealed it
+        QCOMPARE(bar.content().position, u"2 / 4"_s);
+        QCOMPARE(bar.content().zoom, zoom());
+        QCOMPARE(bar.geometry().topRight(), // pinned to the top-right corner
+                 QPoint(w.viewer().width() - 1 - StatusPill::inset, StatusPill::inset));
+        // Every zoom change shows the new percentage for a moment.
+        for (const auto &[key, direction] : {std::pair{Qt::Key_Plus, 1}, {Qt::Key_Minus, -1}}) {
+            t.scheduler.advance(2.1);
+            QVERIFY(!bar.isShown());
+            const double before = w.state().magnification();
+            QVERIFY(press(w, key));
+            QTRY_VERIFY(!w.state().zoomAction());
+            QVERIFY((w.state().magnification() - before) * direction > 0);
+            QVERIFY(bar.isShown());
+            QCOMPARE(bar.content().zoom, zoom());
+        }
 
-        // The new file revealed the bar; 2 s later it hides.
-        QVERIFY(bar.isVisible() && bar.isShown());
         t.scheduler.advance(2.1);
-        QVERIFY(!bar.isShown());
-
-        QVERIFY(press(w, Qt::Key_Right));
-        QTRY_VERIFY(w.state().loadFailed());
-        QVERIFY(w.viewer().failureState().isVisible());
+        for (const auto &[key, index] : {std::pair{Qt::Key_PageDown, 2},
+                                         {Qt::Key_PageUp, 1},
+                                         {Qt::Key_Home, 0},
+                                         {Qt::Key_Left, 3},
+                                         {Qt::Key_Space, 0},
+                                         {Qt::Key_Right, 1},
+                                         {Qt::Key_End, 3}}) {
+            QVERIFY(press(w, key));
+            QCOMPARE(w.state().currentIndex(), index);
+        }
+        QTRY_VERIFY(w.viewer().failureState().isVisible());
         QCOMPARE(w.viewer().failureState().title(), u"This image cannot be displayed"_s);
         // Which file and why, and no zoom left over from the previous image.
-        QCOMPARE(w.viewer().failureState().caption(), u"c.jpg \u2014 not an image Orva can read"_s);
+        QCOMPARE(w.viewer().failureState().caption(), u"d.jpg \u2014 not an image Orva can read"_s);
         QCOMPARE(bar.content().zoom, QString());
-        QCOMPARE(bar.content().position, u"3 / 3"_s);
+        QCOMPARE(bar.content().position, u"4 / 4"_s);
         QVERIFY(bar.isShown()); // every file change shows the bar
-        QVERIFY(press(w, Qt::Key_Space));
-        QCOMPARE(w.state().currentIndex(), 0);
-        QVERIFY(press(w, Qt::Key_Left));
-        QCOMPARE(w.state().currentIndex(), 2);
     }
 
     void heldKeyStepsOnlyOncePhotosArrive()
@@ -186,12 +193,11 @@ private slots:
         t.images.release(u"a.jpg"_s);
         QTRY_VERIFY(w.state().isCurrentFileLoaded());
         QTRY_COMPARE(w.state().imageFiles().size(), 3);
-        QVERIFY(press(w, Qt::Key_Right, true));
-        QCOMPARE(w.state().currentIndex(), 1);
-        QVERIFY(press(w, Qt::Key_Right, true)); // b.jpg is still decoding
-        QCOMPARE(w.state().currentIndex(), 1);
-        QVERIFY(press(w, Qt::Key_Right)); // a fresh press always steps
-        QCOMPARE(w.state().currentIndex(), 2);
+        // b.jpg is still decoding when the second repeat comes; a fresh press always steps.
+        for (const auto &[repeat, index] : {std::pair{true, 1}, {true, 1}, {false, 2}}) {
+            QVERIFY(press(w, Qt::Key_Right, repeat));
+            QCOMPARE(w.state().currentIndex(), index);
+        }
         t.images.release(u"c.jpg"_s);
         QTRY_VERIFY(w.state().isCurrentFileLoaded());
         QVERIFY(press(w, Qt::Key_Left, true));
@@ -240,7 +246,6 @@ private slots:
         w.state().setErrorMessage(u"Permission denied"_s);
         QVERIFY(w.viewer().errorAlert() && w.viewer().errorAlert() != alert);
         QTRY_VERIFY(w.viewer().errorAlert()->isVisible());
-        QCOMPARE(w.viewer().errorAlert()->text(), u"Permission denied"_s);
     }
 
     void menusFollowTheState()
@@ -256,8 +261,6 @@ private slots:
         c.slideshow()->trigger();
         QVERIFY(w.state().isSlideshowRunning());
         QCOMPARE(c.slideshow()->text(), u"Stop Slideshow"_s);
-        c.slideshow()->trigger();
-        QVERIFY(!w.state().isSlideshowRunning());
 
         // A display-mode toggle re-issues its zoom even when it is the current mode.
         QTRY_VERIFY(!w.state().zoomAction());
@@ -275,45 +278,6 @@ private slots:
         QVERIFY(c.animationMenu()->isEnabled());
         w.state().setAnimationPaused(true);
         QCOMPARE(c.playPause()->text(), u"Play Animation"_s);
-    }
-
-    void navigationAndZoomKeys_data()
-    {
-        QTest::addColumn<Qt::Key>("key");
-        QTest::addColumn<int>("index"); // after the key, starting at 1 of 0..3
-        QTest::addColumn<int>("zoom");  // the direction of the zoom it makes, if any
-        QTest::newRow("Home") << Qt::Key_Home << 0 << 0;
-        QTest::newRow("End") << Qt::Key_End << 3 << 0;
-        QTest::newRow("Page Down") << Qt::Key_PageDown << 2 << 0;
-        QTest::newRow("Page Up") << Qt::Key_PageUp << 0 << 0;
-        QTest::newRow("plus") << Qt::Key_Plus << 1 << +1;
-        QTest::newRow("minus") << Qt::Key_Minus << 1 << -1;
-    }
-    void navigationAndZoomKeys()
-    {
-        QFETCH(Qt::Key, key);
-        QFETCH(int, index);
-        QFETCH(int, zoom);
-        TestServices t;
-        TestFolder f({u"a.jpg"_s, u"b.jpg"_s, u"c.jpg"_s, u"d.jpg"_s});
-        Shown w(t.services);
-        openAndList(w.state(), f, u"b.jpg"_s, 4);
-        QTRY_VERIFY(w.state().currentImage() && !w.state().zoomAction());
-        w.state().setZoomAction(ZoomAction::zoomIn); // so that zooming out has room
-        QTRY_VERIFY(!w.state().zoomAction());
-        const double before = w.state().magnification();
-        t.scheduler.advance(2.1);
-        QVERIFY(!w.viewer().statusBar().isShown());
-        QVERIFY(press(w, key));
-        QCOMPARE(w.state().currentIndex(), index);
-        if (zoom == 0)
-            return;
-        QTRY_VERIFY(!w.state().zoomAction());
-        QVERIFY((w.state().magnification() - before) * zoom > 0);
-        // Every zoom change shows the new percentage for a moment.
-        QVERIFY(w.viewer().statusBar().isShown());
-        QCOMPARE(w.viewer().statusBar().content().zoom,
-                 u"%1%"_s.arg(int(w.state().magnification() * 100 + 1e-9)));
     }
 
     // The overlay lays itself out again whenever its rows change: stepping with it open,
@@ -384,12 +348,9 @@ private slots:
         Shown w(t.services, {800, 600});
         openAndList(w.state(), f, u"a.jpg"_s, 3);
         HistogramView &panel = w.viewer().histogramView();
-        QVERIFY(!panel.isVisible());
-
         // Tab twice: metadata, then the histogram, in the top-left corner.
         press(w, Qt::Key_Tab);
         press(w, Qt::Key_Tab);
-        QCOMPARE(w.state().overlayMode(), OverlayMode::histogram);
         QVERIFY(panel.isVisible() && w.commands().histogram()->isChecked());
         QCOMPARE(panel.pos(), QPoint(HistogramView::inset, HistogramView::inset));
         QTRY_COMPARE(panel.loader().status(), HistogramLoader::Status::ready);
@@ -405,21 +366,13 @@ private slots:
         // Stepping: the counts follow; a file without counts says so.
         w.state().navigate(+1);
         QTRY_COMPARE(panel.loader().status(), HistogramLoader::Status::ready);
-        QCOMPARE(panel.loader().url(), std::optional(f.url(u"b.jpg"_s)));
         QCOMPARE(panel.loader().data()->blue[255], quint32(64 * 48));
         w.state().navigate(+1);
         QTRY_COMPARE(panel.loader().status(), HistogramLoader::Status::failed);
         QVERIFY(panel.isVisible());
-
-        // Escape closes it; the menu toggle opens and closes it.
         press(w, Qt::Key_Escape);
-        QCOMPARE(w.state().overlayMode(), OverlayMode::none);
         QVERIFY(!panel.isVisible());
         QCOMPARE(panel.loader().status(), HistogramLoader::Status::idle);
-        w.commands().histogram()->trigger();
-        QVERIFY(panel.isVisible());
-        w.commands().histogram()->trigger();
-        QCOMPARE(w.state().overlayMode(), OverlayMode::none);
     }
 
     void navigatorMovesTheView()
@@ -439,14 +392,13 @@ private slots:
         QTRY_VERIFY(nav.isVisible());
         QCOMPARE(nav.mapSize(), QSizeF(150, 100));
         // 12 points from the corner of the visible image area, clear of scroll bars.
-        const QRectF map = nav.mapRect().translated(nav.pos());
         const QWidget *viewport = w.viewer().imageView().viewport();
         const QPoint corner = viewport->mapTo(&w.viewer(), viewport->rect().bottomRight());
-        QCOMPARE(map.bottomRight(), QPointF(corner) + QPointF(1 - 12.0, 1 - 12.0));
+        QCOMPARE(nav.mapRect().translated(nav.pos()).bottomRight(), corner + QPointF(-11, -11));
 
         // A click in the top-left quarter centres that point; the press counts as a drag.
-        const QPointF quarter = nav.mapRect().topLeft() + QPointF(37.5, 25);
-        QTest::mousePress(&nav, Qt::LeftButton, {}, quarter.toPoint());
+        QTest::mousePress(&nav, Qt::LeftButton, {},
+                          (nav.mapRect().topLeft() + QPointF(37.5, 25)).toPoint());
         QVERIFY(s.isNavigatorDragging());
         QTRY_VERIFY(near(s.visibleRect().center().x(), 0.25) &&
                     near(s.visibleRect().center().y(), 0.75));
@@ -466,7 +418,7 @@ private slots:
         QVERIFY(!nav.isVisible());
     }
 
-    void thumbnailStripToggleOutlineAndClick()
+    void thumbnailStripShowsOutlinesAndSteps()
     {
         TestServices t;
         TestFolder f({u"a.jpg"_s, u"b.jpg"_s});
@@ -475,22 +427,17 @@ private slots:
         Shown w(t.services, {600, 400});
         openAndList(w.state(), f, u"a.jpg"_s, 2);
         QVERIFY(!w.strip().isVisible());
-
         // Shown along the bottom, 60 points high, and remembered.
-        QAction *toggle = w.commands().thumbnails();
-        toggle->trigger();
-        QVERIFY(w.strip().isVisible() && toggle->isChecked());
-        QVERIFY(Settings(t.settings).showThumbnailBar());
+        w.commands().thumbnails()->trigger();
+        QVERIFY(w.strip().isVisible() && Settings(t.settings).showThumbnailBar());
         const QRect content = w.viewer().rect();
         QCOMPARE(w.strip().geometry(), QRect(0, content.height() - 60, content.width(), 60));
 
-        // Both thumbnails arrive; the current one is outlined in white (the middle of its top
-        // edge), the other not.
+        // The current cell is outlined in white (the middle of its top edge), the other not.
         const auto cell = [&w](int i, bool top) {
             const QRectF r = w.strip().cellRect(i);
             return w.at(w.strip(), QPointF(r.center().x(), top ? r.top() : r.center().y()));
         };
-        QTRY_COMPARE(cell(0, false), QColor(Qt::red));
         QTRY_COMPARE(cell(1, false), QColor(Qt::blue));
         QCOMPARE(cell(0, true), QColor(Qt::white));
         QCOMPARE(cell(1, true), QColor(Qt::blue));
@@ -499,11 +446,6 @@ private slots:
         QCOMPARE(w.state().currentURL(), std::optional(f.url(u"b.jpg"_s)));
         QCOMPARE(cell(1, true), QColor(Qt::white));
         QCOMPARE(cell(0, true), QColor(Qt::red));
-
-        // Hidden again by the toggle, and during a slideshow.
-        toggle->trigger();
-        QVERIFY(!w.strip().isVisible());
-        toggle->trigger();
         w.state().startSlideshow();
         QVERIFY(!w.strip().isVisible());
     }
@@ -533,7 +475,6 @@ private slots:
         const double quarter = (strip.scrollOffset() - from) / (to - from);
         QVERIFY2(quarter > 0 && quarter < 0.25, qPrintable(QString::number(quarter)));
         t.scheduler.advance(0.2);
-        QVERIFY(!strip.isScrolling());
         QCOMPARE(strip.scrollOffset(), to);
         QTRY_VERIFY(strip.pending().contains(f.url(names[10])));
         QVERIFY(!strip.pending().contains(f.url(names[1500])));
@@ -549,10 +490,8 @@ private slots:
         Shown one(t.services, {600, 400}), two(t.services, {600, 400});
         openAndList(one.state(), f, u"a.jpg"_s, 2);
         const auto corner = [](Shown &w) { return w.at(w.viewer(), {2, 200}); };
-
         // Chosen from one window's menu, shown by both.
         const QList<QAction *> styles = one.commands().backgroundMenu()->actions();
-        QCOMPARE(styles.size(), 6);
         styles[3]->trigger();
         QCOMPARE(corner(one), QColor(Qt::white));
         QCOMPARE(corner(two), QColor(Qt::white));
@@ -562,14 +501,14 @@ private slots:
         QCOMPARE(two.at(two.viewer(), {5, 5}).rgb(), QColor::fromRgbF(0.82, 0.82, 0.82).rgb());
         QCOMPARE(two.at(two.viewer(), {15, 5}).rgb(), QColor::fromRgbF(0.96, 0.96, 0.96).rgb());
 
-        // Blurred: the empty window stays black; the one showing a.jpg fades to dark red.
+        // Blurred: the empty window stays black; the one showing a.jpg fades to dark red, and
+        // back to black for a file whose thumbnail fails.
         styles[5]->trigger();
         QCOMPARE(corner(two), QColor(Qt::black));
         QTRY_VERIFY(one.viewer().blurredBackground().isFading()); // made, fading in
         t.scheduler.advance(0.31);
         const QColor red = corner(one);
         QVERIFY2(red.red() > 120 && red.red() < 160 && red.green() == 0, qPrintable(red.name()));
-        // A file whose thumbnail fails fades back to black.
         one.state().goToIndex(1);
         QTRY_VERIFY(!one.viewer().blurredBackground().hasThumbnail());
         t.scheduler.advance(0.31);
@@ -587,7 +526,6 @@ private slots:
         QVERIFY(prompt);
         QTRY_VERIFY(prompt->isVisible());
         auto *field = prompt->findChild<QLineEdit *>();
-        QCOMPARE(field->text(), u"b.jpg"_s);
         QCOMPARE(field->selectedText(), u"b"_s);
         field->setText(u"holiday.jpg"_s);
         emit field->textEdited(field->text());
@@ -630,37 +568,35 @@ private slots:
         const bool gone = confirm && trash;
         QCOMPARE(QFile::exists(f.dir.filePath(u"b<u>.jpg"_s)), !gone);
         QCOMPARE(w.state().currentURL(), std::optional(f.url(gone ? u"c.jpg"_s : u"b<u>.jpg"_s)));
-        if (!trash) {
-            QTRY_VERIFY(w.viewer().errorAlert());
-            QCOMPARE(w.viewer().errorAlert()->text(), u"Operation not permitted"_s);
-        }
+        if (!trash)
+            QTRY_COMPARE(w.viewer().errorAlert()->text(), u"Operation not permitted"_s);
         QDir(home->filePath(u"data/Trash"_s)).removeRecursively();
     }
 
     void settingsControlsWriteTheSharedSettingsAndFollowThem()
     {
         MemorySettingsStore store;
-        GioDesktopServices gio;
-        SettingsWindow w(store, gio);
+        FakeDesktop desktop;
+        SettingsWindow w(store, desktop);
+        Settings settings(store);
         w.multiWindowToggle()->click();
         QCOMPARE(w.multiWindowCaption()->text(), u"Opened images reuse the existing window."_s);
-        QVERIFY(!Settings(store).isMultiWindowMode());
-        w.backgroundPicker()->setCurrentIndex(4);
+        QVERIFY(!settings.isMultiWindowMode());
         emit w.backgroundPicker()->activated(4);
-        QCOMPARE(Settings(store).backgroundStyle(), BackgroundStyle::checkerboard);
+        QCOMPARE(settings.backgroundStyle(), BackgroundStyle::checkerboard);
         emit w.intervalPicker()->activated(3);
-        QCOMPARE(Settings(store).slideshowInterval(), 10.0);
+        QCOMPARE(settings.slideshowInterval(), 10.0);
 
         // Another window (or the Image menu) changes a setting: the controls follow.
-        Settings(store).setBackgroundStyle(BackgroundStyle::white);
-        Settings(store).setMultiWindowMode(true);
-        Settings(store).setSlideshowInterval(2);
+        settings.setBackgroundStyle(BackgroundStyle::white);
+        settings.setMultiWindowMode(true);
+        settings.setSlideshowInterval(2);
         QCOMPARE(w.backgroundPicker()->currentText(), u"White"_s);
         QVERIFY(w.multiWindowToggle()->isChecked());
         QCOMPARE(w.multiWindowCaption()->text(), u"Every opened image gets a separate window."_s);
         QCOMPARE(w.intervalPicker()->currentText(), u"2 s"_s);
         // An interval the picker does not offer selects nothing rather than a wrong one.
-        Settings(store).setSlideshowInterval(7.5);
+        settings.setSlideshowInterval(7.5);
         QCOMPARE(w.intervalPicker()->currentIndex(), -1);
     }
 
@@ -670,40 +606,27 @@ private slots:
         GioDesktopServices gio;
         SettingsWindow w(store, gio);
         QCOMPARE(defaultAppText(w, u"PNG"_s), u"Second Painter"_s);
-        QVERIFY(!showsCheckMark(w, u"PNG"_s));
-        // Nothing on this desktop opens GIF files.
-        QCOMPARE(defaultAppText(w, u"GIF"_s), u"No default app"_s);
-        QVERIFY(w.fileTypeRow(u"GIF"_s)->findChild<QPushButton *>(u"useOrva"_s));
-
-        w.fileTypeRow(u"PNG"_s)->findChild<QPushButton *>(u"useOrva"_s)->click();
+        QCOMPARE(defaultAppText(w, u"GIF"_s), u"No default app"_s); // nothing here opens GIFs
+        useOrva(w, u"PNG"_s)->click();
         QVERIFY(!w.errorMessage());
-        QTRY_VERIFY(showsCheckMark(w, u"PNG"_s));
+        QTRY_VERIFY(!useOrva(w, u"PNG"_s));
+        QVERIFY(w.fileTypeRow(u"PNG"_s)->findChild<QLabel *>(u"orvaIsDefault"_s));
         QCOMPARE(defaultAppText(w, u"PNG"_s), u"Orva"_s);
-        QCOMPARE(gio.defaultApplicationForType(u"image/png"_s)->identifier, u"orva.desktop"_s);
         QFile list(home->filePath(u"config/mimeapps.list"_s));
         QVERIFY(list.open(QIODevice::ReadOnly));
         QVERIFY(list.readAll().contains("image/png=orva.desktop"));
-        // A fresh window asks the desktop again.
-        SettingsWindow again(store, gio);
-        QVERIFY(showsCheckMark(again, u"PNG"_s));
-    }
+        QVERIFY(!useOrva(*std::make_unique<SettingsWindow>(store, gio), u"PNG"_s)); // asks again
 
-    void refusedDefaultAppShowsTheErrorAlert()
-    {
-        MemorySettingsStore store;
-        FakeDesktop refusing; // keeps no default applications
-        SettingsWindow w(store, refusing);
-        QCOMPARE(defaultAppText(w, u"PNG"_s), u"No default app"_s);
-        const auto &formats = ImageFormat::all();
-        w.makeDefault(*std::find_if(formats.begin(), formats.end(),
-                                    [](const ImageFormat &f) { return f.name == u"PNG"_s; }));
-        QCOMPARE(w.revision(), 1);
-        QMessageBox *alert = w.findChild<QMessageBox *>();
-        QVERIFY(alert && w.errorMessage());
+        // A desktop that keeps no default applications refuses: the alert says why.
+        FakeDesktop refusing;
+        SettingsWindow r(store, refusing);
+        useOrva(r, u"PNG"_s)->click();
+        QMessageBox *alert = r.findChild<QMessageBox *>();
+        QVERIFY(alert && r.errorMessage());
         QCOMPARE(alert->windowTitle(), u"Error"_s);
-        QCOMPARE(alert->text(), *w.errorMessage());
+        QCOMPARE(alert->text(), *r.errorMessage());
         alert->button(QMessageBox::Ok)->click();
-        QVERIFY(!w.errorMessage());
+        QVERIFY(!r.errorMessage());
     }
 };
 
