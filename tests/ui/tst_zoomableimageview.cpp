@@ -51,28 +51,6 @@ QImage halves(QSize size)
 
 DecodedImage still(QSize size) { return still(halves(size)); }
 
-// One ramp from 0 to `top` across the width, as deep pixels with `space`.
-QImage ramp(QImage::Format format, double top, const QColorSpace &space)
-{
-    QImage f(800, 8, QImage::Format_RGBX32FPx4);
-    for (int y = 0; y < f.height(); ++y) {
-        auto *px = reinterpret_cast<float *>(f.scanLine(y));
-        for (int x = 0; x < f.width(); ++x)
-            for (int c = 0; c < 4; ++c)
-                px[4 * x + c] = c == 3 ? 1.0f : float(top * x / (f.width() - 1));
-    }
-    QImage out = f.convertToFormat(format);
-    out.setColorSpace(space);
-    return out;
-}
-
-template <typename T> QByteArray text(const T &value)
-{
-    QString s;
-    QDebug(&s) << value;
-    return s.toUtf8();
-}
-
 // Runs what the view deferred to the next turn of the event loop.
 void nextTurn() { QCoreApplication::processEvents(); }
 
@@ -137,14 +115,6 @@ void sendWheel(Viewer &v, QPoint pixels, QPoint angle, Qt::ScrollPhase phase, bo
     QCoreApplication::sendEvent(v.vp, &e);
 }
 
-// Turned at (200, 150) from actual size.
-Input wheel(QPoint pixels, QPoint angle)
-{
-    return seq(requests(Z::actualSize), [=](Viewer &v) {
-        sendWheel(v, pixels, angle, Qt::NoScrollPhase, false, {200, 150});
-    });
-}
-
 // Two-finger swipes as a trackpad reports them: begin and end carry no distance. Without
 // phases (some X11 drivers) only precise deltas come, with a pause between swipes.
 Input swipes(const QList<QList<int>> &gestures, bool inverted = false, bool phases = true)
@@ -166,36 +136,31 @@ Input swipes(const QList<QList<int>> &gestures, bool inverted = false, bool phas
     };
 }
 
-// A trackpad pinch at (200, 300): begin, a zoom event per value, end.
-Input pinch(const QList<double> &values)
+// A pinch at (200, 300) from a trackpad (begin, a zoom event per value, end) or from a
+// touchscreen through Qt's gesture framework (each value the factor since the previous event).
+Input pinch(const QList<double> &values, bool touch = false)
 {
     return [=](Viewer &v) {
-        const auto send = [&v](Qt::NativeGestureType type, double value) {
-            const QPointF pos(200, 300);
+        const QPointF pos(200, 300);
+        const auto send = [&v, pos](Qt::NativeGestureType type, double value) {
             QNativeGestureEvent e(type, QPointingDevice::primaryPointingDevice(), 2, pos, pos,
                                   v.vp->mapToGlobal(pos), value, QPointF());
             QCoreApplication::sendEvent(v.vp, &e);
         };
         send(Qt::BeginNativeGesture, 0);
-        for (const double value : values)
-            send(Qt::ZoomNativeGesture, value);
-        send(Qt::EndNativeGesture, 0);
-    };
-}
-
-// A touchscreen pinch at (200, 300), through Qt's gesture framework: each factor is the
-// change since the previous event.
-Input touchPinch(const QList<double> &factors)
-{
-    return [=](Viewer &v) {
-        for (const double factor : factors) {
+        for (const double value : values) {
+            if (!touch) {
+                send(Qt::ZoomNativeGesture, value);
+                continue;
+            }
             QPinchGesture pinch;
             pinch.setChangeFlags(QPinchGesture::ScaleFactorChanged);
-            pinch.setScaleFactor(factor);
-            pinch.setCenterPoint(v.vp->mapToGlobal(QPointF(200, 300)));
+            pinch.setScaleFactor(value);
+            pinch.setCenterPoint(v.vp->mapToGlobal(pos));
             QGestureEvent e({&pinch});
             QCoreApplication::sendEvent(v.vp, &e);
         }
+        send(Qt::EndNativeGesture, 0);
     };
 }
 
@@ -210,19 +175,6 @@ Input press(QPoint at, const QList<QPoint> &path = {})
         if (!path.isEmpty())
             QCOMPARE(v.vp->cursor().shape(), Qt::ClosedHandCursor);
         QTest::mouseRelease(v.vp, Qt::LeftButton, {}, path.isEmpty() ? at : path.last());
-    };
-}
-
-// The first image, 2000x1000, arrives after a zoom request or with it in the same turn.
-Input firstImage(ZoomAction action, bool sameTurn)
-{
-    return [=](Viewer &v) {
-        if (!sameTurn)
-            v.request(action);
-        v.s.setCurrentImage(still({2000, 1000}));
-        if (sameTurn)
-            v.s.setZoomAction(action);
-        nextTurn();
     };
 }
 
@@ -287,14 +239,15 @@ private slots:
         QTest::newRow("pinch") << Zoom{wide, pinch({0.5, 11.5}), 15.0, false,
                                        around({250, 250}, fingers, 15)};
         QTest::newRow("touch pinch")
-            << Zoom{wide, touchPinch({1.25, 1.2}), 1.2, false, around({250, 250}, fingers, 1.2)};
-        const auto pointer = [](double m) { return around({800, 600}, {200, 150}, m); };
-        QTest::newRow("wheel notch") << Zoom{big, wheel({}, {0, 120}), 1.1, false, pointer(1.1)};
-        QTest::newRow("ten trackpad points")
-            << Zoom{big, wheel({0, 10}, {0, 80}), 1.05, false, pointer(1.05)};
+            << Zoom{wide, pinch({1.25, 1.2}, true), 1.2, false, around({250, 250}, fingers, 1.2)};
+        const Input notch = [](Viewer &v) {
+            sendWheel(v, {}, {0, 120}, Qt::NoScrollPhase, false, {200, 150});
+        };
 
         // At actual size the clip starts at (600, 450); a drag moves it, up to the edges.
         const Input actual = requests(Z::actualSize);
+        QTest::newRow("wheel notch")
+            << Zoom{big, seq(actual, notch), 1.1, false, around({800, 600}, {200, 150}, 1.1)};
         const Input down = press({400, 0}, {{400, 599}});
         QTest::newRow("drag pans") << Zoom{big,
                                            seq(actual, press({600, 300}, {{400, 300}, {100, 500}})),
@@ -314,10 +267,16 @@ private slots:
         QTest::newRow("scroll target") << Zoom{big,   seq(actual, scrolled), 1.0,
                                                false, {600, 300, 800, 600},  {0.3, 0.4, 0.4, 0.4}};
 
+        // The first image arrives after a zoom request, or with it in the same turn.
+        const Input first = [](Viewer &v) { v.showImage(still({2000, 1000})); };
         QTest::newRow("actual size before the first image")
-            << Zoom{{}, firstImage(Z::actualSize, false), 1.0, false, {600, 200, 800, 600}};
-        QTest::newRow("zoom in with the first image") << Zoom{
-            {}, firstImage(Z::zoomIn, true), 0.6, false, around({1000, 500}, {400, 300}, 0.6)};
+            << Zoom{{}, seq(actual, first), 1.0, false, {600, 200, 800, 600}};
+        const Input together = [](Viewer &v) {
+            v.s.setCurrentImage(still({2000, 1000}));
+            v.request(Z::zoomIn);
+        };
+        QTest::newRow("zoom in with the first image")
+            << Zoom{{}, together, 0.6, false, around({1000, 500}, {400, 300}, 0.6)};
 
         // A sharper decode of the same image replaces the preview without moving anything.
         const QRectF scrolledBy(0.15, 100 / 1500.0, 0.4, 0.4); // the scroll bars
@@ -448,32 +407,28 @@ private slots:
             for (const auto &[points, colour] :
                  {std::pair{red, QColor(Qt::red)}, {blue, QColor(Qt::blue)}, {unpainted, sentinel}})
                 for (const QPoint p : points)
-                    QVERIFY2(shot.pixelColor(p) == colour, text(p) + (ready ? " ready" : ""));
+                    QVERIFY2(
+                        shot.pixelColor(p) == colour,
+                        qPrintable(QStringLiteral("%1,%2 %3").arg(p.x()).arg(p.y()).arg(ready)));
         }
     }
 
-    // Deep pixels are converted before they are cut to 8 bits (no bands in linear shadows)
-    // and highlights are rolled off, not clipped.
-    void deepImagesDrawSmoothly_data()
-    {
-        QTest::addColumn<QImage>("bitmap");
-        QTest::addColumn<int>("minimumLevels");
-        QTest::addColumn<bool>("brightEndDiffers"); // a quarter of the way is not yet white
-        const QColorSpace linear(QColorSpace::Primaries::SRgb,
-                                 QColorSpace::TransferFunction::Linear);
-        QTest::newRow("16-bit linear shadows")
-            << ramp(QImage::Format_RGBX64, 0.05, linear) << 55 << false;
-        QTest::newRow("float above 1.0")
-            << ramp(QImage::Format_RGBA16FPx4, 8.0, linear) << 80 << true;
-    }
+    // Deep pixels are converted before they are cut to 8 bits: a ramp through the shadows of
+    // linear light keeps its steps, instead of the dozen an early 8-bit reduction leaves.
     void deepImagesDrawSmoothly()
     {
-        QFETCH(QImage, bitmap);
-        QFETCH(int, minimumLevels);
-        QFETCH(bool, brightEndDiffers);
+        QImage ramp(800, 8, QImage::Format_RGBX64);
+        for (int y = 0; y < ramp.height(); ++y) {
+            auto *px = reinterpret_cast<quint16 *>(ramp.scanLine(y));
+            for (int x = 0; x < ramp.width(); ++x)
+                for (int c = 0; c < 4; ++c)
+                    px[4 * x + c] = c == 3 ? 0xffff : quint16(0.05 * 65535 * x / 799);
+        }
+        ramp.setColorSpace(
+            QColorSpace(QColorSpace::Primaries::SRgb, QColorSpace::TransferFunction::Linear));
         Viewer v;
         QVERIFY(v.show());
-        v.s.setCurrentImage(still(bitmap));
+        v.s.setCurrentImage(still(ramp));
         QTRY_VERIFY(!v.view.isAwaitingFirstLevel() && !v.view.isPreparing());
         const QImage shot = v.render();
         QList<int> row;
@@ -481,9 +436,7 @@ private slots:
             row << qGreen(shot.pixel(x, 300));
         QVERIFY(std::is_sorted(row.begin(), row.end()));
         const auto levels = QSet<int>(row.begin(), row.end()).size();
-        QVERIFY2(levels >= minimumLevels, QByteArray::number(levels));
-        if (brightEndDiffers)
-            QVERIFY(row[row.size() / 4] < row.last()); // 2.0 of 8.0
+        QVERIFY2(levels >= 55, QByteArray::number(levels));
     }
 
     // Thin indicators over the image instead of scroll bars: they show while the view moves
@@ -499,7 +452,7 @@ private slots:
         QVERIFY(!v.view.horizontalScrollBar()->isVisible() &&
                 !v.view.verticalScrollBar()->isVisible());
         QImage shot = v.render();
-        QVERIFY2(!isImage(shot.pixelColor(bottomKnob)), text(shot.pixelColor(bottomKnob)));
+        QVERIFY(!isImage(shot.pixelColor(bottomKnob)));
         QVERIFY(isImage(shot.pixelColor(rightEdge))); // no vertical indicator: nothing to scroll
         QVERIFY(isImage(shot.pixelColor(400, 300)));
         v.t.scheduler.advance(0.5);
@@ -514,60 +467,47 @@ private slots:
     }
 
     // A bitmap that must be converted for the screen replaces what is shown only once its
-    // first drawing level exists, so its first frame is already sharp.
-    void firstFrameIsDrawnFromALevel()
-    {
-        Viewer v;
-        QVERIFY(v.show({1000, 500}));
-        const auto converted = [](QColor colour) {
-            return still(filled({3000, 2000}, colour, QImage::Format_RGB888));
-        };
-        v.s.setCurrentImage(converted(Qt::green));
-        QVERIFY(v.view.isAwaitingFirstLevel());
-        QCOMPARE(v.view.documentSize(), QSizeF(1000, 500)); // the old image stays meanwhile
-        QTRY_VERIFY(!v.view.isAwaitingFirstLevel());
-        QCOMPARE(v.view.documentSize(), QSizeF(3000, 2000));
-        QVERIFY(!v.view.isPreparing());
-        QCOMPARE(v.view.magnification(), 800 / 3000.0);
-
-        // Stepping on before a level is ready never shows the skipped image.
-        v.s.setCurrentImage(converted(Qt::cyan));
-        v.s.setCurrentImage(still({1000, 500}));
-        QVERIFY(!v.view.isAwaitingFirstLevel());
-        QCOMPARE(v.view.documentSize(), QSizeF(1000, 500));
-        v.t.tasks.waitForDone();
-        nextTurn();
-        QCOMPARE(v.view.documentSize(), QSizeF(1000, 500));
-    }
-
-    // A step onto a neighbour decoded ahead: its screen-sized level is built before the key,
-    // and the very first frame after it already shows the change, fading in.
-    void firstFrameAfterTheKeyShowsTheNeighbour_data()
+    // first drawing level exists, so its first frame is already sharp. A neighbour decoded
+    // ahead has its level built ahead: the first frame after the key shows it, fading in.
+    void firstFrameAfterTheKeyIsDrawnFromALevel_data()
     {
         QTest::addColumn<int>("format");
         QTest::newRow("drawable as is") << int(QImage::Format_RGB32);
         QTest::newRow("converted") << int(QImage::Format_RGB888);
     }
-    void firstFrameAfterTheKeyShowsTheNeighbour()
+    void firstFrameAfterTheKeyIsDrawnFromALevel()
     {
         QFETCH(int, format);
         Viewer v;
-        QVERIFY(v.show());
-        const DecodedImage red = still(filled({1600, 1200}, Qt::red, QImage::Format(format)));
-        const DecodedImage blue = still(filled({1600, 1200}, Qt::blue, QImage::Format(format)));
-        emit v.s.imageDecoded(QUrl::fromLocalFile(QStringLiteral("/p/a.jpg")), red);
+        QVERIFY(v.show({1000, 500}));
+        const auto image = [format](QColor colour) {
+            return still(filled({1600, 1200}, colour, QImage::Format(format)));
+        };
+        const DecodedImage red = image(Qt::red), blue = image(Qt::blue);
+        v.s.setCurrentImage(red);
+        QCOMPARE(v.view.isAwaitingFirstLevel(), format == QImage::Format_RGB888);
+        if (v.view.isAwaitingFirstLevel())
+            QCOMPARE(v.view.documentSize(), QSizeF(1000, 500)); // the old image stays meanwhile
+        QTRY_VERIFY(!v.view.isAwaitingFirstLevel() && !v.view.isPreparing());
+        QCOMPARE(v.view.documentSize(), QSizeF(1600, 1200));
+        QTRY_COMPARE(v.render().pixelColor(400, 300), QColor(Qt::red)); // after the fade
+
         emit v.s.imageDecoded(QUrl::fromLocalFile(QStringLiteral("/p/b.jpg")), blue);
         v.t.tasks.waitForDone();
         nextTurn();
-        v.s.setCurrentImage(red);
-        QTRY_VERIFY(!v.view.isPreparing());
-        QCOMPARE(v.render().pixelColor(400, 300), QColor(Qt::red));
-
         v.s.setCurrentImage(blue); // the key
         QVERIFY(!v.view.isAwaitingFirstLevel() && !v.view.isPreparing());
         const QColor first = v.render().pixelColor(400, 300);
         QVERIFY2(first.blue() > 0 && first.red() > first.blue(), qPrintable(first.name()));
         QTRY_COMPARE(v.render().pixelColor(400, 300), QColor(Qt::blue)); // after the fade
+
+        // Stepping on before a level is ready never shows the skipped image.
+        v.s.setCurrentImage(image(Qt::cyan));
+        v.s.setCurrentImage(still({1000, 500}));
+        QCOMPARE(v.view.documentSize(), QSizeF(1000, 500));
+        v.t.tasks.waitForDone();
+        nextTurn();
+        QCOMPARE(v.view.documentSize(), QSizeF(1000, 500));
     }
 
     void animationFollowsTheVirtualClock_data()
