@@ -20,17 +20,8 @@
 #include "ui/ViewerWindow.h"
 #include "ui/ZoomableImageView.h"
 
-#include <QApplication>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMenu>
-#include <QMessageBox>
-#include <QMimeData>
-#include <QPushButton>
-#include <QWindow>
 #include <QtTest>
+#include <QtWidgets>
 
 using namespace orva;
 using namespace orva::test;
@@ -40,26 +31,19 @@ namespace {
 
 QTemporaryDir *home = nullptr; // XDG data and config
 
-void write(const QString &path, const QByteArray &text)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    if (f.open(QIODevice::WriteOnly))
-        f.write(text);
-}
-
 void setUpDesktop()
 {
-    const QString apps = home->filePath(u"data/applications/"_s);
-    write(apps + u"orva.desktop"_s, "[Desktop Entry]\nType=Application\nName=Orva\nExec=true %F\n"
-                                    "MimeType=image/png;image/jpeg;\n");
-    write(apps + u"painter.desktop"_s,
-          "[Desktop Entry]\nType=Application\nName=Second Painter\nExec=true %f\n"
-          "MimeType=image/png;\n");
-    write(apps + u"mimeinfo.cache"_s,
-          "[MIME Cache]\nimage/png=painter.desktop;orva.desktop;\nimage/jpeg=orva.desktop;\n");
-    write(home->filePath(u"config/mimeapps.list"_s),
-          "[Default Applications]\nimage/png=painter.desktop\n");
+    const QByteArray entry = "[Desktop Entry]\nType=Application\nExec=true %F\nName=";
+    for (const auto &[name, text] :
+         {std::pair{u"data/applications/orva.desktop"_s,
+                    entry + "Orva\nMimeType=image/png;image/jpeg;\n"},
+          {u"data/applications/painter.desktop"_s, entry + "Second Painter\nMimeType=image/png;\n"},
+          {u"config/mimeapps.list"_s, "[Default Applications]\nimage/png=painter.desktop\n"_ba}}) {
+        QDir().mkpath(QFileInfo(home->filePath(name)).absolutePath());
+        QFile f(home->filePath(name));
+        if (f.open(QIODevice::WriteOnly))
+            f.write(text);
+    }
     QDir().mkpath(home->filePath(u"system"_s));
     QFile::link(u"/usr/share/mime"_s, home->filePath(u"system/mime"_s));
     qputenv("XDG_DATA_DIRS", QFile::encodeName(home->filePath(u"system"_s)));

@@ -1,18 +1,11 @@
-// The image view on its own, driven through real events: zoom and pan, fit on resize, the
-// scroll indicators, the first frame of a step, animation and what is drawn. The zoom
-// arithmetic itself is tested without a display in tst_zoommodel.
+// The image view driven through real events: zoom and pan, fit on resize, scroll indicators,
+// the first frame of a step, animation and drawing. tst_zoommodel has the zoom arithmetic.
 #include "core/state/AppState.h"
 #include "support/TestServices.h"
 #include "ui/ZoomableImageView.h"
 
-#include <QColorSpace>
-#include <QGestureEvent>
-#include <QNativeGestureEvent>
-#include <QPainter>
-#include <QScrollBar>
-#include <QSignalSpy>
-#include <QWheelEvent>
 #include <QtTest>
+#include <QtWidgets>
 
 #include <functional>
 
@@ -200,7 +193,14 @@ struct Zoom {
     QRectF clip = {};    // document points; null: not checked
     QRectF visible = {}; // fractions, bottom-left origin; null: not checked
     double resized = 0;  // once the viewport grows to 900x700; 0: not checked
+    int index = -1;      // in a folder of three, from the first; -1: no folder
 };
+
+// On the first of three files, a 1000x500 image fitted at 0.8.
+Zoom inFolder(Input input, int index, double magnification = 0.8, bool fitMode = true)
+{
+    return {{1000, 500}, input, magnification, fitMode, {}, {}, 0, index};
+}
 
 } // namespace
 
@@ -286,13 +286,42 @@ private slots:
             << Zoom{{}, replaced(true, {2000, 1500}), 1.0, false, {300, 800, 800, 600}, scrolledBy};
         QTest::newRow("another image, zoomed in")
             << Zoom{{}, replaced(true, {4000, 3000}), 1.0, false};
+
+        QTest::newRow("40 point swipe") << inFolder(swipes({{20, 20}}), 0);
+        QTest::newRow("51 point swipe") << inFolder(swipes({{30, 21}}), 1);
+        QTest::newRow("leftwards goes back") << inFolder(swipes({{-30, -21}}), 2);
+        QTest::newRow("natural scrolling") << inFolder(swipes({{30, 21}}, true), 2);
+        QTest::newRow("swipes without phases")
+            << inFolder(swipes({{30, 30}, {30, 30}}, false, false), 2);
+        QTest::newRow("swipe zoomed in")
+            << inFolder(seq(requests(Z::zoomIn), swipes({{30, 21}})), 0, 1.2, false);
+        QTest::newRow("click right of centre") << inFolder(press({401, 300}), 1);
+        QTest::newRow("click at centre goes back") << inFolder(press({400, 300}), 2);
+        QTest::newRow("4 points across is a drag") << inFolder(press({600, 300}, {{604, 300}}), 0);
+        const Input middleClick = [](Viewer &v) { // reissues the display mode's zoom
+            QTest::mouseClick(v.vp, Qt::MiddleButton, {}, QPoint(600, 300));
+            QCOMPARE(v.s.zoomAction(), std::optional(Z::fit));
+            nextTurn();
+        };
+        QTest::newRow("middle click refits")
+            << inFolder(seq(requests(Z::zoomIn, Z::zoomIn), middleClick), 0);
     }
     void zoom()
     {
         QFETCH(Zoom, c);
         Viewer v;
         QVERIFY(v.show(c.image));
+        QList<QUrl> files;
+        for (const QChar name : QStringLiteral("abc"))
+            files << QUrl::fromLocalFile(QStringLiteral("/p/%1.jpg").arg(name));
+        if (c.index >= 0) {
+            v.s.setImageFiles(files);
+            v.s.setCurrentIndex(0);
+            v.s.setCurrentURL(files[0]);
+        }
         c.input(v);
+        QCOMPARE(v.s.currentIndex(), std::max(c.index, 0));
+        QCOMPARE(v.vp->cursor().shape(), Qt::OpenHandCursor);
         QCOMPARE(v.s.zoomAction(), std::nullopt); // consumed
         QCOMPARE(v.s.scrollTarget(), std::nullopt);
         QCOMPARE(v.view.magnification(), c.magnification);
@@ -309,55 +338,6 @@ private slots:
             QCOMPARE(v.view.magnification(), c.resized);
             QCOMPARE(v.s.magnification(), c.resized);
         }
-    }
-
-    // In a folder of three files, showing the first, a 1000x500 image fitted at 0.8.
-    void navigation_data()
-    {
-        QTest::addColumn<Input>("input");
-        QTest::addColumn<int>("navigations");
-        QTest::addColumn<int>("index");
-        QTest::addColumn<double>("magnification");
-        QTest::newRow("40 point swipe") << swipes({{20, 20}}) << 0 << 0 << 0.8;
-        QTest::newRow("51 point swipe") << swipes({{30, 21}}) << 1 << 1 << 0.8;
-        QTest::newRow("leftwards goes back") << swipes({{-30, -21}}) << 1 << 2 << 0.8;
-        QTest::newRow("natural scrolling") << swipes({{30, 21}}, true) << 1 << 2 << 0.8;
-        QTest::newRow("swipes without phases")
-            << swipes({{30, 30}, {30, 30}, {-30, -30, -30}}, false, false) << 3 << 1 << 0.8;
-        QTest::newRow("swipe zoomed in")
-            << seq(requests(Z::zoomIn), swipes({{30, 21}})) << 0 << 0 << 1.2;
-        QTest::newRow("click right of centre") << press({401, 300}) << 1 << 1 << 0.8;
-        QTest::newRow("click at centre goes back") << press({400, 300}) << 1 << 2 << 0.8;
-        QTest::newRow("4 points across is a drag")
-            << press({600, 300}, {{604, 300}}) << 0 << 0 << 0.8;
-        const Input middleClick = [](Viewer &v) { // reissues the display mode's zoom
-            QTest::mouseClick(v.vp, Qt::MiddleButton, {}, QPoint(600, 300));
-            QCOMPARE(v.s.zoomAction(), std::optional(Z::fit));
-            nextTurn();
-        };
-        QTest::newRow("middle click refits")
-            << seq(requests(Z::zoomIn, Z::zoomIn), middleClick) << 0 << 0 << 0.8;
-    }
-    void navigation()
-    {
-        QFETCH(Input, input);
-        QFETCH(int, navigations);
-        QFETCH(int, index);
-        QFETCH(double, magnification);
-        Viewer v;
-        QVERIFY(v.show({1000, 500}));
-        QList<QUrl> files;
-        for (const QChar name : QStringLiteral("abc"))
-            files << QUrl::fromLocalFile(QStringLiteral("/p/%1.jpg").arg(name));
-        v.s.setImageFiles(files);
-        v.s.setCurrentIndex(0);
-        v.s.setCurrentURL(files[0]);
-        QSignalSpy navigated(&v.s, &AppState::currentURLChanged);
-        input(v);
-        QCOMPARE(navigated.count(), navigations);
-        QCOMPARE(v.s.currentIndex(), index);
-        QCOMPARE(v.view.magnification(), magnification);
-        QCOMPARE(v.vp->cursor().shape(), Qt::OpenHandCursor);
     }
 
     // Checked before and after the view's reduced-size levels are ready.
@@ -510,38 +490,31 @@ private slots:
         QCOMPARE(v.view.documentSize(), QSizeF(1000, 500));
     }
 
-    void animationFollowsTheVirtualClock_data()
-    {
-        QTest::addColumn<int>("loopCount");
-        QTest::addColumn<double>("elapsed");
-        QTest::addColumn<int>("frame");
-        QTest::newRow("first frame holds 100 ms") << 0 << 0.099 << 0;
-        QTest::newRow("second frame at 100 ms") << 0 << 0.1 << 1;
-        QTest::newRow("third frame at 300 ms") << 0 << 0.3 << 2;
-        QTest::newRow("one play ends on the last frame") << 0 << 5.0 << 2;
-        QTest::newRow("one extra play wraps once") << 1 << 0.7 << 1;
-        QTest::newRow("endless loop") << -1 << 3.1 << 1;
-    }
     void animationFollowsTheVirtualClock()
     {
-        QFETCH(int, loopCount);
-        QFETCH(double, elapsed);
-        QFETCH(int, frame);
-        Viewer v;
-        QVERIFY(v.show());
-        auto image = std::make_shared<DisplayImage>();
-        image->pointSize = QSizeF(100, 100);
-        image->loopCount = loopCount;
-        for (const int delay : {100, 200, 300})
-            image->frames.push_back(
-                {filled({100, 100}, frameColours[image->frames.size()]), delay});
-        v.showImage(DecodedImage{image, std::nullopt, image, 1.0});
-        v.s.resetAnimation();
-        v.t.scheduler.advance(elapsed);
-        QCOMPARE(v.render().pixelColor(400, 300), frameColours[frame]);
-        v.s.toggleAnimationPause();
-        QCOMPARE(v.s.animationFrame(), frame);
-        QCOMPARE(v.render().pixelColor(400, 300), frameColours[frame]);
+        // Frames of 100, 200 and 300 ms, played once, twice or endlessly.
+        for (const auto &[loopCount, elapsed, frame] : {std::tuple{0, 0.099, 0},
+                                                        {0, 0.1, 1},
+                                                        {0, 0.3, 2},
+                                                        {0, 5.0, 2},
+                                                        {1, 0.7, 1},
+                                                        {-1, 3.1, 1}}) {
+            Viewer v;
+            QVERIFY(v.show());
+            auto image = std::make_shared<DisplayImage>();
+            image->pointSize = QSizeF(100, 100);
+            image->loopCount = loopCount;
+            for (const int delay : {100, 200, 300})
+                image->frames.push_back(
+                    {filled({100, 100}, frameColours[image->frames.size()]), delay});
+            v.showImage(DecodedImage{image, std::nullopt, image, 1.0});
+            v.s.resetAnimation();
+            v.t.scheduler.advance(elapsed);
+            QCOMPARE(v.render().pixelColor(400, 300), frameColours[frame]);
+            v.s.toggleAnimationPause();
+            QCOMPARE(v.s.animationFrame(), frame);
+            QCOMPARE(v.render().pixelColor(400, 300), frameColours[frame]);
+        }
     }
 };
 
