@@ -402,21 +402,23 @@ private slots:
         QVERIFY(!nav.isVisible());
     }
 
-    void thumbnailStripShowsOutlinesAndSteps()
+    // The strip along the bottom with the current cell outlined; one background style for
+    // every window.
+    void thumbnailStripAndBackgrounds()
     {
         TestServices t;
-        TestFolder f({u"a.jpg"_s, u"b.jpg"_s});
+        TestFolder f(threeFiles);
         t.images.thumbnails.insert(u"a.jpg"_s, filled(Qt::red));
         t.images.thumbnails.insert(u"b.jpg"_s, filled(Qt::blue));
-        Shown w(t.services, {600, 400});
-        openAndList(w.state(), f, u"a.jpg"_s, 2);
+        t.images.failing.insert(u"c.jpg"_s);
+        Shown w(t.services, {600, 400}), two(t.services, {600, 400});
+        openAndList(w.state(), f, u"a.jpg"_s, 3);
         QVERIFY(!w.strip().isVisible());
         // Shown along the bottom, 60 points high, and remembered.
         w.commands().thumbnails()->trigger();
         QVERIFY(w.strip().isVisible() && Settings(t.settings).showThumbnailBar());
         const QRect content = w.viewer().rect();
         QCOMPARE(w.strip().geometry(), QRect(0, content.height() - 60, content.width(), 60));
-
         // The current cell is outlined in white (the middle of its top edge), the other not.
         const auto cell = [&w](int i, bool top) {
             const QRectF r = w.strip().cellRect(i);
@@ -430,7 +432,32 @@ private slots:
         QCOMPARE(w.state().currentURL(), std::optional(f.url(u"b.jpg"_s)));
         QCOMPARE(cell(1, true), QColor(Qt::white));
         QCOMPARE(cell(0, true), QColor(Qt::red));
-        w.state().startSlideshow();
+
+        // Chosen from one window's menu, shown by both.
+        const auto corner = [](Shown &w) { return w.at(w.viewer(), {2, 200}); };
+        const QList<QAction *> styles = w.commands().backgroundMenu()->actions();
+        styles[3]->trigger();
+        QCOMPARE(corner(w), QColor(Qt::white));
+        QCOMPARE(corner(two), QColor(Qt::white));
+        QVERIFY(two.commands().backgroundMenu()->actions()[3]->isChecked());
+        // Checkerboard: dark top-left square, light beside it.
+        styles[4]->trigger();
+        QCOMPARE(two.at(two.viewer(), {5, 5}).rgb(), QColor::fromRgbF(0.82, 0.82, 0.82).rgb());
+        QCOMPARE(two.at(two.viewer(), {15, 5}).rgb(), QColor::fromRgbF(0.96, 0.96, 0.96).rgb());
+        // Blurred: the empty window stays black; the one showing b.jpg fades to dark blue, and
+        // back to black for a file whose thumbnail fails.
+        styles[5]->trigger();
+        QCOMPARE(corner(two), QColor(Qt::black));
+        QTRY_VERIFY(w.viewer().blurredBackground().isFading()); // made, fading in
+        t.scheduler.advance(0.31);
+        const QColor blue = corner(w);
+        QVERIFY2(blue.blue() > 120 && blue.blue() < 160 && blue.red() == 0,
+                 qPrintable(blue.name()));
+        w.state().goToIndex(2);
+        QTRY_VERIFY(!w.viewer().blurredBackground().hasThumbnail());
+        t.scheduler.advance(0.31);
+        QCOMPARE(corner(w), QColor(Qt::black));
+        w.state().startSlideshow(); // no strip in a slideshow
         QVERIFY(!w.strip().isVisible());
     }
 
@@ -463,40 +490,6 @@ private slots:
         QTRY_VERIFY(strip.pending().contains(f.url(names[10])));
         QVERIFY(!strip.pending().contains(f.url(names[1500])));
         QVERIFY(!strip.pending().contains(f.url(names[750])));
-    }
-
-    void oneBackgroundForEveryWindow()
-    {
-        TestServices t;
-        TestFolder f({u"a.jpg"_s, u"b.jpg"_s});
-        t.images.thumbnails.insert(u"a.jpg"_s, filled(Qt::red));
-        t.images.failing.insert(u"b.jpg"_s);
-        Shown one(t.services, {600, 400}), two(t.services, {600, 400});
-        openAndList(one.state(), f, u"a.jpg"_s, 2);
-        const auto corner = [](Shown &w) { return w.at(w.viewer(), {2, 200}); };
-        // Chosen from one window's menu, shown by both.
-        const QList<QAction *> styles = one.commands().backgroundMenu()->actions();
-        styles[3]->trigger();
-        QCOMPARE(corner(one), QColor(Qt::white));
-        QCOMPARE(corner(two), QColor(Qt::white));
-        QVERIFY(two.commands().backgroundMenu()->actions()[3]->isChecked());
-        // Checkerboard: dark top-left square, light beside it.
-        styles[4]->trigger();
-        QCOMPARE(two.at(two.viewer(), {5, 5}).rgb(), QColor::fromRgbF(0.82, 0.82, 0.82).rgb());
-        QCOMPARE(two.at(two.viewer(), {15, 5}).rgb(), QColor::fromRgbF(0.96, 0.96, 0.96).rgb());
-
-        // Blurred: the empty window stays black; the one showing a.jpg fades to dark red, and
-        // back to black for a file whose thumbnail fails.
-        styles[5]->trigger();
-        QCOMPARE(corner(two), QColor(Qt::black));
-        QTRY_VERIFY(one.viewer().blurredBackground().isFading()); // made, fading in
-        t.scheduler.advance(0.31);
-        const QColor red = corner(one);
-        QVERIFY2(red.red() > 120 && red.red() < 160 && red.green() == 0, qPrintable(red.name()));
-        one.state().goToIndex(1);
-        QTRY_VERIFY(!one.viewer().blurredBackground().hasThumbnail());
-        t.scheduler.advance(0.31);
-        QCOMPARE(corner(one), QColor(Qt::black));
     }
 
     void renamePromptSelectsTheNameAndRenames()

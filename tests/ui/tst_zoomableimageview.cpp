@@ -243,29 +243,23 @@ private slots:
         const Input notch = [](Viewer &v) {
             sendWheel(v, {}, {0, 120}, Qt::NoScrollPhase, false, {200, 150});
         };
-
         // At actual size the clip starts at (600, 450); a drag moves it, up to the edges.
         const Input actual = requests(Z::actualSize);
         QTest::newRow("wheel notch")
             << Zoom{big, seq(actual, notch), 1.1, false, around({800, 600}, {200, 150}, 1.1)};
-        const Input down = press({400, 0}, {{400, 599}});
-        QTest::newRow("drag pans") << Zoom{big,
-                                           seq(actual, press({600, 300}, {{400, 300}, {100, 500}})),
-                                           1.0,
-                                           false,
-                                           {1100, 250, 800, 600}};
+        const Input pan = press({600, 300}, {{400, 300}, {100, 500}});
+        QTest::newRow("drag pans")
+            << Zoom{big, seq(actual, pan), 1.0, false, {1100, 250, 800, 600}};
+        const Input corner = press({799, 300}, {{1, 1}}), down = press({400, 0}, {{400, 599}});
         QTest::newRow("drag stops at the edges")
-            << Zoom{big,
-                    seq(actual, press({799, 300}, {{1, 1}}), down, down),
-                    1.0,
-                    false,
-                    {1200, 0, 800, 600}};
+            << Zoom{big, seq(actual, corner, down, down), 1.0, false, {1200, 0, 800, 600}};
         const Input scrolled = [](Viewer &v) {
             v.s.setScrollTarget(QPointF(0.5, 0.6)); // fractions, bottom-left origin
             nextTurn();
         };
-        QTest::newRow("scroll target") << Zoom{big,   seq(actual, scrolled), 1.0,
-                                               false, {600, 300, 800, 600},  {0.3, 0.4, 0.4, 0.4}};
+        const QRectF target(0.3, 0.4, 0.4, 0.4);
+        QTest::newRow("scroll target")
+            << Zoom{big, seq(actual, scrolled), 1.0, false, {600, 300, 800, 600}, target};
 
         // The first image arrives after a zoom request, or with it in the same turn.
         const Input first = [](Viewer &v) { v.showImage(still({2000, 1000})); };
@@ -341,55 +335,44 @@ private slots:
     }
 
     // Checked before and after the view's reduced-size levels are ready.
-    void drawsTheVisiblePart_data()
+    void drawsTheVisiblePart()
     {
-        QTest::addColumn<QImage>("bitmap");
-        QTest::addColumn<ZoomAction>("zoom");
-        QTest::addColumn<QList<QPoint>>("red");
-        QTest::addColumn<QList<QPoint>>("blue");
-        QTest::addColumn<QList<QPoint>>("unpainted");
         using P = QList<QPoint>;
-        // 2000x1000 fitted (0.4) covers (0, 100)-(800, 500); at actual size x = 1000 is central.
-        QTest::newRow("fit") << halves({2000, 1000}) << Z::fit << P{{5, 105}, {395, 300}, {5, 495}}
-                             << P{{405, 300}, {795, 105}, {795, 495}}
-                             << P{{400, 95}, {400, 505}, {5, 5}};
-        QTest::newRow("actual size")
-            << halves({2000, 1000}) << Z::actualSize << P{{0, 0}, {399, 300}, {399, 599}}
-            << P{{401, 0}, {400, 300}, {799, 599}} << P{};
+        struct Case {
+            QImage bitmap;
+            ZoomAction zoom;
+            P red, blue, unpainted = {};
+        };
         // Over 64 MiB, drawn in bands of 4096 16 KiB rows: no seam where bands meet. Scrolled
         // to the bottom, row 4096 is at y = 496 at actual size and 585 fitted (1/7).
         QImage bands = filled({4096, 4200}, Qt::red);
         QPainter(&bands).fillRect(QRect(0, 4096, 4096, 104), Qt::blue);
-        QTest::newRow("band boundary, actual size")
-            << bands << Z::actualSize << P{{400, 492}} << P{{400, 500}, {400, 599}} << P{};
-        QTest::newRow("band boundary, fit")
-            << bands << Z::fit << P{{400, 582}} << P{{400, 589}, {400, 599}} << P{};
-    }
-    void drawsTheVisiblePart()
-    {
-        QFETCH(QImage, bitmap);
-        QFETCH(ZoomAction, zoom);
-        QFETCH(QList<QPoint>, red);
-        QFETCH(QList<QPoint>, blue);
-        QFETCH(QList<QPoint>, unpainted);
-        Viewer v;
-        QVERIFY(v.show());
-        v.s.setCurrentImage(still(bitmap));
-        v.s.setZoomAction(zoom); // applied at once, before the levels can arrive
-        if (bitmap.height() > 4096)
-            v.s.setScrollTarget(QPointF(0.5, 0));
-        for (const bool ready : {false, true}) {
-            if (ready)
-                QTRY_VERIFY(!v.view.isPreparing());
-            else
-                QVERIFY(v.view.isPreparing());
-            const QImage shot = v.render();
-            for (const auto &[points, colour] :
-                 {std::pair{red, QColor(Qt::red)}, {blue, QColor(Qt::blue)}, {unpainted, sentinel}})
-                for (const QPoint p : points)
-                    QVERIFY2(
-                        shot.pixelColor(p) == colour,
-                        qPrintable(QStringLiteral("%1,%2 %3").arg(p.x()).arg(p.y()).arg(ready)));
+        // 2000x1000 fitted (0.4) covers (0, 100)-(800, 500); at actual size x = 1000 is central.
+        for (const Case &c :
+             {Case{halves({2000, 1000}), Z::fit, P{{5, 105}, {395, 300}, {5, 495}},
+                   P{{405, 300}, {795, 105}, {795, 495}}, P{{400, 95}, {400, 505}, {5, 5}}},
+              Case{halves({2000, 1000}), Z::actualSize, P{{0, 0}, {399, 300}, {399, 599}},
+                   P{{401, 0}, {400, 300}, {799, 599}}},
+              Case{bands, Z::actualSize, P{{400, 492}}, P{{400, 500}, {400, 599}}},
+              Case{bands, Z::fit, P{{400, 582}}, P{{400, 589}, {400, 599}}}}) {
+            Viewer v;
+            QVERIFY(v.show());
+            v.s.setCurrentImage(still(c.bitmap));
+            v.s.setZoomAction(c.zoom); // applied at once, before the levels can arrive
+            if (c.bitmap.height() > 4096)
+                v.s.setScrollTarget(QPointF(0.5, 0));
+            for (const bool ready : {false, true}) {
+                if (ready)
+                    QTRY_VERIFY(!v.view.isPreparing());
+                else
+                    QVERIFY(v.view.isPreparing());
+                const QImage shot = v.render();
+                for (const auto &[points, colour] : {std::pair{c.red, QColor(Qt::red)},
+                                                     {c.blue, QColor(Qt::blue)},
+                                                     {c.unpainted, sentinel}})
+                    for (const QPoint p : points)
+                        QCOMPARE(shot.pixelColor(p), colour);
+            }
         }
     }
 
