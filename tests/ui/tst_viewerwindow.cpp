@@ -97,8 +97,9 @@ QPushButton *button(QWidget *dialog, const QString &text)
 
 QString defaultAppText(SettingsWindow &w, const QString &formatName)
 {
+    // Application names come from desktop entries: shown as plain text only.
     const auto *label = w.fileTypeRow(formatName)->findChild<QLabel *>(u"defaultApp"_s);
-    return label ? label->text() : QString();
+    return label && label->textFormat() == Qt::PlainText ? label->text() : QString();
 }
 
 // The row's "Use Orva" button; none while Orva opens the type.
@@ -544,6 +545,7 @@ private slots:
         QVERIFY(!w.state().showDeleteConfirmation());
         const bool gone = confirm && trash;
         QCOMPARE(QFile::exists(f.dir.filePath(u"b<u>.jpg"_s)), !gone);
+        QCOMPARE(QFile::exists(home->filePath(u"data/Trash/files/b<u>.jpg"_s)), gone);
         QCOMPARE(w.state().currentURL(), std::optional(f.url(gone ? u"c.jpg"_s : u"b<u>.jpg"_s)));
         if (!trash)
             QTRY_COMPARE(w.viewer().errorAlert()->text(), u"Operation not permitted"_s);
@@ -601,6 +603,7 @@ private slots:
         QMessageBox *alert = r.findChild<QMessageBox *>();
         QVERIFY(alert && r.errorMessage());
         QCOMPARE(alert->windowTitle(), u"Error"_s);
+        QCOMPARE(alert->textFormat(), Qt::PlainText);
         QCOMPARE(alert->text(), *r.errorMessage());
         alert->button(QMessageBox::Ok)->click();
         QVERIFY(!r.errorMessage());
