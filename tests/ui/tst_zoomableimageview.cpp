@@ -282,7 +282,7 @@ private slots:
             << Zoom{{}, replaced(true, {4000, 3000}), 1.0, false};
 
         QTest::newRow("40 point swipe") << inFolder(swipes({{20, 20}}), 0);
-        QTest::newRow("51 point swipe") << inFolder(swipes({{30, 21}}), 1);
+        QTest::newRow("two 51 point swipes") << inFolder(swipes({{30, 21}, {30, 21}}), 2);
         QTest::newRow("leftwards goes back") << inFolder(swipes({{-30, -21}}), 2);
         QTest::newRow("natural scrolling") << inFolder(swipes({{30, 21}}, true), 2);
         QTest::newRow("swipes without phases")
