@@ -293,29 +293,25 @@ private slots:
         QVERIFY(!readApng(file, {16, 3 * 16 * 4, 2}));
     }
 
-    void psdRgb8_data()
-    {
-        QTest::addColumn<int>("version");
-        QTest::addColumn<int>("compression");
-        QTest::addColumn<QByteArray>("layers");
-        QTest::addColumn<bool>("alpha");
-        const QByteArray lr16 = "8BIMLr16" + be(4, 8) + be(-3, 2) + QByteArray(2, 0);
-        QTest::newRow("PSD raw") << 1 << 0 << layerCount(1) + "padding" << false;
-        QTest::newRow("PSD RLE, alpha") << 1 << 1 << layerCount(-1) << true;
-        QTest::newRow("PSB raw, Lr16 alpha") << 2 << 0 << be(0, 8) + be(0, 4) + lr16 << true;
-        QTest::newRow("PSB RLE, u32 counts") << 2 << 1 << layerCount(1, true) + "pad" << false;
-    }
     void psdRgb8()
     {
-        QFETCH(int, version);
-        QFETCH(int, compression);
-        QFETCH(QByteArray, layers);
-        QFETCH(bool, alpha);
-        auto [p, source] = rgbPsd(300, 5, alpha);
-        p.version = version;
-        p.compression = compression;
-        p.layers = layers;
-        QCOMPARE(decodePsd(p.bytes()).value_or(QImage()), source);
+        const QByteArray lr16 = "8BIMLr16" + be(4, 8) + be(-3, 2) + QByteArray(2, 0);
+        struct Row {
+            int version, compression;
+            QByteArray layers;
+            bool alpha;
+        };
+        for (const auto &[version, compression, layers, alpha] :
+             {Row{1, 0, layerCount(1) + "padding", false},      // PSD raw
+              Row{1, 1, layerCount(-1), true},                  // PSD RLE, alpha
+              Row{2, 0, be(0, 8) + be(0, 4) + lr16, true},      // PSB raw, Lr16 alpha
+              Row{2, 1, layerCount(1, true) + "pad", false}}) { // PSB RLE, u32 counts
+            auto [p, source] = rgbPsd(300, 5, alpha);
+            p.version = version;
+            p.compression = compression;
+            p.layers = layers;
+            QCOMPARE(decodePsd(p.bytes()).value_or(QImage()), source);
+        }
     }
 
     void psdDecoding_data()
@@ -494,37 +490,19 @@ private slots:
         QCOMPARE(QSize(f->components[1].h, f->components[1].v), QSize(1, 1));
     }
 
-    void jpegCoefficientBuffers_data()
-    {
-        QTest::addColumn<int>("width");
-        QTest::addColumn<int>("height");
-        QTest::addColumn<bool>("progressive");
-        QTest::addColumn<int>("components"); // 1 grey, 3 at 4:4:4, 4 for 4:2:0 colour
-        QTest::addColumn<qint64>("bytes");
-        QTest::newRow("grey 12000 square") << 12000 << 12000 << true << 1 << qint64(288'000'000);
-        // The panorama that ended a laptop's session: 2813 x 4163 blocks of 128 bytes, thrice.
-        QTest::newRow("22500 x 33300 at 4:4:4")
-            << 22500 << 33300 << true << 3 << qint64(4'496'839'296);
-        // Chroma at half size in both directions, every plane padded to whole MCUs.
-        QTest::newRow("4:2:0 colour")
-            << 100 << 100 << true << 4 << qint64(14 * 14 * 128 + 2 * 7 * 7 * 128);
-        QTest::newRow("baseline buffers no coefficients")
-            << 12000 << 12000 << false << 3 << qint64(0);
-    }
     void jpegCoefficientBuffers()
     {
-        QFETCH(int, width);
-        QFETCH(int, height);
-        QFETCH(bool, progressive);
-        QFETCH(int, components);
-        QFETCH(qint64, bytes);
-        JpegFrame f{width, height, progressive, {}};
-        if (components == 4)
-            f.components = {{2, 2}, {1, 1}, {1, 1}};
-        else
-            for (int i = 0; i < components; ++i)
-                f.components.append({1, 1});
-        QCOMPARE(jpegCoefficientBytes(f), bytes);
+        using C = QList<JpegFrame::Component>;
+        const C grey{{1, 1}}, rgb{{1, 1}, {1, 1}, {1, 1}}, yuv420{{2, 2}, {1, 1}, {1, 1}};
+        // The panorama that ended a laptop's session: 2813 x 4163 blocks of 128 bytes, thrice.
+        // At 4:2:0, chroma is half size both ways, every plane padded to whole MCUs; baseline
+        // files buffer no coefficients.
+        for (const auto &[frame, bytes] :
+             {std::pair(JpegFrame{12000, 12000, true, grey}, qint64(288'000'000)),
+              {JpegFrame{22500, 33300, true, rgb}, qint64(4'496'839'296)},
+              {JpegFrame{100, 100, true, yuv420}, qint64(14 * 14 * 128 + 2 * 7 * 7 * 128)},
+              {JpegFrame{12000, 12000, false, rgb}, qint64(0)}})
+            QCOMPARE(jpegCoefficientBytes(frame), bytes);
     }
 
     void depthAndModelOfHeaders_data()

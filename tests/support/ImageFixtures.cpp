@@ -79,13 +79,27 @@ QByteArray le(quint64 v, int bytes)
     return out;
 }
 
-bool setExifTags(const QString &path, const std::map<std::string, std::string> &tags,
-                 const std::map<std::string, quint32> &longs)
+namespace {
+
+template <class Edit> bool editExif(const QString &path, Edit edit)
 {
     try {
         auto image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
         image->readMetadata();
-        Exiv2::ExifData &data = image->exifData();
+        edit(image->exifData());
+        image->writeMetadata();
+        return true;
+    } catch (const std::exception &) {
+        return false;
+    }
+}
+
+} // namespace
+
+bool setExifTags(const QString &path, const std::map<std::string, std::string> &tags,
+                 const std::map<std::string, quint32> &longs)
+{
+    return editExif(path, [&](Exiv2::ExifData &data) {
         for (const auto &[key, value] : tags)
             data[key] = value;
         for (const auto &[key, value] : longs) {
@@ -93,95 +107,18 @@ bool setExifTags(const QString &path, const std::map<std::string, std::string> &
             v.value_.push_back(value);
             data[key].setValue(&v);
         }
-        image->writeMetadata();
-        return true;
-    } catch (const std::exception &) {
-        return false;
-    }
-}
-
-bool writeDng(const QString &path, const QImage &image, DngSensor sensor, int margin)
-{
-    TIFF *tif = TIFFOpen(QFile::encodeName(path).constData(), "w");
-    if (!tif)
-        return false;
-    const uint32_t w = uint32_t(image.width()) & ~1u, h = uint32_t(image.height()) & ~1u;
-    static const uint8_t version[4] = {1, 4, 0, 0};
-    static const uint16_t dim[2] = {2, 2};
-    static const uint8_t pattern[4] = {0, 1, 1, 2};
-    static const float matrix[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
-    static const float neutral[3] = {1, 1, 1};
-    TIFFSetField(tif, TIFFTAG_SUBFILETYPE, 0);
-    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, w);
-    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, h);
-    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 16);
-    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
-    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
-    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, 32803); // colour filter array
-    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, h);
-    TIFFSetField(tif, TIFFTAG_MAKE, "Orva");
-    TIFFSetField(tif, TIFFTAG_MODEL, "Test Sensor");
-    TIFFSetField(tif, TIFFTAG_DNGVERSION, version);
-    TIFFSetField(tif, TIFFTAG_UNIQUECAMERAMODEL, "Orva Test Sensor");
-    TIFFSetField(tif, TIFFTAG_CFAREPEATPATTERNDIM, dim);
-    TIFFSetField(tif, TIFFTAG_CFAPATTERN, 4, pattern);
-    TIFFSetField(tif, TIFFTAG_COLORMATRIX1, 9, matrix);
-    TIFFSetField(tif, TIFFTAG_ASSHOTNEUTRAL, 3, neutral);
-    if (margin > 0) {
-        const uint32_t area[4] = {uint32_t(margin), uint32_t(margin), h - uint32_t(margin),
-                                  w - uint32_t(margin)};
-        TIFFSetField(tif, TIFFTAG_ACTIVEAREA, area);
-    }
-    const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
-    std::vector<uint16_t> row(w);
-    bool ok = true;
-    for (uint32_t y = 0; ok && y < h; ++y) {
-        for (uint32_t x = 0; x < w; ++x) {
-            const QRgb p = rgb.pixel(int(x), int(y));
-            const int c = pattern[(y % 2) * 2 + x % 2];
-            const int v = c == 0 ? qRed(p) : c == 1 ? qGreen(p) : qBlue(p);
-            row[x] = uint16_t(v * 257);
-        }
-        ok = TIFFWriteScanline(tif, row.data(), y, 0) >= 0;
-    }
-    TIFFClose(tif);
-    if (!ok || sensor == DngSensor::present)
-        return ok;
-    // Patch the one-strip IFD entries (LONG, count 1): StripOffsets past the end of the
-    // file, or StripByteCounts down to 22 bytes.
-    QFile file(path);
-    if (!file.open(QIODevice::ReadWrite))
-        return false;
-    QByteArray bytes = file.readAll();
-    const QByteArray entry =
-        QByteArray::fromHex(sensor == DngSensor::missing ? "1101040001000000" : "1701040001000000");
-    const qsizetype at = bytes.indexOf(entry);
-    if (at < 0)
-        return false;
-    qToLittleEndian<quint32>(sensor == DngSensor::missing ? quint32(bytes.size() + 4096) : 22u,
-                             bytes.data() + at + 8);
-    return file.seek(0) && file.write(bytes) == bytes.size();
+    });
 }
 
 bool setExifThumbnail(const QString &path, const QImage &thumbnail)
 {
     QByteArray jpeg;
     QBuffer buffer(&jpeg);
-    buffer.open(QIODevice::WriteOnly);
-    if (!thumbnail.save(&buffer, "JPEG", 90))
-        return false;
-    try {
-        auto image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
-        image->readMetadata();
-        Exiv2::ExifThumb thumb(image->exifData());
-        thumb.setJpegThumbnail(reinterpret_cast<const Exiv2::byte *>(jpeg.constData()),
-                               long(jpeg.size()));
-        image->writeMetadata();
-        return true;
-    } catch (const std::exception &) {
-        return false;
-    }
+    return buffer.open(QIODevice::WriteOnly) && thumbnail.save(&buffer, "JPEG", 90) &&
+           editExif(path, [&](Exiv2::ExifData &data) {
+               Exiv2::ExifThumb(data).setJpegThumbnail(
+                   reinterpret_cast<const Exiv2::byte *>(jpeg.constData()), long(jpeg.size()));
+           });
 }
 
 bool writeGif(const QString &path, const QList<QImage> &frames, const QList<int> &delaysCs,
@@ -223,12 +160,10 @@ bool writeAnimatedWebp(const QString &path, const QList<QImage> &frames, const Q
 {
     if (frames.isEmpty())
         return false;
-    const int w = frames.first().width();
-    const int h = frames.first().height();
+    const int w = frames.first().width(), h = frames.first().height();
     WebPAnimEncoderOptions options;
-    if (!WebPAnimEncoderOptionsInit(&options))
-        return false;
-    WebPAnimEncoder *encoder = WebPAnimEncoderNew(w, h, &options);
+    WebPAnimEncoder *encoder =
+        WebPAnimEncoderOptionsInit(&options) ? WebPAnimEncoderNew(w, h, &options) : nullptr;
     if (!encoder)
         return false;
     WebPConfig config;
@@ -265,12 +200,8 @@ bool writeAnimatedWebp(const QString &path, const QList<QImage> &frames, const Q
         WebPDataClear(&data);
         data = tagged;
     }
-    if (ok) {
-        QFile file(path);
-        ok = file.open(QIODevice::WriteOnly) &&
-             file.write(reinterpret_cast<const char *>(data.bytes), qint64(data.size)) ==
-                 qint64(data.size);
-    }
+    ok = ok && writeFile(path, QByteArray::fromRawData(reinterpret_cast<const char *>(data.bytes),
+                                                       qsizetype(data.size)));
     WebPDataClear(&data);
     WebPAnimEncoderDelete(encoder);
     return ok;
@@ -280,34 +211,54 @@ bool writeTiff(const QString &path, const QList<QImage> &pages, int sampleFormat
                const QByteArray &layout)
 {
     TIFF *tif = TIFFOpen(QFile::encodeName(path).constData(), "w");
-    const bool grey = layout == "grey" || layout == "white", tiled = layout == "tiled";
-    const int colours = grey ? 1 : 3, spp = colours + (layout == "alpha" ? 1 : 0), bytes = bits / 8;
+    const bool grey = layout == "grey" || layout == "white", tiled = layout == "tiled",
+               cfa = layout == "cfa";
+    const int colours = grey || cfa ? 1 : 3, spp = colours + (layout == "alpha" ? 1 : 0),
+              bytes = bits / 8;
     const uint16_t extra = EXTRASAMPLE_UNASSALPHA;
     bool ok = tif;
     for (const QImage &page : pages) {
         const int w = page.width(), h = page.height();
-        TIFFSetField(tif, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
+        TIFFSetField(tif, TIFFTAG_SUBFILETYPE, cfa ? 0 : FILETYPE_PAGE);
         TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, w);
         TIFFSetField(tif, TIFFTAG_IMAGELENGTH, h);
         TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bits);
         TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, spp);
         TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, sampleFormat);
         TIFFSetField(tif, TIFFTAG_PHOTOMETRIC,
-                     !grey               ? PHOTOMETRIC_RGB
+                     cfa                 ? 32803 // colour filter array
+                     : !grey             ? PHOTOMETRIC_RGB
                      : layout == "white" ? PHOTOMETRIC_MINISWHITE
                                          : PHOTOMETRIC_MINISBLACK);
         TIFFSetField(tif, TIFFTAG_PLANARCONFIG,
                      tiled ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
-        TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+        TIFFSetField(tif, TIFFTAG_COMPRESSION, cfa ? COMPRESSION_NONE : COMPRESSION_ADOBE_DEFLATE);
         if (spp > colours)
             TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &extra);
-        TIFFSetField(tif, tiled ? TIFFTAG_TILEWIDTH : TIFFTAG_ROWSPERSTRIP, tiled ? 16 : 8);
+        const int rows = cfa ? h : tiled ? 16 : 8; // tile width when tiled
+        TIFFSetField(tif, tiled ? TIFFTAG_TILEWIDTH : TIFFTAG_ROWSPERSTRIP, rows);
         if (tiled)
             TIFFSetField(tif, TIFFTAG_TILELENGTH, 16);
+        if (cfa) {
+            static const uint8_t version[4] = {1, 4, 0, 0};
+            static const uint16_t dim[2] = {2, 2};
+            static const float matrix[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1}, neutral[3] = {1, 1, 1};
+            const uint32_t area[4] = {4, 4, uint32_t(h) - 4, uint32_t(w) - 4};
+            TIFFSetField(tif, TIFFTAG_MAKE, "Orva");
+            TIFFSetField(tif, TIFFTAG_MODEL, "Test Sensor");
+            TIFFSetField(tif, TIFFTAG_UNIQUECAMERAMODEL, "Orva Test Sensor");
+            TIFFSetField(tif, TIFFTAG_DNGVERSION, version);
+            TIFFSetField(tif, TIFFTAG_CFAREPEATPATTERNDIM, dim);
+            TIFFSetField(tif, TIFFTAG_CFAPATTERN, 4, "\0\1\1\2"); // RGGB
+            TIFFSetField(tif, TIFFTAG_COLORMATRIX1, 9, matrix);
+            TIFFSetField(tif, TIFFTAG_ASSHOTNEUTRAL, 3, neutral);
+            TIFFSetField(tif, TIFFTAG_ACTIVEAREA, area);
+        }
         const QImage rgb = page.convertToFormat(QImage::Format_RGB32);
         const auto put = [&](char *at, int x, int y, int s) {
             const QRgb p = rgb.pixel(x, y);
-            const int c = grey ? qGray(p) : s == 0 ? qRed(p) : s == 1 ? qGreen(p) : qBlue(p);
+            const int k = cfa ? "\0\1\1\2"[y % 2 * 2 + x % 2] : s;
+            const int c = grey ? qGray(p) : k == 0 ? qRed(p) : k == 1 ? qGreen(p) : qBlue(p);
             double v = s == colours ? 0.5 : c / 255.0;
             if (s < colours && layout == "white")
                 v = 1 - v;

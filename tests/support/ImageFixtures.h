@@ -31,12 +31,6 @@ bool setExifTags(const QString &path, const std::map<std::string, std::string> &
                  const std::map<std::string, quint32> &longs = {});
 bool setExifThumbnail(const QString &path, const QImage &thumbnail);
 
-// A minimal uncompressed DNG of 16-bit RGGB sensor data sampled from `image`: all of it, a
-// strip that says it holds a few bytes, or a strip past the end of the file (as in camera
-// files stripped for their metadata). A margin leaves that many pixels outside ActiveArea.
-enum class DngSensor { present, cut, missing };
-bool writeDng(const QString &path, const QImage &image, DngSensor sensor, int margin = 0);
-
 // Animated GIF with delays in centiseconds; loopCount as Netscape stores it (0 = forever),
 // or -1 to write no loop extension.
 bool writeGif(const QString &path, const QList<QImage> &frames, const QList<int> &delaysCs,
@@ -45,7 +39,8 @@ bool writeAnimatedWebp(const QString &path, const QList<QImage> &frames,
                        const QList<int> &delaysMs);
 // TIFF pages through libtiff, by default 8-bit RGB. Wider samples are 32-bit integers or
 // 64-bit floats; `layout` "grey", "white" (grey stored MinIsWhite), "alpha" (a half-opaque
-// alpha sample) or "tiled" (each sample in its own plane of 16x16 tiles).
+// alpha sample), "tiled" (each sample in its own plane of 16x16 tiles) or "cfa" (a minimal
+// uncompressed DNG of RGGB sensor data in one strip, 4 pixels of it outside ActiveArea).
 bool writeTiff(const QString &path, const QList<QImage> &pages, int sampleFormat = 1, int bits = 8,
                const QByteArray &layout = {});
 // HEIC (or AVIF) at 8 or 10 bits, with an optional thumbnail; a 16-bit image gives its own
