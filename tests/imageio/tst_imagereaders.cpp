@@ -62,21 +62,6 @@ QByteArray f32(float v) { return be(std::bit_cast<quint32>(v), 4); }
 // A layer section holding only a layer count; a negative one flags the merged alpha.
 QByteArray layerCount(qint16 count, bool psb = false) { return be(2, psb ? 8 : 4) + be(count, 2); }
 
-// An RGB(A) file of a w x h gradient, and the image it holds.
-std::pair<Psd, QImage> rgbPsd(int w, int h, bool alpha)
-{
-    QImage image(w, h, alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
-    std::vector<QByteArray> planes(alpha ? 4 : 3);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const int v[] = {x * 7, y * 40, x < w / 2 ? 200 : x * y, x * 13 + y};
-            image.setPixel(x, y, qRgba(v[0], v[1], v[2], v[3]));
-            for (size_t c = 0; c < planes.size(); ++c)
-                planes[c] += char(v[c]);
-        }
-    return {{w, h, 8, 3, planes}, image};
-}
-
 std::optional<QImage> decodePsd(QByteArray file, const PsdLimits &limits = {})
 {
     QBuffer buffer(&file);
@@ -150,28 +135,6 @@ QByteArray bmpHead(int bits, quint32 compression = 0, QList<quint32> masks = {},
     for (quint32 m : masks)
         h += le(m, 4);
     return h;
-}
-
-// A w x h image whose pixel (x, y) holds the number y * w + x + 1 in its first bytes.
-QImage numbered(int w, int h, QImage::Format format)
-{
-    QImage img(w, h, format);
-    const int bytes = img.depth() / 8;
-    img.fill(0);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const quint32 n = quint32(y * w + x + 1);
-            std::memcpy(img.scanLine(y) + x * bytes, &n, std::min<size_t>(size_t(bytes), sizeof n));
-        }
-    return img;
-}
-
-quint32 numberAt(const QImage &img, int x, int y)
-{
-    quint32 n = 0;
-    const int bytes = img.depth() / 8;
-    std::memcpy(&n, img.constScanLine(y) + x * bytes, std::min<size_t>(size_t(bytes), sizeof n));
-    return n;
 }
 
 } // namespace
@@ -306,10 +269,16 @@ private slots:
               Row{1, 1, layerCount(-1), true},                  // PSD RLE, alpha
               Row{2, 0, be(0, 8) + be(0, 4) + lr16, true},      // PSB raw, Lr16 alpha
               Row{2, 1, layerCount(1, true) + "pad", false}}) { // PSB RLE, u32 counts
-            auto [p, source] = rgbPsd(300, 5, alpha);
-            p.version = version;
-            p.compression = compression;
-            p.layers = layers;
+            QImage source(300, 5, alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+            std::vector<QByteArray> planes(alpha ? 4 : 3); // a gradient
+            for (int y = 0; y < 5; ++y)
+                for (int x = 0; x < 300; ++x) {
+                    const int v[] = {x * 7, y * 40, x < 150 ? 200 : x * y, x * 13 + y};
+                    source.setPixel(x, y, qRgba(v[0], v[1], v[2], v[3]));
+                    for (size_t c = 0; c < planes.size(); ++c)
+                        planes[c] += char(v[c]);
+                }
+            const Psd p{300, 5, 8, 3, planes, layers, version, compression};
             QCOMPARE(decodePsd(p.bytes()).value_or(QImage()), source);
         }
     }
@@ -556,7 +525,13 @@ private slots:
     {
         QFETCH(QImage::Format, format);
         const int w = 70, h = 67; // crosses the tile edges, not square
-        const QImage src = numbered(w, h, format);
+        QImage src(w, h, format);
+        quint32 seed = 1;
+        for (qsizetype i = 0; i < src.sizeInBytes(); ++i)
+            src.bits()[i] = uchar((seed = seed * 1664525u + 1013904223u) >> 24);
+        const auto at = [](const QImage &i, int x, int y) {
+            return QByteArrayView(i.constScanLine(y) + x * i.depth() / 8, i.depth() / 8);
+        };
         for (int turns : {1, 2, 3, -1}) {
             const auto out = rotateBitmap(src, turns);
             QVERIFY(out);
@@ -567,7 +542,7 @@ private slots:
                 for (int x = 0; x < w; ++x) {
                     const int r = t == 1 ? x : t == 2 ? h - 1 - y : w - 1 - x;
                     const int c = t == 1 ? h - 1 - y : t == 2 ? w - 1 - x : y;
-                    if (numberAt(*out, c, r) != numberAt(src, x, y))
+                    if (at(*out, c, r) != at(src, x, y))
                         QFAIL(qPrintable(
                             u"turn %1: pixel %2,%3 misplaced"_s.arg(turns).arg(x).arg(y)));
                 }
