@@ -54,7 +54,10 @@ public:
     bool saveRotation(const QUrl &url, int quarterTurns) const override;
 
     void setGated(bool gated) { locked(gated_, gated); }
-    void release(const QString &fileName) { locked(releasedNames_, fileName); }
+    template <class... Names> void release(const Names &...fileNames)
+    {
+        (locked(releasedNames_, QString(fileNames)), ...);
+    }
     // Lets every held-back call finish, for good.
     void releaseAll() { locked(releasedAll_, true); }
     // readProperties waits for release()
