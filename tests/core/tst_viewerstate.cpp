@@ -307,8 +307,7 @@ private slots:
         for (int i = 0; i < 3; ++i)
             v.s.navigate(+1);
         QCOMPARE(v.s.currentURL(), v.shown(u"d.jpg"_s));
-        for (const char *n : {"d.jpg", "e.jpg", "c.jpg", "b.jpg", "a.jpg"})
-            v.images.release(QString::fromLatin1(n));
+        v.images.release(u"d.jpg"_s, u"e.jpg"_s, u"c.jpg"_s, u"b.jpg"_s, u"a.jpg"_s);
         QTRY_COMPARE(sourceFileOf(v.s.currentImage()), u"d.jpg"_s);
         v.settle();
         QCOMPARE(sourceFileOf(v.s.currentImage()), u"d.jpg"_s);
