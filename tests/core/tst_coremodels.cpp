@@ -305,27 +305,23 @@ private slots:
             const auto value = getter(Settings(store));
             return store.writes == 0 ? std::optional(value) : std::nullopt;
         };
-        const auto multi = [&](const QVariant &v) {
-            return read("multiWindowMode", v,
-                        [](const Settings &s) { return s.isMultiWindowMode(); });
-        };
-        QCOMPARE(multi({}), true);
-        QCOMPARE(multi(false), false);
-        QCOMPARE(multi(u"false"_s), false);
-        QCOMPARE(multi(u" YES "_s), true);
-        QCOMPARE(multi(0), false);
-        QCOMPARE(multi(u"banana"_s), false); // written, so not the default
-
-        const auto interval = [&](const QVariant &v) {
-            return read("slideshowInterval", v,
-                        [](const Settings &s) { return s.slideshowInterval(); });
-        };
-        QCOMPARE(interval(2), 2.0);
-        QCOMPARE(interval(u"20"_s), 20.0);
-        QCOMPARE(interval(0), 5.0); // zero would spin
-        QCOMPARE(interval(qQNaN()), 5.0);
-        QCOMPARE(interval(u"soon"_s), 5.0);
-
+        // "banana" was written, so it is not the default; a zero interval would spin. -1: not
+        // read as that setting.
+        for (const auto &[stored, multi, interval] :
+             {std::tuple{QVariant(), 1, -1.0}, std::tuple{QVariant(false), 0, -1.0},
+              std::tuple{QVariant(u"false"_s), 0, -1.0}, std::tuple{QVariant(u" YES "_s), 1, -1.0},
+              std::tuple{QVariant(0), 0, 5.0}, std::tuple{QVariant(u"banana"_s), 0, -1.0},
+              std::tuple{QVariant(2), -1, 2.0}, std::tuple{QVariant(u"20"_s), -1, 20.0},
+              std::tuple{QVariant(qQNaN()), -1, 5.0}, std::tuple{QVariant(u"soon"_s), -1, 5.0}}) {
+            if (multi >= 0)
+                QCOMPARE(read("multiWindowMode", stored,
+                              [](const Settings &s) { return s.isMultiWindowMode(); }),
+                         std::optional(multi == 1));
+            if (interval >= 0)
+                QCOMPARE(read("slideshowInterval", stored,
+                              [](const Settings &s) { return s.slideshowInterval(); }),
+                         std::optional(interval));
+        }
         QCOMPARE(read("sortOrder", u"size"_s, [](const Settings &s) { return s.sortOrder(); }),
                  SortOrder::name);
         QCOMPARE(read("backgroundStyle", u"Black"_s, // case matters
@@ -396,15 +392,13 @@ private slots:
         };
         ImageProperties noWidth = pngLike();
         noWidth.pixelWidth = 0;
-        row("shutter 0.004", shutter(0.004), "Shutter", "1/250s");
-        row("shutter 0.3 rounds down", shutter(0.3), "Shutter", "1/3s");
-        row("shutter 1", shutter(1), "Shutter", "1.0s");
-        row("shutter 2.5", shutter(2.5), "Shutter", "2.5s");
-        row("shutter 0", shutter(0), "Shutter");
-        row("shutter negative", shutter(-1), "Shutter");
-        row("shutter NaN", shutter(notANumber), "Shutter");
-        row("shutter inf", shutter(std::numeric_limits<double>::infinity()), "Shutter");
-        row("shutter subnormal", shutter(5e-324), "Shutter");
+        // 0.3 s rounds down; no row for nothing, negative, NaN, infinite or subnormal times.
+        for (const auto &[t, text] :
+             {std::pair{0.004, "1/250s"}, std::pair{0.3, "1/3s"}, std::pair{1.0, "1.0s"},
+              std::pair{2.5, "2.5s"}, std::pair{0.0, (const char *)nullptr},
+              std::pair{-1.0, (const char *)nullptr}, std::pair{notANumber, (const char *)nullptr},
+              std::pair{qInf(), (const char *)nullptr}, std::pair{5e-324, (const char *)nullptr}})
+            row(qPrintable(QString::number(t)), shutter(t), "Shutter", text);
         row("focal 4.25", exif([](auto &e) { e.focalLength = 4.25; }), "Focal Length", "4mm");
         row("focal NaN", exif([](auto &e) { e.focalLength = notANumber; }), "Focal Length");
         row("aperture", exif([](auto &e) { e.fNumber = 1.8; }), "Aperture", "f/1.8");
@@ -426,29 +420,17 @@ private slots:
     // Each unit ends where its rounded value would reach 1000: the next unit takes over.
     void fileSize()
     {
-        const struct {
-            qint64 bytes;
-            const char16_t *text;
-            QLocale locale = enUS;
-        } cases[] = {
-            {0, u"0 bytes"},
-            {1, u"1 byte"},
-            {999, u"999 bytes"},
-            {1000, u"1 kB"},
-            {1500, u"2 kB"},
-            {999'500, u"1 MB"},
-            {1'050'000, u"1.1 MB"},
-            {999'950'000, u"1 GB"},
-            {1'234'567'890, u"1.23 GB"},
-            {999'994'999'999, u"999.99 GB"},
-            {999'995'000'000, u"1 TB"},
-            {999'995'000'000'000'000, u"1 EB"},
-            {std::numeric_limits<qint64>::max(), u"9.22 EB"},
-            {2'400'000, u"2,4 MB", QLocale(QLocale::German, QLocale::Germany)},
-            {999'999, u"1 MB", QLocale::c()},
-        };
-        for (const auto &c : cases)
-            QCOMPARE(formatFileSize(c.bytes, c.locale), QString::fromUtf16(c.text));
+        using C = std::tuple<qint64, const char16_t *, QLocale>;
+        for (const auto &[bytes, text, locale] :
+             {C{0, u"0 bytes", enUS}, C{1, u"1 byte", enUS}, C{999, u"999 bytes", enUS},
+              C{1000, u"1 kB", enUS}, C{1500, u"2 kB", enUS}, C{999'500, u"1 MB", enUS},
+              C{1'050'000, u"1.1 MB", enUS}, C{999'950'000, u"1 GB", enUS},
+              C{1'234'567'890, u"1.23 GB", enUS}, C{999'994'999'999, u"999.99 GB", enUS},
+              C{999'995'000'000, u"1 TB", enUS}, C{999'995'000'000'000'000, u"1 EB", enUS},
+              C{std::numeric_limits<qint64>::max(), u"9.22 EB", enUS},
+              C{2'400'000, u"2,4 MB", QLocale(QLocale::German, QLocale::Germany)},
+              C{999'999, u"1 MB", QLocale::c()}})
+            QCOMPARE(formatFileSize(bytes, locale), QString::fromUtf16(text));
     }
 
     // Only well-formed, real dates count; a time the zone skips (a camera clock not yet
@@ -491,8 +473,7 @@ private slots:
               std::tuple{R::actualSize, 3.0, 1.5, 1.5, false, true}}) {
             const zoom::RequestResult r = zoom::applyZoomRequest(request, current, minimum);
             QCOMPARE(r.magnification, magnification);
-            QCOMPARE(r.fitMode, fit);
-            QCOMPARE(r.anchored, anchored);
+            QCOMPARE(std::pair(r.fitMode, r.anchored), std::pair(fit, anchored));
         }
         // Magnification after a wheel event (-1: no change), at a minimum of 0.8.
         for (const auto &[current, dy, precise, expected, fit] :
@@ -538,8 +519,8 @@ private slots:
                                          {40000, 0, 1677, 0, 0, 0, 0}}) {
             QCOMPARE(rowsPerTile(bytesPerRow), rows);
             QCOMPARE(tileCount(height, bytesPerRow), count);
-            QCOMPARE(tileRows(index, height, bytesPerRow).first, first);
-            QCOMPARE(tileRows(index, height, bytesPerRow).count, rowCount);
+            const auto band = tileRows(index, height, bytesPerRow);
+            QCOMPARE(std::pair(band.first, band.count), std::pair(first, rowCount));
         }
     }
 
@@ -652,9 +633,7 @@ private slots:
         rows.push_back({linear, {bins({{128, 5}}), bins({{128, 5}}), bins({{128, 5}})}});
         for (size_t i = 0; i < rows.size(); ++i) {
             const std::optional<HistogramData> data = histogramOf(rows[i].first);
-            QVERIFY2(data && data->red == rows[i].second.red &&
-                         data->green == rows[i].second.green && data->blue == rows[i].second.blue,
-                     qPrintable(QString::number(i)));
+            QVERIFY2(data && *data == rows[i].second, qPrintable(QString::number(i)));
         }
         QVERIFY(!histogramOf(QImage()));
     }
@@ -698,8 +677,7 @@ private slots:
              {std::tuple{QSizeF(105, 95), 9, 10}, std::tuple{QSizeF(100, 100), 10, 10},
               std::tuple{QSizeF(9.9, 50), 5, 0}, std::tuple{QSizeF(0, 0), 0, 0}}) {
             const background::CheckerGrid grid = background::checkerGrid(area, 10);
-            QCOMPARE(grid.rows, rows);
-            QCOMPARE(grid.columns, columns);
+            QCOMPARE(std::pair(grid.rows, grid.columns), std::pair(rows, columns));
         }
         // Black without a thumbnail or from a transparent one (seen over black, never blurred
         // into see-through edges); a plain thumbnail stays plain to its corners, at 0.55.

@@ -54,6 +54,8 @@ QByteArray contents(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
+QUrl fakeUrl(const QString &name) { return QUrl::fromLocalFile(u"/p/"_s + name); }
+
 QImage filled(const QColor &colour, QSize size = {160, 120})
 {
     QImage image(size, QImage::Format_RGB32);
@@ -69,6 +71,7 @@ template <class Services = TestServices> struct ViewerOn : Services {
     QUrl url(const QString &name) const { return f.url(name); }
     std::optional<QUrl> shown(const QString &name) const { return f.url(name); }
     void open(const QString &name, int count) { openAndList(s, f, name, count); }
+    void advance(double t) { this->scheduler.advance(t), QCoreApplication::processEvents(); }
     // Lets every started task finish and its result be delivered.
     void settle()
     {
@@ -304,8 +307,7 @@ private slots:
         for (int i = 0; i < 3; ++i)
             v.s.navigate(+1);
         QCOMPARE(v.s.currentURL(), v.shown(u"d.jpg"_s));
-        for (const char *n : {"d.jpg", "e.jpg", "c.jpg", "b.jpg", "a.jpg"})
-            v.images.release(QString::fromLatin1(n));
+        v.images.release(u"d.jpg"_s, u"e.jpg"_s, u"c.jpg"_s, u"b.jpg"_s, u"a.jpg"_s);
         QTRY_COMPARE(sourceFileOf(v.s.currentImage()), u"d.jpg"_s);
         v.settle();
         QCOMPARE(sourceFileOf(v.s.currentImage()), u"d.jpg"_s);
@@ -343,8 +345,7 @@ private slots:
             QTRY_VERIFY(v.s.currentImage());
             QCOMPARE(v.s.currentImage()->resolution, 1.0);
             v.s.setMagnification(8.0);
-            v.scheduler.advance(0.3);
-            QCoreApplication::processEvents();
+            v.advance(0.3);
             QVERIFY(!v.s.hasFullResolutionTask());
         }
         Viewer v({u"a.jpg"_s});
@@ -356,12 +357,10 @@ private slots:
         QTRY_VERIFY(v.s.currentImage());
         QCOMPARE(v.s.currentImage()->resolution, 0.36);
         v.s.setMagnification(0.2); // about fit
-        v.scheduler.advance(0.25);
-        QCoreApplication::processEvents();
+        v.advance(0.25);
         QVERIFY(!v.s.hasFullResolutionTask());
         v.s.setMagnification(1.0);
-        v.scheduler.advance(0.2);
-        QCoreApplication::processEvents();
+        v.advance(0.2);
         QVERIFY(!v.s.hasFullResolutionTask()); // still within the debounce
         v.scheduler.advance(0.05);
         QTRY_VERIFY(v.s.hasFullResolutionTask());
@@ -379,8 +378,7 @@ private slots:
         w.s.setMagnification(1.0);
         w.scheduler.advance(0.25);
         w.s.navigate(+1);
-        w.images.release(u"a.jpg"_s);
-        w.images.release(u"b.jpg"_s);
+        w.images.release(u"a.jpg"_s, u"b.jpg"_s);
         w.settle();
         QVERIFY(!w.s.hasFullResolutionTask());
     }
@@ -657,8 +655,8 @@ private slots:
     {
         TestServices t;
         AppState s(t.services);
-        s.setCurrentImage(t.images.decodeImage(QUrl::fromLocalFile(u"/p/0.jpg"_s), 64));
-        s.setImageFiles({QUrl::fromLocalFile(u"/p/0.jpg"_s)});
+        s.setCurrentImage(t.images.decodeImage(fakeUrl(u"0.jpg"_s), 64));
+        s.setImageFiles({fakeUrl(u"0.jpg"_s)});
         const auto zoomAt = [&s](double magnification) {
             s.setMagnification(magnification);
             return viewer::statusBarContent(s).zoom;
@@ -669,7 +667,7 @@ private slots:
         viewer::StatusBarContent c = viewer::statusBarContent(s);
         QVERIFY(c.position.isEmpty() && c.frameCounter.isEmpty() && c.tags.isEmpty());
         s.setCurrentTags({u"Gray"_s, u"Work"_s, u"Red"_s});
-        s.setImageFiles(QList<QUrl>(20, QUrl::fromLocalFile(u"/p/0.jpg"_s)));
+        s.setImageFiles(QList<QUrl>(20, fakeUrl(u"0.jpg"_s)));
         s.setCurrentIndex(1);
         c = viewer::statusBarContent(s);
         QCOMPARE(c.tags, (QList<FinderTag>{FinderTag::red, FinderTag::gray}));
@@ -707,12 +705,12 @@ private slots:
         TestServices t;
         AppState s(t.services);
         QVERIFY(!navigator::isShownFor(s));
-        const QUrl a = QUrl::fromLocalFile(u"/p/a.jpg"_s);
+        const QUrl a = fakeUrl(u"a.jpg"_s);
         s.setCurrentURL(a);
         s.setShowThumbnailBar(true);
         s.setImageFiles({a});
         QCOMPARE(navigator::bottomInsetFor(s), 12.0);
-        s.setImageFiles({a, QUrl::fromLocalFile(u"/p/b.jpg"_s)});
+        s.setImageFiles({a, fakeUrl(u"b.jpg"_s)});
         QCOMPARE(navigator::bottomInsetFor(s), 72.0);
         s.setShowThumbnailBar(false);
         QCOMPARE(navigator::bottomInsetFor(s), 12.0);
@@ -844,8 +842,7 @@ private slots:
         v.images.setGated(true);
         v.s.copyImage();
         v.s.navigate(+1); // before the decode finishes
-        v.images.release(u"a.jpg"_s);
-        v.images.release(u"b.jpg"_s);
+        v.images.release(u"a.jpg"_s, u"b.jpg"_s);
         QTRY_COMPARE(v.desktop.clipboard.size(), 1);
         QCOMPARE(v.desktop.clipboard[0].text(u"file"_s), u"a.jpg"_s);
         QCOMPARE(v.desktop.clipboard[0].size(), QSize(40, 30));
@@ -948,15 +945,13 @@ private slots:
         t.images.setGated(true);
         t.images.thumbnails.insert(u"a.jpg"_s, filled(Qt::red, {400, 300}));
         t.images.failing.insert(u"bad.jpg"_s);
-        const QUrl a = QUrl::fromLocalFile(u"/p/a.jpg"_s),
-                   bad = QUrl::fromLocalFile(u"/p/bad.jpg"_s);
+        const QUrl a = fakeUrl(u"a.jpg"_s), bad = fakeUrl(u"bad.jpg"_s);
         QObject context;
         Received first, second, failed;
         t.thumbnails.thumbnailForURL(a, &context, first.callback());
         t.thumbnails.thumbnailForURL(a, &context, second.callback());
         t.thumbnails.thumbnailForURL(bad, &context, failed.callback());
-        t.images.release(u"a.jpg"_s);
-        t.images.release(u"bad.jpg"_s);
+        t.images.release(u"a.jpg"_s, u"bad.jpg"_s);
         QTRY_COMPARE(second.results.size() + failed.results.size(), 2);
         QCOMPARE(first.results.size(), 1);
         QCOMPARE(t.images.thumbnailCalls.load(), 2);
@@ -976,17 +971,16 @@ private slots:
         TestServices t;
         QObject context;
         Received r;
-        const auto url = [](const QString &n) { return QUrl::fromLocalFile(u"/p/"_s + n); };
         for (int i = 0; i < thumbnailCacheLimit; ++i)
-            t.thumbnails.thumbnailForURL(url(u"%1.jpg"_s.arg(i)), &context, r.callback());
+            t.thumbnails.thumbnailForURL(fakeUrl(u"%1.jpg"_s.arg(i)), &context, r.callback());
         QTRY_COMPARE(r.results.size(), thumbnailCacheLimit);
         // The first one is used again, so the second is the oldest when the 501st arrives.
-        QVERIFY(t.thumbnails.cached(url(u"0.jpg"_s)));
-        t.thumbnails.thumbnailForURL(url(u"new.jpg"_s), &context, r.callback());
+        QVERIFY(t.thumbnails.cached(fakeUrl(u"0.jpg"_s)));
+        t.thumbnails.thumbnailForURL(fakeUrl(u"new.jpg"_s), &context, r.callback());
         QTRY_COMPARE(r.results.size(), thumbnailCacheLimit + 1);
         QCOMPARE(t.thumbnails.count(), thumbnailCacheLimit);
-        QVERIFY(t.thumbnails.cached(url(u"0.jpg"_s)));
-        QVERIFY(!t.thumbnails.cached(url(u"1.jpg"_s)));
+        QVERIFY(t.thumbnails.cached(fakeUrl(u"0.jpg"_s)));
+        QVERIFY(!t.thumbnails.cached(fakeUrl(u"1.jpg"_s)));
     }
 
     // The file is rewritten (a rotation saved) while its old thumbnail is being made: the
@@ -1022,17 +1016,14 @@ private slots:
         t.images.thumbnails.insert(u"a.jpg"_s, filled(Qt::red, {4, 4}));
         t.images.thumbnails.insert(u"b.jpg"_s, filled(Qt::blue, {4, 4}));
         t.images.failing.insert(u"bad.jpg"_s);
-        const auto url = [](const char *name) {
-            return QUrl::fromLocalFile(u"/p/"_s + QLatin1String(name));
-        };
         HistogramLoader loader(t.images, t.tasks);
         t.images.setGated(true);
         // a's count finishes and its delivery is queued when the panel moves on to b.
-        loader.setUrl(url("a.jpg"));
+        loader.setUrl(fakeUrl(u"a.jpg"_s));
         QCOMPARE(loader.status(), HistogramLoader::Status::computing);
         t.images.release(u"a.jpg"_s);
         t.tasks.waitForDone();
-        loader.setUrl(url("b.jpg"));
+        loader.setUrl(fakeUrl(u"b.jpg"_s));
         QCoreApplication::processEvents();
         QCOMPARE(loader.status(), HistogramLoader::Status::computing);
         QVERIFY(!loader.data());
@@ -1041,7 +1032,7 @@ private slots:
         QCOMPARE(loader.data()->blue[255], 16u);
         // A file without counts ends the wait instead of leaving it open.
         t.images.release(u"bad.jpg"_s);
-        loader.setUrl(url("bad.jpg"));
+        loader.setUrl(fakeUrl(u"bad.jpg"_s));
         QTRY_COMPARE(loader.status(), HistogramLoader::Status::failed);
         QVERIFY(!loader.data());
     }
@@ -1090,14 +1081,12 @@ private slots:
         delete closed;
         QCOMPARE(task.result(), std::nullopt);
         release.release();
-        QTRY_COMPARE(got.size(), 2);
-        QCOMPARE(got, (QList<int>{42, 42}));
+        QTRY_COMPARE(got, (QList<int>{42, 42}));
         QVERIFY(task.isFinished());
         QCOMPARE(task.result(), std::optional(42));
         await(&context);
-        QCOMPARE(got.size(), 2);
-        QTRY_COMPARE(got.size(), 3);
-        QCOMPARE(got.last(), 42);
+        QCOMPARE(got.size(), 2); // never inline
+        QTRY_COMPARE(got, (QList<int>{42, 42, 42}));
         QCOMPARE(runs.load(), 1);
     }
 
@@ -1147,9 +1136,7 @@ private slots:
         QtScheduler scheduler;
         const double start = scheduler.now();
         ScheduledAction handle = scheduler.after(0.01, [&] { ++cancelled; });
-        {
-            ScheduledAction dropped = scheduler.after(0, [&] { ++cancelled; });
-        }
+        std::ignore = scheduler.after(0, [&] { ++cancelled; }); // dropped at once
         ScheduledAction stopped = scheduler.after(0, [&] { ++cancelled; });
         stopped.cancel();
         double ranAt = 0;

@@ -11,10 +11,7 @@ class MemorySettingsStore final : public SettingsStore {
 public:
     std::optional<QVariant> value(const QString &key) const override
     {
-        auto it = values.constFind(key);
-        if (it == values.constEnd())
-            return std::nullopt;
-        return *it;
+        return values.contains(key) ? std::optional(values.value(key)) : std::nullopt;
     }
     void setValue(const QString &key, const QVariant &value) override
     {

@@ -15,10 +15,8 @@ struct TestFolder {
     QTemporaryDir dir;
     explicit TestFolder(const QStringList &files)
     {
-        for (const QString &f : files) {
-            QFile file(dir.filePath(f));
-            file.open(QIODevice::WriteOnly);
-        }
+        for (const QString &f : files)
+            QFile(dir.filePath(f)).open(QIODevice::WriteOnly);
     }
     QUrl url(const QString &name) const { return QUrl::fromLocalFile(dir.filePath(name)); }
     QUrl folder() const { return QUrl::fromLocalFile(dir.path()); }

@@ -9,6 +9,15 @@
 
 namespace orva::test {
 
+// A one-frame image as decodes hand it over.
+static DecodedImage shown(const QImage &bitmap, QSizeF pointSize, double resolution)
+{
+    auto image = std::make_shared<DisplayImage>();
+    image->pointSize = pointSize;
+    image->frames.push_back({bitmap, 0});
+    return DecodedImage{image, bitmap, image, resolution};
+}
+
 bool FakeImageService::isSupportedImageFile(const QUrl &url) const
 {
     if (!url.isLocalFile())
@@ -41,10 +50,7 @@ std::optional<DecodedImage> FakeImageService::decodeImage(const QUrl &url,
                   std::max(1, int(fullSize.height() * resolution / 100)), QImage::Format_RGB32);
     bitmap.fill(Qt::gray);
     bitmap.setText(QStringLiteral("file"), name);
-    auto image = std::make_shared<DisplayImage>();
-    image->pointSize = QSizeF(fullSize);
-    image->frames.push_back({bitmap, 0});
-    return DecodedImage{image, bitmap, image, resolution};
+    return shown(bitmap, QSizeF(fullSize), resolution);
 }
 
 std::optional<DecodedImage> FakeImageService::decodeQuickPreview(const QUrl &url) const
@@ -53,10 +59,7 @@ std::optional<DecodedImage> FakeImageService::decodeQuickPreview(const QUrl &url
         return std::nullopt;
     QImage bitmap(32, 24, QImage::Format_RGB32);
     bitmap.setText(QStringLiteral("file"), url.fileName() + QStringLiteral(" quick"));
-    auto image = std::make_shared<DisplayImage>();
-    image->pointSize = QSizeF(fullSize);
-    image->frames.push_back({bitmap, 0});
-    return DecodedImage{image, bitmap, image, 32.0 / fullSize.width()};
+    return shown(bitmap, QSizeF(fullSize), 32.0 / fullSize.width());
 }
 
 DecodeOutcome FakeImageService::decodeWithReason(const QUrl &url,
@@ -71,12 +74,8 @@ DecodeOutcome FakeImageService::decodeWithReason(const QUrl &url,
 std::optional<ImageProperties> FakeImageService::readProperties(const QUrl &url) const
 {
     const QString name = url.fileName();
-    bool blocked = false;
-    {
-        QMutexLocker lock(&mutex_);
-        blocked = blockedProperties_.contains(name);
-    }
-    if (blocked) {
+    if (QMutexLocker lock(&mutex_); blockedProperties_.contains(name)) {
+        lock.unlock();
         ++blockedReads;
         waitFor(name, true);
     }
@@ -115,10 +114,8 @@ std::optional<DecodedImage> FakeImageService::rotateDecodedImage(const DecodedIm
     const int t = quarterTurns & 3;
     QImage turned = image.bitmap->transformed(QTransform().rotate(90 * t));
     turned.setText(QStringLiteral("file"), image.bitmap->text(QStringLiteral("file")));
-    auto display = std::make_shared<DisplayImage>();
-    display->pointSize = t % 2 ? image.image->pointSize.transposed() : image.image->pointSize;
-    display->frames.push_back({turned, 0});
-    return DecodedImage{display, turned, display, image.resolution};
+    const QSizeF size = image.image->pointSize;
+    return shown(turned, t % 2 ? size.transposed() : size, image.resolution);
 }
 
 bool FakeImageService::saveRotation(const QUrl &url, int quarterTurns) const

@@ -25,11 +25,10 @@ namespace orva::test {
 
 using namespace Qt::StringLiterals;
 
-// An image service with scripted results. A decode pretends every file is
-// `fullSize` pixels and honours the bound like the real one; the result's
-// bitmap carries the file name (text key "file") so tests can tell which file
-// an image came from. With `gated`, decodes wait until the test releases their
-// file (or their task is cancelled).
+// An image service with scripted results. A decode pretends every file is `fullSize` pixels
+// and honours the bound like the real one; the result's bitmap carries the file name (text
+// key "file") so tests can tell which file an image came from. With `gated`, decodes wait
+// until the test releases their file (or their task is cancelled).
 class FakeImageService final : public ImageService {
 public:
     const QSet<QString> &supportedExtensions() const override { return ++listings, extensions_; }
@@ -38,11 +37,9 @@ public:
                                             std::optional<int> maxPixelSize) const override;
     DecodeOutcome decodeWithReason(const QUrl &url, std::optional<int> maxPixelSize) const override;
     std::optional<ImageProperties> readProperties(const QUrl &url) const override;
-    // A quick preview ("file" text: the name + " quick") for the names in
-    // `quickPreviews`.
+    // A quick preview ("file" text: the name + " quick") for the names in `quickPreviews`.
     std::optional<DecodedImage> decodeQuickPreview(const QUrl &url) const override;
-    // `thumbnails` by file name, else a grey image; gated and failing like
-    // decodes.
+    // `thumbnails` by file name, else a grey image; gated and failing like decodes.
     std::optional<QImage> makeThumbnail(const QUrl &url, int maxPixelSize,
                                         std::optional<int> minEmbeddedSide = {}) const override;
 
@@ -54,7 +51,10 @@ public:
     bool saveRotation(const QUrl &url, int quarterTurns) const override;
 
     void setGated(bool gated) { locked(gated_, gated); }
-    void release(const QString &fileName) { locked(releasedNames_, fileName); }
+    template <class... Names> void release(const Names &...fileNames)
+    {
+        (locked(releasedNames_, QString(fileNames)), ...);
+    }
     // Lets every held-back call finish, for good.
     void releaseAll() { locked(releasedAll_, true); }
     // readProperties waits for release()
@@ -160,8 +160,8 @@ private:
     friend class FakeMonitor;
 };
 
-// For tests that do nothing to files: every change is refused. Tests of file
-// operations use the real implementation on temporary folders.
+// For tests that do nothing to files: every change is refused. Tests of file operations use
+// the real implementation on temporary folders.
 class RefusingFileOperations final : public FileOperations {
 public:
     FileOutcome rename(const QUrl &, const QString &) override { return refused(); }
@@ -189,15 +189,13 @@ public:
     QList<QImage> clipboard;
 };
 
-// Everything a viewer state needs: by default the fakes above and a virtual
-// clock; tests on real folders put real services in their place. The task
-// runtime comes last so that it is destroyed first, waiting for background work
-// that still uses the other services.
+// Everything a viewer state needs: by default the fakes above and a virtual clock; tests on
+// real folders put real services in their place. The task runtime comes last so that it is
+// destroyed first, waiting for background work that still uses the other services.
 template <class Images = FakeImageService, class Watchers = FakeWatcherFactory,
           class Files = RefusingFileOperations, class Desktop = FakeDesktop>
 struct ServicesWith {
-    // A test that failed half-way leaves no background work waiting for a
-    // release.
+    // A test that failed half-way leaves no background work waiting for a release.
     ~ServicesWith()
     {
         if constexpr (requires { images.releaseAll(); })
