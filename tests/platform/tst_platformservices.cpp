@@ -29,6 +29,7 @@
 #include <atomic>
 #include <barrier>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -110,8 +111,7 @@ struct Running {
 
 int modeOf(const QString &path)
 {
-    struct stat st {};
-    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+    return int(std::filesystem::status(QFile::encodeName(path).toStdString()).permissions());
 }
 
 void setMTime(const QString &path, qint64 seconds)
