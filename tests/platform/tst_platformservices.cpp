@@ -99,7 +99,7 @@ struct Album {
     bool follow() { return t.scheduler.advance(0.3), true; }
 };
 
-// A running instance listening on a socket of the test's own.
+// An instance on a socket of the test's own.
 struct Running {
     QTemporaryDir dir;
     QString name = dir.filePath(u"orva.socket"_s);
@@ -351,7 +351,6 @@ private slots:
         QVERIFY(received.wait()); // still reaches the first instance
     }
 
-    // Launches started together: exactly one serves, every other one hands over to it.
     void racingLaunchesElectOneServer()
     {
         QTemporaryDir dir;
@@ -409,6 +408,13 @@ private slots:
         s.images.failing.clear();
         QVERIFY(s.thumbnail());
         QVERIFY(!QFile::exists(fail));
+        // The entry itself is an image file, but thumbnails of thumbnails would only multiply.
+        const QUrl inside = QUrl::fromLocalFile(s.entry);
+        QVERIFY(makeCachedThumbnail(s.images, &s.store, inside));
+        s.images.failing.insert(QFileInfo(s.entry).fileName());
+        QVERIFY(!makeCachedThumbnail(s.images, &s.store, inside));
+        QCOMPARE(QDir(s.root + u"/normal"_s).entryList(QDir::Files).size(), 1);
+        QVERIFY(QDir(s.root + u"/fail/orva"_s).isEmpty());
         s.store.remove(s.url); // invalidation
         QVERIFY(!QFile::exists(s.entry));
     }
@@ -437,18 +443,8 @@ private slots:
         }
     }
 
-    void noThumbnailsKeptInsideTheThumbnailFolderOrWhereNothingCanBeWritten()
+    void noThumbnailsKeptWhereNothingCanBeWritten()
     {
-        Thumbnails s;
-        QVERIFY(s.thumbnail());
-        // The entry itself is an image file, but thumbnails of thumbnails would only multiply.
-        const QUrl inside = QUrl::fromLocalFile(s.entry);
-        QVERIFY(makeCachedThumbnail(s.images, &s.store, inside));
-        s.images.failing.insert(QFileInfo(s.entry).fileName());
-        QVERIFY(!makeCachedThumbnail(s.images, &s.store, inside));
-        QCOMPARE(QDir(s.root + u"/normal"_s).entryList(QDir::Files).size(), 1);
-        QVERIFY(!QDir(s.root + u"/fail"_s).exists());
-
         // A cache folder that cannot be made (a file is in its way, which no privilege gets
         // past): thumbnails are still made, just not kept.
         Thumbnails blocked;
@@ -458,8 +454,10 @@ private slots:
         QVERIFY(!blocked.store.load(blocked.url));
     }
 
-    // A container limit makes the machine's free memory irrelevant (of 20 GiB of RAM).
-    void memoryPressureThreshold()
+    // A container limit makes the machine's free memory irrelevant (of 20 GiB of RAM). The
+    // limit that binds is the process's own group's or an enclosing one's, not the root's
+    // (which has none); usage is the own group's. v1 has a memory controller line.
+    void memoryPressure()
     {
         const qint64 G = 1LL << 30;
         const struct {
@@ -473,12 +471,7 @@ private slots:
             QVERIFY(MemoryPressureMonitor::isUnderPressure(
                         {r.available, 20 * G}, r.limit ? std::optional(r.limit) : std::nullopt,
                         r.limit ? std::optional(r.usage) : std::nullopt) == r.pressure);
-    }
 
-    // The limit that binds is the process's own group's or an enclosing one's, not the
-    // root's (which has none); usage is the own group's. v1 has a memory controller line.
-    void memoryOfTheOwnControlGroup()
-    {
         QTemporaryDir root;
         for (const char *line :
              {"memory.max=max", "user.slice/memory.max=5000",
@@ -490,13 +483,13 @@ private slots:
             QVERIFY(QDir().mkpath(QFileInfo(path).path()) &&
                     writeFile(QFile::encodeName(path), parts[1] + '\n'));
         }
-        const std::pair<const char *, std::pair<qint64, qint64>> rows[] = {
+        const std::pair<const char *, std::pair<qint64, qint64>> groups[] = {
             {"0::/user.slice/app.scope\n", {3000, 1200}},
             {"0::/user.slice/other.scope\n", {5000, 700}},
             {"0::/\n", {-1, -1}},
             {"12:pids:/x\n4:cpu,memory:/job\n0::/user.slice/app.scope\n", {9000, 100}},
             {"", {-1, -1}}}; // -1: none
-        for (const auto &[selfCgroup, expected] : rows) {
+        for (const auto &[selfCgroup, expected] : groups) {
             const auto got = MemoryPressureMonitor::cgroupMemory(selfCgroup, root.path());
             QCOMPARE(std::pair(got.limit.value_or(-1), got.usage.value_or(-1)), expected);
         }
