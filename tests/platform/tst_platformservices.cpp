@@ -306,9 +306,7 @@ private slots:
         Running r;
         QVERIFY(!r.instance.handOff({})); // nobody is listening yet
         QVERIFY(r.instance.listen());
-        QUrl odd;
-        odd.setScheme(u"file"_s);
-        odd.setPath(u"/photos/caf%E9 %231.png"_s, QUrl::TolerantMode);
+        const QUrl odd(u"file:///photos/caf%E9 %231.png"_s, QUrl::TolerantMode);
         const QList<QUrl> files{QUrl::fromLocalFile(u"/photos/a b.jpg"_s),
                                 QUrl::fromLocalFile(u"/photos/ç\n.png"_s), odd};
         QVERIFY(SingleInstance(r.name).handOff(files, token));
@@ -420,7 +418,7 @@ private slots:
     }
 
     // Garbage, an entry naming another file, one too large: made anew, and replaced.
-    void untrustedThumbnailsAreIgnoredAndReplaced()
+    void untrustedOrUnwritableThumbnailFolders()
     {
         // size invalid: not a PNG at all
         for (const auto &[size, uri] :
@@ -441,10 +439,6 @@ private slots:
             QCOMPARE(s.thumbnail()->pixel(5, 5), QColor(Qt::gray).rgb()); // made, not read
             QVERIFY(s.store.load(s.url));                                 // and replaced
         }
-    }
-
-    void noThumbnailsKeptWhereNothingCanBeWritten()
-    {
         // A cache folder that cannot be made (a file is in its way, which no privilege gets
         // past): thumbnails are still made, just not kept.
         Thumbnails blocked;
