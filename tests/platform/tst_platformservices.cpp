@@ -418,6 +418,7 @@ private slots:
     }
 
     // Garbage, an entry naming another file, one too large: made anew, and replaced.
+    // Where no thumbnail folder can be made, thumbnails are made but not kept.
     void untrustedOrUnwritableThumbnailFolders()
     {
         // size invalid: not a PNG at all
