@@ -108,6 +108,12 @@ QPushButton *useOrva(SettingsWindow &w, const QString &formatName)
     return w.fileTypeRow(formatName)->findChild<QPushButton *>(u"useOrva"_s);
 }
 
+bool isPlainAlert(const QMessageBox *box, const QString &title, const QString &text)
+{
+    return box && box->windowTitle() == title && box->textFormat() == Qt::PlainText &&
+           box->text() == text;
+}
+
 bool near(double a, double b) { return qAbs(a - b) < 0.02; }
 
 } // namespace
@@ -149,13 +155,10 @@ private slots:
         }
 
         t.scheduler.advance(2.1);
-        for (const auto &[key, index] : {std::pair{Qt::Key_PageDown, 2},
-                                         {Qt::Key_PageUp, 1},
-                                         {Qt::Key_Home, 0},
-                                         {Qt::Key_Left, 3},
-                                         {Qt::Key_Space, 0},
-                                         {Qt::Key_Right, 1},
-                                         {Qt::Key_End, 3}}) {
+        const std::pair<Qt::Key, int> steps[]{
+            {Qt::Key_PageDown, 2}, {Qt::Key_PageUp, 1}, {Qt::Key_Home, 0}, {Qt::Key_Left, 3},
+            {Qt::Key_Space, 0},    {Qt::Key_Right, 1},  {Qt::Key_End, 3}};
+        for (const auto &[key, index] : steps) {
             QVERIFY(press(w, key));
             QCOMPARE(w.state().currentIndex(), index);
         }
@@ -220,11 +223,8 @@ private slots:
         Shown w(t.services);
         w.state().setErrorMessage(u"Cannot move “<b>x</b>.jpg”"_s);
         QMessageBox *alert = w.viewer().errorAlert();
-        QVERIFY(alert);
-        QTRY_VERIFY(alert->isVisible());
-        QCOMPARE(alert->windowTitle(), u"Error"_s);
-        QCOMPARE(alert->textFormat(), Qt::PlainText);
-        QCOMPARE(alert->text(), u"Cannot move “<b>x</b>.jpg”"_s);
+        QTRY_VERIFY(alert && alert->isVisible());
+        QVERIFY(isPlainAlert(alert, u"Error"_s, u"Cannot move “<b>x</b>.jpg”"_s));
         alert->button(QMessageBox::Ok)->click();
         QVERIFY(!w.state().errorMessage());
         // The next error, even at once, gets an alert of its own.
@@ -323,43 +323,6 @@ private slots:
         QCOMPARE(found, 1);
     }
 
-    void histogramFollowsTheShownFile()
-    {
-        TestServices t;
-        TestFolder f(threeFiles);
-        t.images.thumbnails.insert(u"a.jpg"_s, filled(Qt::red));
-        t.images.thumbnails.insert(u"b.jpg"_s, filled(Qt::blue));
-        t.images.failing.insert(u"c.jpg"_s);
-        Shown w(t.services, {800, 600});
-        openAndList(w.state(), f, u"a.jpg"_s, 3);
-        HistogramView &panel = w.viewer().histogramView();
-        // Tab twice: metadata, then the histogram, in the top-left corner.
-        press(w, Qt::Key_Tab);
-        press(w, Qt::Key_Tab);
-        QVERIFY(panel.isVisible() && w.commands().histogram()->isChecked());
-        QCOMPARE(panel.pos(), QPoint(HistogramView::inset, HistogramView::inset));
-        QTRY_COMPARE(panel.loader().status(), HistogramLoader::Status::ready);
-        QCOMPARE(panel.loader().data()->red[255], quint32(64 * 48));
-        // The red spike at the right edge of the plot, green and blue ones at its left.
-        const QRect plot = panel.plotRect();
-        const QColor right = w.at(panel, plot.topRight() + QPoint(0, 10));
-        QVERIFY2(right.red() > 60 && right.green() < 30 && right.blue() < 30,
-                 qPrintable(right.name()));
-        const QColor left = w.at(panel, plot.topLeft() + QPoint(0, 10));
-        QVERIFY2(left.green() > 40 && left.blue() > 40, qPrintable(left.name()));
-
-        // Stepping: the counts follow; a file without counts says so.
-        w.state().navigate(+1);
-        QTRY_COMPARE(panel.loader().status(), HistogramLoader::Status::ready);
-        QCOMPARE(panel.loader().data()->blue[255], quint32(64 * 48));
-        w.state().navigate(+1);
-        QTRY_COMPARE(panel.loader().status(), HistogramLoader::Status::failed);
-        QVERIFY(panel.isVisible());
-        press(w, Qt::Key_Escape);
-        QVERIFY(!panel.isVisible());
-        QCOMPARE(panel.loader().status(), HistogramLoader::Status::idle);
-    }
-
     void navigatorMovesTheView()
     {
         TestServices t;
@@ -403,9 +366,9 @@ private slots:
         QVERIFY(!nav.isVisible());
     }
 
-    // The strip along the bottom with the current cell outlined; one background style for
-    // every window.
-    void thumbnailStripAndBackgrounds()
+    // The strip along the bottom with the current cell outlined, the histogram in the top-left
+    // corner, and one background style for every window, all following the shown file.
+    void stripHistogramAndBackgroundsFollowTheShownFile()
     {
         TestServices t;
         TestFolder f(threeFiles);
@@ -414,6 +377,22 @@ private slots:
         t.images.failing.insert(u"c.jpg"_s);
         Shown w(t.services, {600, 400}), two(t.services, {600, 400});
         openAndList(w.state(), f, u"a.jpg"_s, 3);
+        HistogramView &panel = w.viewer().histogramView();
+        // Tab twice: metadata, then the histogram.
+        press(w, Qt::Key_Tab);
+        press(w, Qt::Key_Tab);
+        QVERIFY(panel.isVisible() && w.commands().histogram()->isChecked());
+        QCOMPARE(panel.pos(), QPoint(HistogramView::inset, HistogramView::inset));
+        QTRY_COMPARE(panel.loader().status(), HistogramLoader::Status::ready);
+        QCOMPARE(panel.loader().data()->red[255], quint32(64 * 48));
+        // The red spike at the right edge of the plot, green and blue ones at its left.
+        const QRect plot = panel.plotRect();
+        const QColor right = w.at(panel, plot.topRight() + QPoint(0, 10));
+        QVERIFY2(right.red() > 60 && right.green() < 30 && right.blue() < 30,
+                 qPrintable(right.name()));
+        const QColor left = w.at(panel, plot.topLeft() + QPoint(0, 10));
+        QVERIFY2(left.green() > 40 && left.blue() > 40, qPrintable(left.name()));
+
         QVERIFY(!w.strip().isVisible());
         // Shown along the bottom, 60 points high, and remembered.
         w.commands().thumbnails()->trigger();
@@ -428,11 +407,13 @@ private slots:
         QTRY_COMPARE(cell(1, false), QColor(Qt::blue));
         QCOMPARE(cell(0, true), QColor(Qt::white));
         QCOMPARE(cell(1, true), QColor(Qt::blue));
-        // A click on the other cell shows it and moves the outline.
+        // A click on the other cell shows it and moves the outline; the counts follow.
         QTest::mouseClick(&w.strip(), Qt::LeftButton, {}, w.strip().cellRect(1).center().toPoint());
         QCOMPARE(w.state().currentURL(), std::optional(f.url(u"b.jpg"_s)));
         QCOMPARE(cell(1, true), QColor(Qt::white));
         QCOMPARE(cell(0, true), QColor(Qt::red));
+        QTRY_COMPARE(panel.loader().status(), HistogramLoader::Status::ready);
+        QCOMPARE(panel.loader().data()->blue[255], quint32(64 * 48));
 
         // Chosen from one window's menu, shown by both.
         const auto corner = [](Shown &w) { return w.at(w.viewer(), {2, 200}); };
@@ -446,7 +427,7 @@ private slots:
         QCOMPARE(two.at(two.viewer(), {5, 5}).rgb(), QColor::fromRgbF(0.82, 0.82, 0.82).rgb());
         QCOMPARE(two.at(two.viewer(), {15, 5}).rgb(), QColor::fromRgbF(0.96, 0.96, 0.96).rgb());
         // Blurred: the empty window stays black; the one showing b.jpg fades to dark blue, and
-        // back to black for a file whose thumbnail fails.
+        // back to black for a file whose thumbnail fails (and which has no counts either).
         styles[5]->trigger();
         QCOMPARE(corner(two), QColor(Qt::black));
         QTRY_VERIFY(w.viewer().blurredBackground().isFading()); // made, fading in
@@ -458,6 +439,11 @@ private slots:
         QTRY_VERIFY(!w.viewer().blurredBackground().hasThumbnail());
         t.scheduler.advance(0.31);
         QCOMPARE(corner(w), QColor(Qt::black));
+        QTRY_COMPARE(panel.loader().status(), HistogramLoader::Status::failed);
+        QVERIFY(panel.isVisible());
+        press(w, Qt::Key_Escape);
+        QVERIFY(!panel.isVisible());
+        QCOMPARE(panel.loader().status(), HistogramLoader::Status::idle);
         w.state().startSlideshow(); // no strip in a slideshow
         QVERIFY(!w.strip().isVisible());
     }
@@ -535,12 +521,10 @@ private slots:
         openAndList(w.state(), f, u"b<u>.jpg"_s, 3);
         press(w, key);
         auto *box = w.window->findChild<QMessageBox *>(u"deleteConfirmation"_s);
-        QVERIFY(box);
-        QCOMPARE(box->windowTitle(), u"Delete Image"_s);
-        QCOMPARE(box->textFormat(), Qt::PlainText);
-        QCOMPARE(box->text(), trash ? u"Move \"b<u>.jpg\" to the Trash?"_s
-                                    : u"\"b<u>.jpg\" will be deleted permanently. This volume "
-                                      "has no Trash."_s);
+        QVERIFY(isPlainAlert(box, u"Delete Image"_s,
+                             trash ? u"Move \"b<u>.jpg\" to the Trash?"_s
+                                   : u"\"b<u>.jpg\" will be deleted permanently. This volume "
+                                     "has no Trash."_s));
         button(box, confirm ? u"Delete"_s : u"Cancel"_s)->click();
         QVERIFY(!w.state().showDeleteConfirmation());
         const bool gone = confirm && trash;
@@ -602,9 +586,7 @@ private slots:
         useOrva(r, u"PNG"_s)->click();
         QMessageBox *alert = r.findChild<QMessageBox *>();
         QVERIFY(alert && r.errorMessage());
-        QCOMPARE(alert->windowTitle(), u"Error"_s);
-        QCOMPARE(alert->textFormat(), Qt::PlainText);
-        QCOMPARE(alert->text(), *r.errorMessage());
+        QVERIFY(isPlainAlert(alert, u"Error"_s, *r.errorMessage()));
         alert->button(QMessageBox::Ok)->click();
         QVERIFY(!r.errorMessage());
     }

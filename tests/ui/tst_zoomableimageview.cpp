@@ -10,6 +10,7 @@
 #include <functional>
 
 using namespace orva;
+using namespace Qt::StringLiterals;
 using Z = ZoomAction;
 
 Q_DECLARE_METATYPE(orva::ZoomAction)
@@ -305,13 +306,11 @@ private slots:
         QFETCH(Zoom, c);
         Viewer v;
         QVERIFY(v.show(c.image));
-        QList<QUrl> files;
-        for (const QChar name : QStringLiteral("abc"))
-            files << QUrl::fromLocalFile(QStringLiteral("/p/%1.jpg").arg(name));
         if (c.index >= 0) {
-            v.s.setImageFiles(files);
+            v.s.setImageFiles(
+                {QUrl(u"file:/p/a.jpg"_s), QUrl(u"file:/p/b.jpg"_s), QUrl(u"file:/p/c.jpg"_s)});
             v.s.setCurrentIndex(0);
-            v.s.setCurrentURL(files[0]);
+            v.s.setCurrentURL(QUrl(u"file:/p/a.jpg"_s));
         }
         c.input(v);
         QCOMPARE(v.s.currentIndex(), std::max(c.index, 0));
@@ -364,8 +363,7 @@ private slots:
             for (const bool ready : {false, true}) {
                 if (ready)
                     QTRY_VERIFY(!v.view.isPreparing());
-                else
-                    QVERIFY(v.view.isPreparing());
+                QCOMPARE(v.view.isPreparing(), !ready);
                 const QImage shot = v.render();
                 for (const auto &[points, colour] : {std::pair{c.red, QColor(Qt::red)},
                                                      {c.blue, QColor(Qt::blue)},
@@ -476,12 +474,9 @@ private slots:
     void animationFollowsTheVirtualClock()
     {
         // Frames of 100, 200 and 300 ms, played once, twice or endlessly.
-        for (const auto &[loopCount, elapsed, frame] : {std::tuple{0, 0.099, 0},
-                                                        {0, 0.1, 1},
-                                                        {0, 0.3, 2},
-                                                        {0, 5.0, 2},
-                                                        {1, 0.7, 1},
-                                                        {-1, 3.1, 1}}) {
+        const std::tuple<int, double, int> cases[]{{0, 0.099, 0}, {0, 0.1, 1}, {0, 0.3, 2},
+                                                   {0, 5.0, 2},   {1, 0.7, 1}, {-1, 3.1, 1}};
+        for (const auto &[loopCount, elapsed, frame] : cases) {
             Viewer v;
             QVERIFY(v.show());
             auto image = std::make_shared<DisplayImage>();
