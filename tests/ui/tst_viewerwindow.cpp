@@ -1,6 +1,5 @@
-// Viewer windows as a person uses them (layers, keys, drops, menus, alerts, overlays, the
-// thumbnail strip, backgrounds, file dialogs) and the settings window. GIO sees only desktop
-// entries of the test's own, and the trash is in the test's own folder.
+// Viewer and settings windows as a person uses them. GIO sees only desktop entries of the
+// test's own, and the trash is in the test's own folder.
 #include "core/settings/Settings.h"
 #include "core/view/ThumbnailStrip.h"
 #include "platform/desktop/GioDesktopServices.h"
@@ -138,8 +137,8 @@ private slots:
             return u"%1%"_s.arg(int(w.state().magnification() * 100 + 1e-9));
         };
         QVERIFY(bar.isVisible() && bar.isShown()); // the new file revealed it
-        QCOMPARE(bar.content().position, u"2 / 4"_s);
-        QCOMPARE(bar.content().zoom, zoom());
+        QCOMPARE(std::pair(bar.content().position, bar.content().zoom),
+                 std::pair(u"2 / 4"_s, zoom()));
         QCOMPARE(bar.geometry().topRight(), // pinned to the top-right corner
                  QPoint(w.viewer().width() - 1 - StatusPill::inset, StatusPill::inset));
         // Every zoom change shows the new percentage for a moment.
@@ -166,8 +165,8 @@ private slots:
         QCOMPARE(w.viewer().failureState().title(), u"This image cannot be displayed"_s);
         // Which file and why, and no zoom left over from the previous image.
         QCOMPARE(w.viewer().failureState().caption(), u"d.jpg \u2014 not an image Orva can read"_s);
-        QCOMPARE(bar.content().zoom, QString());
-        QCOMPARE(bar.content().position, u"4 / 4"_s);
+        QCOMPARE(std::pair(bar.content().position, bar.content().zoom),
+                 std::pair(u"4 / 4"_s, QString()));
         QVERIFY(bar.isShown()); // every file change shows the bar
     }
 
@@ -267,46 +266,41 @@ private slots:
 
     // The overlay lays itself out again whenever its rows change: stepping with it open,
     // and opening with it remembered.
-    void metadataPanelFitsItsRows_data()
-    {
-        QTest::addColumn<bool>("remembered");
-        QTest::newRow("stepping") << false;
-        QTest::newRow("remembered at launch") << true;
-    }
     void metadataPanelFitsItsRows()
     {
-        QFETCH(bool, remembered);
-        TestServices t;
-        t.images.dateTimeOriginal.insert(u"b.jpg"_s, u"2024:05:06 07:08:09"_s);
-        if (remembered)
-            t.settings.values.insert(u"overlayMode"_s, u"metadata"_s);
-        TestFolder f(threeFiles);
-        Shown w(t.services);
-        MetadataPanel &panel = w.viewer().metadataPanel();
-        openAndList(w.state(), f, u"a.jpg"_s, 3);
-        if (!remembered)
-            QTest::keyClick(&w.viewer(), Qt::Key_Tab);
-        QVERIFY(panel.isVisible());
-        const auto allRowsShown = [&panel] {
-            qsizetype shown = 0;
-            for (const QLabel *l : panel.findChildren<QLabel *>()) {
-                if (!l->isVisible())
-                    continue;
-                ++shown;
-                if (l->mapTo(&panel, QPoint(0, l->height() - 1)).y() >= panel.height())
-                    return false;
+        for (const bool remembered : {false, true}) {
+            TestServices t;
+            t.images.dateTimeOriginal.insert(u"b.jpg"_s, u"2024:05:06 07:08:09"_s);
+            if (remembered)
+                t.settings.values.insert(u"overlayMode"_s, u"metadata"_s);
+            TestFolder f(threeFiles);
+            Shown w(t.services);
+            MetadataPanel &panel = w.viewer().metadataPanel();
+            openAndList(w.state(), f, u"a.jpg"_s, 3);
+            if (!remembered)
+                QTest::keyClick(&w.viewer(), Qt::Key_Tab);
+            QVERIFY(panel.isVisible());
+            const auto allRowsShown = [&panel] {
+                qsizetype shown = 0;
+                for (const QLabel *l : panel.findChildren<QLabel *>()) {
+                    if (!l->isVisible())
+                        continue;
+                    ++shown;
+                    if (l->mapTo(&panel, QPoint(0, l->height() - 1)).y() >= panel.height())
+                        return false;
+                }
+                return shown == 1 + 2 * panel.entries().size() && !panel.entries().isEmpty();
+            };
+            QTRY_VERIFY(!w.state().metadata().isEmpty());
+            QTRY_VERIFY(allRowsShown());
+            const qsizetype rowsOfA = panel.entries().size();
+            // A step's metadata is read a frame after it.
+            for (const qsizetype rows : {rowsOfA + 1, rowsOfA}) { // b has one row more
+                QVERIFY(press(w, Qt::Key_Right));
+                t.scheduler.advance(1.0 / 60);
+                QTRY_COMPARE(panel.entries().size(), rows);
+                QVERIFY(allRowsShown());
             }
-            return shown == 1 + 2 * panel.entries().size() && !panel.entries().isEmpty();
-        };
-        QTRY_VERIFY(!w.state().metadata().isEmpty());
-        QTRY_VERIFY(allRowsShown());
-        const qsizetype rowsOfA = panel.entries().size();
-        // A step's metadata is read a frame after it.
-        for (const qsizetype rows : {rowsOfA + 1, rowsOfA}) { // b has one row more
-            QVERIFY(press(w, Qt::Key_Right));
-            t.scheduler.advance(1.0 / 60);
-            QTRY_COMPARE(panel.entries().size(), rows);
-            QVERIFY(allRowsShown());
         }
     }
 
@@ -442,8 +436,7 @@ private slots:
         QTRY_COMPARE(panel.loader().status(), HistogramLoader::Status::failed);
         QVERIFY(panel.isVisible());
         press(w, Qt::Key_Escape);
-        QVERIFY(!panel.isVisible());
-        QCOMPARE(panel.loader().status(), HistogramLoader::Status::idle);
+        QVERIFY(!panel.isVisible() && panel.loader().status() == HistogramLoader::Status::idle);
         w.state().startSlideshow(); // no strip in a slideshow
         QVERIFY(!w.strip().isVisible());
     }
@@ -487,8 +480,7 @@ private slots:
         openAndList(w.state(), f, u"b.jpg"_s, 2);
         w.commands().rename()->trigger();
         auto *prompt = w.window->findChild<QDialog *>(u"renamePrompt"_s);
-        QVERIFY(prompt);
-        QTRY_VERIFY(prompt->isVisible());
+        QTRY_VERIFY(prompt && prompt->isVisible());
         auto *field = prompt->findChild<QLineEdit *>();
         QCOMPARE(field->selectedText(), u"b"_s);
         field->setText(u"holiday.jpg"_s);
@@ -499,41 +491,36 @@ private slots:
     }
 
     // Into the trash of the test's data folder; without one, the file operations refuse.
-    void deleteKeysAskThenTrash_data()
-    {
-        QTest::addColumn<Qt::Key>("key");
-        QTest::addColumn<bool>("confirm");
-        QTest::addColumn<bool>("trash");
-        QTest::newRow("Delete, cancelled") << Qt::Key_Delete << false << true;
-        QTest::newRow("Delete") << Qt::Key_Delete << true << true;
-        QTest::newRow("Backspace") << Qt::Key_Backspace << true << true;
-        QTest::newRow("volume without trash") << Qt::Key_Delete << true << false;
-    }
     void deleteKeysAskThenTrash()
     {
-        QFETCH(Qt::Key, key);
-        QFETCH(bool, confirm);
-        QFETCH(bool, trash);
-        RealFileServices real;
-        TestServices refusing;
-        TestFolder f({u"a.jpg"_s, u"b<u>.jpg"_s, u"c.jpg"_s});
-        Shown w(trash ? real.real : refusing.services);
-        openAndList(w.state(), f, u"b<u>.jpg"_s, 3);
-        press(w, key);
-        auto *box = w.window->findChild<QMessageBox *>(u"deleteConfirmation"_s);
-        QVERIFY(isPlainAlert(box, u"Delete Image"_s,
-                             trash ? u"Move \"b<u>.jpg\" to the Trash?"_s
-                                   : u"\"b<u>.jpg\" will be deleted permanently. This volume "
-                                     "has no Trash."_s));
-        button(box, confirm ? u"Delete"_s : u"Cancel"_s)->click();
-        QVERIFY(!w.state().showDeleteConfirmation());
-        const bool gone = confirm && trash;
-        QCOMPARE(QFile::exists(f.dir.filePath(u"b<u>.jpg"_s)), !gone);
-        QCOMPARE(QFile::exists(home->filePath(u"data/Trash/files/b<u>.jpg"_s)), gone);
-        QCOMPARE(w.state().currentURL(), std::optional(f.url(gone ? u"c.jpg"_s : u"b<u>.jpg"_s)));
-        if (!trash)
-            QTRY_COMPARE(w.viewer().errorAlert()->text(), u"Operation not permitted"_s);
-        QDir(home->filePath(u"data/Trash"_s)).removeRecursively();
+        // Delete cancelled, Delete, Backspace, and Delete on a volume without a trash.
+        const std::tuple<Qt::Key, bool, bool> cases[]{{Qt::Key_Delete, false, true},
+                                                      {Qt::Key_Delete, true, true},
+                                                      {Qt::Key_Backspace, true, true},
+                                                      {Qt::Key_Delete, true, false}};
+        for (const auto &[key, confirm, trash] : cases) {
+            RealFileServices real;
+            TestServices refusing;
+            TestFolder f({u"a.jpg"_s, u"b<u>.jpg"_s, u"c.jpg"_s});
+            Shown w(trash ? real.real : refusing.services);
+            openAndList(w.state(), f, u"b<u>.jpg"_s, 3);
+            press(w, key);
+            auto *box = w.window->findChild<QMessageBox *>(u"deleteConfirmation"_s);
+            QVERIFY(isPlainAlert(box, u"Delete Image"_s,
+                                 trash ? u"Move \"b<u>.jpg\" to the Trash?"_s
+                                       : u"\"b<u>.jpg\" will be deleted permanently. This volume "
+                                         "has no Trash."_s));
+            button(box, confirm ? u"Delete"_s : u"Cancel"_s)->click();
+            QVERIFY(!w.state().showDeleteConfirmation());
+            const bool gone = confirm && trash;
+            QCOMPARE(QFile::exists(f.dir.filePath(u"b<u>.jpg"_s)), !gone);
+            QCOMPARE(QFile::exists(home->filePath(u"data/Trash/files/b<u>.jpg"_s)), gone);
+            QCOMPARE(w.state().currentURL(),
+                     std::optional(f.url(gone ? u"c.jpg"_s : u"b<u>.jpg"_s)));
+            if (!trash)
+                QTRY_COMPARE(w.viewer().errorAlert()->text(), u"Operation not permitted"_s);
+            QDir(home->filePath(u"data/Trash"_s)).removeRecursively();
+        }
     }
 
     void settingsControlsWriteTheSharedSettingsAndFollowThem()
