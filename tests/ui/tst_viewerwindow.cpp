@@ -121,12 +121,15 @@ class TestViewerWindow : public QObject {
     Q_OBJECT
 
 private slots:
-    void keysStepAndZoomWithTitleStatusBarAndFailure()
+    void keysMenusAndStatusBarFollowTheState()
     {
         TestServices t;
-        TestFolder f({u"a.jpg"_s, u"b[*].jpg"_s, u"c.jpg"_s, u"d.jpg"_s});
+        TestFolder one({u"only.jpg"_s}), f({u"a.jpg"_s, u"b[*].jpg"_s, u"c.jpg"_s, u"d.jpg"_s});
         t.images.failing.insert(u"d.jpg"_s);
         Shown w(t.services);
+        ViewerCommands &c = w.commands();
+        openAndList(w.state(), one, u"only.jpg"_s, 1);
+        QVERIFY(!c.slideshow()->isEnabled() && !c.animationMenu()->isEnabled()); // a still image
         openAndList(w.state(), f, u"b[*].jpg"_s, 4);
         // "[*]" is Qt's placeholder for the modified mark; the title must keep it.
         QCOMPARE(w.window->windowHandle()->title(), u"b[*].jpg [2/4]"_s);
@@ -141,6 +144,13 @@ private slots:
                  std::pair(u"2 / 4"_s, zoom()));
         QCOMPARE(bar.geometry().topRight(), // pinned to the top-right corner
                  QPoint(w.viewer().width() - 1 - StatusPill::inset, StatusPill::inset));
+        // A display-mode toggle re-issues its zoom even when it is the current mode.
+        c.fitToWindow()->trigger();
+        QCOMPARE(w.state().zoomAction(), std::optional(ZoomAction::fit));
+        QVERIFY(c.fitToWindow()->isChecked());
+        QTRY_VERIFY(!w.state().zoomAction());
+        c.actualSize()->trigger();
+        QTRY_VERIFY(c.actualSize()->isChecked() && !c.fitToWindow()->isChecked());
         // Every zoom change shows the new percentage for a moment.
         for (const auto &[key, direction] : {std::pair{Qt::Key_Plus, 1}, {Qt::Key_Minus, -1}}) {
             t.scheduler.advance(2.1);
@@ -168,6 +178,16 @@ private slots:
         QCOMPARE(std::pair(bar.content().position, bar.content().zoom),
                  std::pair(u"4 / 4"_s, QString()));
         QVERIFY(bar.isShown()); // every file change shows the bar
+
+        c.slideshow()->trigger();
+        QVERIFY(w.state().isSlideshowRunning());
+        QCOMPARE(c.slideshow()->text(), u"Stop Slideshow"_s);
+        c.metadata()->trigger();
+        QVERIFY(w.state().overlayMode() == OverlayMode::metadata && c.metadata()->isChecked());
+        w.state().setAnimationFrameCount(3);
+        QVERIFY(c.animationMenu()->isEnabled());
+        w.state().setAnimationPaused(true);
+        QCOMPARE(c.playPause()->text(), u"Play Animation"_s);
     }
 
     void heldKeyStepsOnlyOncePhotosArrive()
@@ -230,38 +250,6 @@ private slots:
         w.state().setErrorMessage(u"Permission denied"_s);
         QVERIFY(w.viewer().errorAlert() && w.viewer().errorAlert() != alert);
         QTRY_VERIFY(w.viewer().errorAlert()->isVisible());
-    }
-
-    void menusFollowTheState()
-    {
-        TestServices t;
-        TestFolder one({u"only.jpg"_s}), two({u"a.jpg"_s, u"b.jpg"_s});
-        Shown w(t.services);
-        ViewerCommands &c = w.commands();
-        openAndList(w.state(), one, u"only.jpg"_s, 1);
-        QVERIFY(!c.slideshow()->isEnabled());
-        QVERIFY(!c.animationMenu()->isEnabled()); // a still image
-        openAndList(w.state(), two, u"a.jpg"_s, 2);
-        c.slideshow()->trigger();
-        QVERIFY(w.state().isSlideshowRunning());
-        QCOMPARE(c.slideshow()->text(), u"Stop Slideshow"_s);
-
-        // A display-mode toggle re-issues its zoom even when it is the current mode.
-        QTRY_VERIFY(!w.state().zoomAction());
-        c.fitToWindow()->trigger();
-        QCOMPARE(w.state().zoomAction(), std::optional(ZoomAction::fit));
-        QVERIFY(c.fitToWindow()->isChecked());
-        QTRY_VERIFY(!w.state().zoomAction());
-        c.actualSize()->trigger();
-        QTRY_VERIFY(c.actualSize()->isChecked() && !c.fitToWindow()->isChecked());
-
-        c.metadata()->trigger();
-        QCOMPARE(w.state().overlayMode(), OverlayMode::metadata);
-        QVERIFY(c.metadata()->isChecked());
-        w.state().setAnimationFrameCount(3);
-        QVERIFY(c.animationMenu()->isEnabled());
-        w.state().setAnimationPaused(true);
-        QCOMPARE(c.playPause()->text(), u"Play Animation"_s);
     }
 
     // The overlay lays itself out again whenever its rows change: stepping with it open,
