@@ -1,5 +1,4 @@
-// The image view driven through real events: zoom and pan, fit on resize, scroll indicators,
-// the first frame of a step, animation and drawing. tst_zoommodel has the zoom arithmetic.
+// The image view driven through real events; tst_zoommodel has the zoom arithmetic.
 #include "core/state/AppState.h"
 #include "support/TestServices.h"
 #include "ui/ZoomableImageView.h"
@@ -10,6 +9,7 @@
 #include <functional>
 
 using namespace orva;
+using namespace Qt::StringLiterals;
 using Z = ZoomAction;
 
 Q_DECLARE_METATYPE(orva::ZoomAction)
@@ -305,19 +305,16 @@ private slots:
         QFETCH(Zoom, c);
         Viewer v;
         QVERIFY(v.show(c.image));
-        QList<QUrl> files;
-        for (const QChar name : QStringLiteral("abc"))
-            files << QUrl::fromLocalFile(QStringLiteral("/p/%1.jpg").arg(name));
         if (c.index >= 0) {
-            v.s.setImageFiles(files);
+            v.s.setImageFiles(
+                {QUrl(u"file:/p/a.jpg"_s), QUrl(u"file:/p/b.jpg"_s), QUrl(u"file:/p/c.jpg"_s)});
             v.s.setCurrentIndex(0);
-            v.s.setCurrentURL(files[0]);
+            v.s.setCurrentURL(QUrl(u"file:/p/a.jpg"_s));
         }
         c.input(v);
         QCOMPARE(v.s.currentIndex(), std::max(c.index, 0));
         QCOMPARE(v.vp->cursor().shape(), Qt::OpenHandCursor);
-        QCOMPARE(v.s.zoomAction(), std::nullopt); // consumed
-        QCOMPARE(v.s.scrollTarget(), std::nullopt);
+        QVERIFY(!v.s.zoomAction() && !v.s.scrollTarget()); // consumed
         QCOMPARE(v.view.magnification(), c.magnification);
         QCOMPARE(v.s.magnification(), c.magnification);
         QCOMPARE(v.view.isFitMode(), c.fitMode);
@@ -364,8 +361,7 @@ private slots:
             for (const bool ready : {false, true}) {
                 if (ready)
                     QTRY_VERIFY(!v.view.isPreparing());
-                else
-                    QVERIFY(v.view.isPreparing());
+                QCOMPARE(v.view.isPreparing(), !ready);
                 const QImage shot = v.render();
                 for (const auto &[points, colour] : {std::pair{c.red, QColor(Qt::red)},
                                                      {c.blue, QColor(Qt::blue)},
@@ -411,13 +407,9 @@ private slots:
         const QPoint bottomKnob(400, 594), rightEdge(796, 300);
         auto isImage = [](QColor c) { return c == QColor(Qt::red) || c == QColor(Qt::blue); };
         v.request(Z::zoomIn); // 0.6: wider than the view, exactly as high
-        QVERIFY(v.view.areScrollIndicatorsShown());
-        QVERIFY(!v.view.horizontalScrollBar()->isVisible() &&
-                !v.view.verticalScrollBar()->isVisible());
-        QImage shot = v.render();
-        QVERIFY(!isImage(shot.pixelColor(bottomKnob)));
-        QVERIFY(isImage(shot.pixelColor(rightEdge))); // no vertical indicator: nothing to scroll
-        QVERIFY(isImage(shot.pixelColor(400, 300)));
+        QVERIFY(v.view.areScrollIndicatorsShown() && !v.view.horizontalScrollBar()->isVisible());
+        const QImage shot = v.render(); // no vertical indicator: nothing to scroll
+        QVERIFY(!isImage(shot.pixelColor(bottomKnob)) && isImage(shot.pixelColor(rightEdge)));
         v.t.scheduler.advance(0.5);
         sendWheel(v, {}, {0, 120}, Qt::NoScrollPhase); // moving again holds them
         v.t.scheduler.advance(0.5);
@@ -432,56 +424,49 @@ private slots:
     // A bitmap that must be converted for the screen replaces what is shown only once its
     // first drawing level exists, so its first frame is already sharp. A neighbour decoded
     // ahead has its level built ahead: the first frame after the key shows it, fading in.
-    void firstFrameAfterTheKeyIsDrawnFromALevel_data()
-    {
-        QTest::addColumn<int>("format");
-        QTest::newRow("drawable as is") << int(QImage::Format_RGB32);
-        QTest::newRow("converted") << int(QImage::Format_RGB888);
-    }
     void firstFrameAfterTheKeyIsDrawnFromALevel()
     {
-        QFETCH(int, format);
-        Viewer v;
-        QVERIFY(v.show({1000, 500}));
-        const auto image = [format](QColor colour) {
-            return still(filled({1600, 1200}, colour, QImage::Format(format)));
-        };
-        const DecodedImage red = image(Qt::red), blue = image(Qt::blue);
-        v.s.setCurrentImage(red);
-        QCOMPARE(v.view.isAwaitingFirstLevel(), format == QImage::Format_RGB888);
-        if (v.view.isAwaitingFirstLevel())
-            QCOMPARE(v.view.documentSize(), QSizeF(1000, 500)); // the old image stays meanwhile
-        QTRY_VERIFY(!v.view.isAwaitingFirstLevel() && !v.view.isPreparing());
-        QCOMPARE(v.view.documentSize(), QSizeF(1600, 1200));
-        QTRY_COMPARE(v.render().pixelColor(400, 300), QColor(Qt::red)); // after the fade
+        // Drawable as is, and converted.
+        for (const QImage::Format format : {QImage::Format_RGB32, QImage::Format_RGB888}) {
+            Viewer v;
+            QVERIFY(v.show({1000, 500}));
+            const auto image = [format](QColor colour) {
+                return still(filled({1600, 1200}, colour, format));
+            };
+            const DecodedImage red = image(Qt::red), blue = image(Qt::blue);
+            v.s.setCurrentImage(red);
+            QCOMPARE(v.view.isAwaitingFirstLevel(), format == QImage::Format_RGB888);
+            if (v.view.isAwaitingFirstLevel())
+                QCOMPARE(v.view.documentSize(), QSizeF(1000, 500)); // the old image stays meanwhile
+            QTRY_VERIFY(!v.view.isAwaitingFirstLevel() && !v.view.isPreparing());
+            QCOMPARE(v.view.documentSize(), QSizeF(1600, 1200));
+            QTRY_COMPARE(v.render().pixelColor(400, 300), QColor(Qt::red)); // after the fade
 
-        emit v.s.imageDecoded(QUrl::fromLocalFile(QStringLiteral("/p/b.jpg")), blue);
-        v.t.tasks.waitForDone();
-        nextTurn();
-        v.s.setCurrentImage(blue); // the key
-        QVERIFY(!v.view.isAwaitingFirstLevel() && !v.view.isPreparing());
-        const QColor first = v.render().pixelColor(400, 300);
-        QVERIFY2(first.blue() > 0 && first.red() > first.blue(), qPrintable(first.name()));
-        QTRY_COMPARE(v.render().pixelColor(400, 300), QColor(Qt::blue)); // after the fade
+            emit v.s.imageDecoded(QUrl::fromLocalFile(QStringLiteral("/p/b.jpg")), blue);
+            v.t.tasks.waitForDone();
+            nextTurn();
+            v.s.setCurrentImage(blue); // the key
+            QVERIFY(!v.view.isAwaitingFirstLevel() && !v.view.isPreparing());
+            const QColor first = v.render().pixelColor(400, 300);
+            QVERIFY2(first.blue() > 0 && first.red() > first.blue(), qPrintable(first.name()));
+            QTRY_COMPARE(v.render().pixelColor(400, 300), QColor(Qt::blue)); // after the fade
 
-        // Stepping on before a level is ready never shows the skipped image.
-        v.s.setCurrentImage(image(Qt::cyan));
-        v.s.setCurrentImage(still({1000, 500}));
-        QCOMPARE(v.view.documentSize(), QSizeF(1000, 500));
-        v.t.tasks.waitForDone();
-        nextTurn();
-        QCOMPARE(v.view.documentSize(), QSizeF(1000, 500));
+            // Stepping on before a level is ready never shows the skipped image.
+            v.s.setCurrentImage(image(Qt::cyan));
+            v.s.setCurrentImage(still({1000, 500}));
+            QCOMPARE(v.view.documentSize(), QSizeF(1000, 500));
+            v.t.tasks.waitForDone();
+            nextTurn();
+            QCOMPARE(v.view.documentSize(), QSizeF(1000, 500));
+        }
     }
 
     void animationFollowsTheVirtualClock()
     {
         // Frames of 100, 200 and 300 ms, played once, twice or endlessly.
-        for (const auto &[loopCount, elapsed, frame] : {std::tuple{0, 0.099, 0},
-                                                        {0, 0.1, 1},
-                                                        {0, 0.3, 2},
-                                                        {0, 5.0, 2},
-                                                        {1, 0.7, 1},
-                                                        {-1, 3.1, 1}}) {
+        const std::tuple<int, double, int> cases[]{{0, 0.099, 0}, {0, 0.1, 1}, {0, 0.3, 2},
+                                                   {0, 5.0, 2},   {1, 0.7, 1}, {-1, 3.1, 1}};
+        for (const auto &[loopCount, elapsed, frame] : cases) {
             Viewer v;
             QVERIFY(v.show());
             auto image = std::make_shared<DisplayImage>();
