@@ -396,8 +396,8 @@ private slots:
         QCOMPARE(orientationOf(path), 3); // six quarter turns
     }
 
-    // The viewer with the real image layer: a JPEG is turned in the file and reloaded, and
-    // its thumbnail made again. (Turns on screen only: tst_viewerstate.)
+    // The viewer with the real image layer: a JPEG is turned in the file and reloaded, an
+    // animated GIF only on screen.
     void viewerRotatesFilesOrTheScreen()
     {
         ImageIOService images; // outlives the task runtime of t
@@ -407,8 +407,10 @@ private slots:
                                    t.screens,  t.watchers,  t.tags,    t.pointer,
                                    t.files,    t.desktop,   thumbnails};
         QTemporaryDir folder;
-        const QString photo = folder.filePath(u"photo.jpg"_s);
+        const QString photo = folder.filePath(u"photo.jpg"_s), anim = folder.filePath(u"a.gif"_s);
         QVERIFY(writeImage(photo, quadrants(64, 32), "JPEG", 90));
+        QVERIFY(writeGif(anim, {quadrants(24, 16), quadrants(24, 16).mirrored()}, {10, 10}));
+        const QByteArray gifBytes = readFile(anim);
         AppState s(services);
         s.open(urlOf(photo));
         QTRY_VERIFY(s.currentImage());
@@ -427,6 +429,17 @@ private slots:
         QCOMPARE(orientationOf(photo), 6);
         QCOMPARE(s.rotationSteps(), 0);
         QCOMPARE(cornerColours(*s.currentImage()->bitmap), u"BRGW"_s);
+        s.open(urlOf(anim));
+        QTRY_COMPARE(s.animationFrameCount(), 2);
+        s.rotate(-1);
+        QTRY_COMPARE(s.rotationSteps(), 3);
+        QTRY_COMPARE(s.currentImage()->image->pointSize, QSizeF(16, 24));
+        QVERIFY(!s.currentImage()->image->isAnimated());
+        QCOMPARE(s.animationFrameCount(), 0);
+        QCOMPARE(readFile(anim), gifBytes);
+        s.rotate(+1);
+        QTRY_COMPARE(s.rotationSteps(), 0);
+        QTRY_COMPARE(s.animationFrameCount(), 2);
     }
 };
 

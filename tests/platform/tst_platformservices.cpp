@@ -11,6 +11,7 @@
 #include "platform/activation/WindowActivation.h"
 #include "platform/instance/SingleInstance.h"
 #include "platform/memory/MemoryPressureMonitor.h"
+#include "platform/pointer/QtPointerEvents.h"
 #include "platform/settings/QSettingsStore.h"
 #include "platform/thumbnails/FreedesktopThumbnails.h"
 #include "platform/watch/InotifyDirectoryWatcher.h"
@@ -24,6 +25,7 @@
 #include <QProcess>
 #include <QScopeGuard>
 #include <QSignalSpy>
+#include <QWindow>
 #include <QtTest>
 
 #include <atomic>
@@ -452,6 +454,29 @@ private slots:
     // A container limit makes the machine's free memory irrelevant (of 20 GiB of RAM). The
     // limit that binds is the process's own group's or an enclosing one's, not the root's
     // (which has none); usage is the own group's. v1 has a memory controller line.
+    void pointerMovementsNameTheirWindowAndBringThePointerBack()
+    {
+        QtPointerEvents pointer;
+        QWindow a, b;
+        for (QWindow *w : {&a, &b}) {
+            w->resize(200, 200);
+            w->show();
+            QVERIFY(QTest::qWaitForWindowExposed(w));
+        }
+        QList<QWindow *> seen;
+        auto monitor = pointer.addMouseMovedMonitor([&seen](QWindow *w) { seen << w; });
+        QTest::mouseMove(&b, QPoint(20, 20));
+        QTest::mouseMove(&a, QPoint(30, 30));
+        QCOMPARE(seen, (QList<QWindow *>{&b, &a}));
+        pointer.hidePointerUntilMouseMoves();
+        QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::BlankCursor);
+        QTest::mouseMove(&a, QPoint(80, 90));
+        QVERIFY(!QGuiApplication::overrideCursor());
+        monitor.reset();
+        QTest::mouseMove(&a, QPoint(10, 10));
+        QCOMPARE(seen.size(), 3);
+    }
+
     void memoryPressure()
     {
         const qint64 G = 1LL << 30;
