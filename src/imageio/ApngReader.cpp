@@ -5,7 +5,7 @@
 #include <QIODevice>
 #include <QRect>
 
-#include <zlib.h>
+#include <libdeflate.h>
 
 #include <algorithm>
 #include <climits>
@@ -53,10 +53,9 @@ void appendBe32(QByteArray &out, quint32 v)
     out.append(bytes, 4);
 }
 
-quint32 crcOf(QByteArrayView bytes, uLong crc = crc32(0, nullptr, 0))
+quint32 crcOf(QByteArrayView bytes, quint32 crc = 0)
 {
-    // Callers bound every view by maxChunkLength, which fits zlib's uInt.
-    return quint32(crc32(crc, reinterpret_cast<const Bytef *>(bytes.data()), uInt(bytes.size())));
+    return libdeflate_crc32(crc, bytes.data(), size_t(bytes.size()));
 }
 
 bool hasSignature(QByteArrayView bytes)
@@ -68,30 +67,6 @@ bool isValidType(const char *p)
 {
     return std::all_of(p, p + 4,
                        [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); });
-}
-
-struct Chunk {
-    quint32 type = 0;
-    QByteArrayView data;
-    QByteArrayView raw; // length, type, data and CRC as stored
-};
-
-// The chunk at `pos`, advancing past it; absent when it is truncated, malformed or fails
-// its CRC.
-std::optional<Chunk> readChunk(QByteArrayView bytes, qsizetype &pos)
-{
-    if (bytes.size() - pos < 12)
-        return std::nullopt;
-    const quint32 length = be32(bytes.data() + pos);
-    if (length > maxChunkLength || qint64(length) > bytes.size() - pos - 12 ||
-        !isValidType(bytes.data() + pos + 4))
-        return std::nullopt;
-    const QByteArrayView typeAndData = bytes.sliced(pos + 4, 4 + length);
-    if (crcOf(typeAndData) != be32(bytes.data() + pos + 8 + length))
-        return std::nullopt;
-    Chunk chunk{be32(typeAndData.data()), typeAndData.sliced(4), bytes.sliced(pos, 12 + length)};
-    pos += 12 + length;
-    return chunk;
 }
 
 // Walks chunk headers up to the first IDAT through `readAt(offset, size)`, so a device
@@ -190,7 +165,7 @@ QImage decodeFrame(QByteArrayView ihdr, const QByteArray &decodingChunks, const 
 
     appendBe32(png, quint32(dataSize));
     png.append("IDAT", 4);
-    uLong crc = crcOf("IDAT");
+    quint32 crc = crcOf("IDAT");
     for (QByteArrayView piece : frame.data) {
         png.append(piece);
         crc = crcOf(piece, crc);
@@ -275,7 +250,7 @@ std::optional<ApngAnimation> readApng(const QByteArray &file, const ApngLimits &
     // First pass: validate the whole chunk stream and index each frame's data, so nothing
     // is decoded for a file that turns out broken.
     qsizetype pos = signatureSize;
-    const auto ihdrChunk = readChunk(bytes, pos);
+    const auto ihdrChunk = readPngChunk(bytes, pos);
     if (!ihdrChunk || ihdrChunk->type != IHDR || ihdrChunk->data.size() != 13)
         return std::nullopt;
     const QByteArrayView ihdr = ihdrChunk->data;
@@ -294,7 +269,7 @@ std::optional<ApngAnimation> readApng(const QByteArray &file, const ApngLimits &
     bool hasControl = false, seenIdat = false, seenFdat = false;
     quint32 previousType = IHDR;
     for (bool ended = false; !ended;) {
-        const auto chunk = readChunk(bytes, pos);
+        const auto chunk = readPngChunk(bytes, pos);
         if (!chunk)
             return std::nullopt;
         const QByteArrayView d = chunk->data;
@@ -391,6 +366,23 @@ std::optional<ApngAnimation> readApng(const QByteArray &file, const ApngLimits &
             paint(canvas, saved, frame.rect.topLeft(), false);
     }
     return animation;
+}
+
+std::optional<PngChunkView> readPngChunk(QByteArrayView bytes, qsizetype &pos)
+{
+    if (pos < 0 || bytes.size() - pos < 12)
+        return std::nullopt;
+    const quint32 length = be32(bytes.data() + pos);
+    if (length > maxChunkLength || qint64(length) > bytes.size() - pos - 12 ||
+        !isValidType(bytes.data() + pos + 4))
+        return std::nullopt;
+    const QByteArrayView typeAndData = bytes.sliced(pos + 4, 4 + length);
+    if (crcOf(typeAndData) != be32(bytes.data() + pos + 8 + length))
+        return std::nullopt;
+    PngChunkView chunk{be32(typeAndData.data()), typeAndData.sliced(4),
+                       bytes.sliced(pos, 12 + length)};
+    pos += 12 + length;
+    return chunk;
 }
 
 } // namespace orva

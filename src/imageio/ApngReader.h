@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QImage>
 #include <QSize>
 
@@ -50,5 +51,17 @@ bool isAnimatedPng(QIODevice &device);
 // An acTL with one frame yields that one frame.
 std::optional<ApngAnimation> readApng(const QByteArray &file, const ApngLimits &limits = {},
                                       const std::function<bool()> &isCancelled = {});
+
+// One chunk of a PNG file as stored: its type (the four letters, big-endian), payload, and
+// the whole record (length, type, payload, CRC).
+struct PngChunkView {
+    quint32 type = 0;
+    QByteArrayView data;
+    QByteArrayView raw;
+};
+
+// The chunk at `pos` of a PNG file, advancing past it; absent when it is truncated,
+// malformed or fails its CRC.
+std::optional<PngChunkView> readPngChunk(QByteArrayView bytes, qsizetype &pos);
 
 } // namespace orva

@@ -1,6 +1,7 @@
 #include "imageio/PngDecoder.h"
 
 #include "core/runtime/TaskRuntime.h"
+#include "imageio/ApngReader.h"
 #include "imageio/DecodeLimits.h"
 
 #include <QColorSpace>
@@ -112,10 +113,7 @@ private:
     int current_ = -1;
 };
 
-uint32_t bigEndian32(const uchar *p)
-{
-    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
-}
+constexpr quint32 idat = 0x49444154, iend = 0x49454e44; // "IDAT", "IEND"
 
 struct DecompressorDeleter {
     void operator()(libdeflate_decompressor *d) const { libdeflate_free_decompressor(d); }
@@ -138,24 +136,19 @@ public:
         // The compressed stream is gathered first: it is at most the file's size.
         if (!DecodeLimits::fitsWorkingMemory(reservedBytes + rawBytes + size))
             return std::nullopt;
+        const QByteArrayView bytes(file, size);
         std::vector<uchar> stream;
-        qint64 pos = 8; // signature, checked by libspng already
-        for (;;) {
-            if (size - pos < 12)
+        qsizetype pos = 8; // signature, checked by libspng already
+        // A damaged chunk goes to libspng, which says what is wrong with it.
+        for (bool ended = false; !ended;) {
+            const auto chunk = readPngChunk(bytes, pos);
+            if (!chunk)
                 return std::nullopt;
-            const uint32_t length = bigEndian32(file + pos);
-            const uchar *type = file + pos + 4;
-            if (length > uint32_t(INT32_MAX) || size - pos - 12 < qint64(length))
-                return std::nullopt;
-            if (std::memcmp(type, "IDAT", 4) == 0) {
-                // A damaged chunk goes to libspng, which says what is wrong with it.
-                if (libdeflate_crc32(0, type, length + 4) != bigEndian32(type + 4 + length))
-                    return std::nullopt;
-                stream.insert(stream.end(), type + 4, type + 4 + length);
-            } else if (std::memcmp(type, "IEND", 4) == 0) {
-                break;
+            if (chunk->type == idat) {
+                const auto *d = reinterpret_cast<const uchar *>(chunk->data.data());
+                stream.insert(stream.end(), d, d + chunk->data.size());
             }
-            pos += 12 + qint64(length);
+            ended = chunk->type == iend;
         }
         std::unique_ptr<libdeflate_decompressor, DecompressorDeleter> d(
             libdeflate_alloc_decompressor());
