@@ -9,7 +9,6 @@
 #include "core/view/Navigator.h"
 #include "core/view/ThumbnailStrip.h"
 #include "core/view/ViewerContent.h"
-#include "core/view/WindowSizing.h"
 #include "core/view/ZoomModel.h"
 #include "imageio/ImageIOService.h"
 #include "support/ImageFixtures.h"
@@ -83,19 +82,6 @@ HistogramCounts bins(std::initializer_list<std::pair<int, quint32>> set, quint32
 
 const QLocale enUS(QLocale::English, QLocale::UnitedStates);
 constexpr double notANumber = std::numeric_limits<double>::quiet_NaN();
-
-// Hands back the same canned properties for every URL.
-struct FakeProperties : ImageService {
-    std::optional<ImageProperties> props;
-    QSet<QString> none;
-    const QSet<QString> &supportedExtensions() const override { return none; }
-    bool isSupportedImageFile(const QUrl &) const override { return true; }
-    std::optional<DecodedImage> decodeImage(const QUrl &, std::optional<int>) const override
-    {
-        return std::nullopt;
-    }
-    std::optional<ImageProperties> readProperties(const QUrl &) const override { return props; }
-};
 
 ImageProperties pngLike()
 {
@@ -354,26 +340,26 @@ private slots:
     void metadataRowsFollowWhatTheFileHas()
     {
         QTemporaryDir dir;
-        QFile file(dir.filePath(u"a.jpg"_s));
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(2048, 'x')) == 2048);
-        file.close();
-        const QUrl url = QUrl::fromLocalFile(file.fileName());
+        QVERIFY(writeFile(dir.filePath(u"a.jpg"_s), QByteArray(2048, 'x')));
+        const QUrl url = QUrl::fromLocalFile(dir.filePath(u"a.jpg"_s));
         const QStringList all{u"File Size"_s, u"Dimensions"_s, u"Bit Depth"_s, u"Color Model"_s,
                               u"Camera"_s,    u"Model"_s,      u"Date"_s,      u"Focal Length"_s,
                               u"Aperture"_s,  u"Shutter"_s,    u"ISO"_s,       u"Lens"_s};
-        FakeProperties images;
-        images.props = pngLike();
-        images.props->tiff = TiffProperties{u"Canon"_s, u"EOS R5"_s};
-        images.props->exif = ExifCaptureProperties{
+        ImageProperties p = pngLike();
+        p.tiff = TiffProperties{u"Canon"_s, u"EOS R5"_s};
+        p.exif = ExifCaptureProperties{
             u"2024:06:03 16:05:00"_s, 50.0, 1.8, 0.004, QList{200}, u"RF 50mm"_s};
+        FakeImageService images;
+        images.properties = p;
         QCOMPARE(labels(readMetadataEntries(url, images)), all);
         QCOMPARE(readMetadataEntries(url, images).first().value, formatFileSize(2048, QLocale()));
-        images.props->gps = gps(1, u"N"_s, 2, u"E"_s).gps;
+        p.gps = gps(1, u"N"_s, 2, u"E"_s).gps;
+        images.properties = p;
         QCOMPARE(labels(readMetadataEntries(url, images)), all + QStringList{u"GPS"_s});
-        images.props = pngLike();
+        images.properties = pngLike();
         QCOMPARE(labels(readMetadataEntries(url, images)), all.first(4));
         QVERIFY(!dateTaken(url, images));
-        images.props.reset();
+        images.properties.emplace();
         QCOMPARE(labels(readMetadataEntries(url, images)), all.first(1));
         QVERIFY(
             readMetadataEntries(QUrl::fromLocalFile(dir.filePath(u"gone"_s)), images).isEmpty());
@@ -446,8 +432,9 @@ private slots:
               std::pair{"2024:06:03 24:00:00", QDate()}}) {
             const auto parsed = parseExifDate(QString::fromLatin1(text));
             QCOMPARE(parsed ? parsed->date() : QDate(), date);
-            FakeProperties images;
-            images.props = exif([&](auto &e) { e.dateTimeOriginal = QString::fromLatin1(text); });
+            FakeImageService images;
+            images.properties =
+                exif([&](auto &e) { e.dateTimeOriginal = QString::fromLatin1(text); });
             QCOMPARE(dateTaken(QUrl(), images), parsed);
         }
         const QByteArray oldTz = qgetenv("TZ");
@@ -693,49 +680,6 @@ private slots:
                 QCOMPARE(b.pixelColor(p).green(), 0);
             }
         }
-    }
-
-    void failureCaptions()
-    {
-        // A folder's URL may end in a slash; it is still named.
-        QCOMPARE(viewer::failureCaption(
-                     LoadFailure{QUrl::fromLocalFile(u"/p/b c.png"_s), DecodeFailure::damaged}),
-                 u"b c.png \u2014 the file is damaged"_s);
-        QCOMPARE(viewer::failureCaption(
-                     LoadFailure{QUrl::fromLocalFile(u"/p/trip/"_s), DecodeFailure::noImages}),
-                 u"trip \u2014 no images Orva can read in this folder"_s);
-    }
-
-    // Restoring keeps the top-left corner; only user resizes are remembered, once settled.
-    void windowSizes()
-    {
-        const QRect frame(100, 100, 800, 600);
-        QCOMPARE(restoredWindowFrame(frame, QSizeF(1000, 700), DisplayMode::fitToWindow),
-                 QRect(100, 100, 1000, 700));
-        QCOMPARE(restoredWindowFrame(frame, QSizeF(1000, 700), DisplayMode::autoSizeWindow), frame);
-        QCOMPARE(restoredWindowFrame(frame, std::nullopt, DisplayMode::actualSize), frame);
-
-        VirtualScheduler clock;
-        QList<QSize> saved;
-        LiveResizeTracker tracker(clock, [&saved](QSize s) { saved << s; });
-        tracker.resized(QSize(700, 500), true);
-        clock.advance(0.2);
-        tracker.resized(QSize(640, 480), true);
-        clock.advance(LiveResizeTracker::settleTime - 0.01);
-        QVERIFY(saved.isEmpty());
-        clock.advance(0.02);
-        QCOMPARE(saved, QList<QSize>{QSize(640, 480)});
-        // Orva's own resizes (auto-size, restoring) and full screen are not the user's.
-        tracker.expectProgrammaticResize();
-        tracker.resized(QSize(1200, 900), true);
-        tracker.resized(QSize(1920, 1080), false);
-        clock.advance(5);
-        // A drag that began before a programmatic resize is dropped with it.
-        tracker.resized(QSize(300, 300), true);
-        clock.advance(0.1);
-        tracker.expectProgrammaticResize();
-        clock.advance(5);
-        QCOMPARE(saved.size(), 1);
     }
 };
 

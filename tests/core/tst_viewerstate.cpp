@@ -122,26 +122,8 @@ class TestViewerState : public QObject {
 private slots:
     void initTestCase() { qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome_.path())); }
 
-    // Modes are stored on every change and a new window starts from them.
-    void modesReachTheNextWindow()
-    {
-        TestServices t;
-        AppState s(t.services);
-        QCOMPARE(s.windowTitle(), u"Orva"_s);
-        QSignalSpy spy(&s, &AppState::displayModeChanged);
-        s.setDisplayMode(DisplayMode::fitToWindow); // the default
-        s.setDisplayMode(DisplayMode::autoSizeWindow);
-        s.setOverlayMode(OverlayMode::histogram);
-        s.setShowThumbnailBar(true);
-        QCOMPARE(spy.count(), 1);
-        AppState other(t.services);
-        QCOMPARE(other.displayMode(), DisplayMode::autoSizeWindow);
-        QCOMPARE(other.overlayMode(), OverlayMode::histogram);
-        QVERIFY(other.showThumbnailBar());
-    }
-
     // A mode chosen asks for its zoom unless one is pending that it would repeat;
-    // resetting follows the mode (auto-size sizes the window instead).
+    // resetting follows the mode (auto-size sizes the window instead). Modes are stored.
     void displayModeAsksForItsZoom()
     {
         struct Row {
@@ -164,26 +146,15 @@ private slots:
             s.applyDisplayMode(row.mode);
             QCOMPARE(spy.count(), row.emitted);
             QCOMPARE(s.zoomAction(), std::optional(row.expected));
-            QCOMPARE(t.settings.values.value(u"displayMode"_s).toString(), rawValue(row.mode));
+            s.setOverlayMode(OverlayMode::histogram);
+            s.setShowThumbnailBar(true);
+            const AppState next(t.services); // a new window starts from the stored modes
+            QVERIFY(next.displayMode() == row.mode &&
+                    next.overlayMode() == OverlayMode::histogram && next.showThumbnailBar());
             s.setZoomAction(std::nullopt);
             s.resetZoomRequest();
             QCOMPARE(s.zoomAction(), row.reset);
         }
-    }
-
-    void openShowsTheFileThenListsItsFolder()
-    {
-        Viewer v(letters(3));
-        v.s.open(v.url(u"b.jpg"_s));
-        QCOMPARE(v.s.currentURL(), v.shown(u"b.jpg"_s));
-        QCOMPARE(v.s.windowTitle(), u"b.jpg"_s);
-        QCOMPARE(v.s.zoomAction(), std::optional(ZoomAction::fit));
-        QTRY_COMPARE(v.s.imageFiles().size(), 3);
-        QCOMPARE(v.s.currentIndex(), 1);
-        QCOMPARE(v.s.windowTitle(), u"b.jpg [2/3]"_s);
-        QTRY_COMPARE(sourceFileOf(v.s.currentImage()), u"b.jpg"_s);
-        QVERIFY(!v.s.loadFailed());
-        QVERIFY(v.s.directoryWatcher());
     }
 
     void aDecodeStartedAtLaunchIsTakenOverUnlessTheFileChanged()
@@ -211,23 +182,27 @@ private slots:
         }
     }
 
-    // The reason follows each failed file, and goes with the first one that decodes.
+    // A file is shown and titled before its folder is listed. The failure reason follows
+    // each failed file, and goes with the first one that decodes (here past the wrap).
     void decodeFailureMarksTheLoadFailed()
     {
         Viewer v(letters(3));
-        v.images.failing += {u"a.jpg"_s, u"b.jpg"_s};
-        v.images.reasons.insert(u"b.jpg"_s, DecodeFailure::damaged);
-        v.open(u"a.jpg"_s, 3);
-        QTRY_VERIFY(v.s.loadFailed());
-        QVERIFY(!v.s.currentImage());
-        QCOMPARE(v.s.loadFailure(),
-                 std::optional(LoadFailure{v.url(u"a.jpg"_s), DecodeFailure::unreadable}));
+        v.images.failing += {u"b.jpg"_s, u"c.jpg"_s};
+        v.images.reasons.insert(u"c.jpg"_s, DecodeFailure::damaged);
+        v.s.open(v.url(u"b.jpg"_s));
+        QCOMPARE(std::pair(v.s.currentURL(), v.s.windowTitle()),
+                 std::pair(v.shown(u"b.jpg"_s), u"b.jpg"_s));
+        QCOMPARE(v.s.zoomAction(), std::optional(ZoomAction::fit));
+        QTRY_COMPARE(v.s.windowTitle(), u"b.jpg [2/3]"_s);
+        QTRY_COMPARE(v.s.loadFailure(),
+                     std::optional(LoadFailure{v.url(u"b.jpg"_s), DecodeFailure::unreadable}));
+        QVERIFY(!v.s.currentImage() && v.s.loadFailed() && v.s.directoryWatcher());
         v.s.navigate(+1);
         QTRY_COMPARE(v.s.loadFailure(),
-                     std::optional(LoadFailure{v.url(u"b.jpg"_s), DecodeFailure::damaged}));
+                     std::optional(LoadFailure{v.url(u"c.jpg"_s), DecodeFailure::damaged}));
         v.s.navigate(+1);
-        QTRY_VERIFY(!v.s.loadFailed());
-        QCOMPARE(v.s.loadFailure(), std::nullopt);
+        QTRY_COMPARE(sourceFileOf(v.s.currentImage()), u"a.jpg"_s);
+        QVERIFY(!v.s.loadFailed() && !v.s.loadFailure());
     }
 
     // A folder given to open is taken at once (a batch of opened files must not land in the
@@ -415,28 +390,6 @@ private slots:
         QCOMPARE(v.listings(), listings + 1);
     }
 
-    void listingOfALeftFolderIsDropped()
-    {
-        Viewer v(letters(3));
-        TestFolder second({u"x.jpg"_s, u"y.jpg"_s});
-        v.settings.values.insert(u"sortOrder"_s, u"dateTaken"_s);
-        v.images.blockProperties(u"c.jpg"_s); // the first listing stalls
-        v.s.open(v.url(u"a.jpg"_s));
-        v.s.open(second.url(u"x.jpg"_s));
-        QTRY_COMPARE(v.s.imageFiles().size(), 2);
-        QCOMPARE(v.watchers.liveWatchers(), 1);
-        QCOMPARE(v.s.directoryWatcher()->directory(), second.folder());
-        v.images.release(u"c.jpg"_s);
-        v.settle();
-        QCOMPARE(v.s.imageFiles().size(), 2);
-        QCOMPARE(v.s.currentURL(), std::optional(second.url(u"x.jpg"_s)));
-        // Events of the old folder no longer rescan.
-        const int listings = v.listings();
-        v.watchers.fire(v.f.folder());
-        v.scheduler.advance(1);
-        QCOMPARE(v.listings(), listings);
-    }
-
     // An older listing finishing last (a slow date sort) must not bring back a file that a
     // newer listing no longer saw.
     void olderListingArrivingLateIsDropped()
@@ -479,20 +432,18 @@ private slots:
         QCOMPARE(shown, QStringList{u"b.heic"_s});
     }
 
+    // The thumbnail stored in a HEIF file stands for the whole image; other files have none.
     void heifThumbnailStandsForTheWholeImage()
     {
         QTemporaryDir dir;
-        const QImage pixels = filled(Qt::darkGreen, {640, 480});
-        const QString heic = dir.filePath(u"t.heic"_s), bare = dir.filePath(u"n.heic"_s);
-        QVERIFY(writeHeif(heic, pixels, 8, false, 160) && writeHeif(bare, pixels, 8));
-        QVERIFY(pixels.save(dir.filePath(u"j.jpg"_s)));
+        const QString heic = dir.filePath(u"t.heic"_s), jpeg = dir.filePath(u"j.jpg"_s);
+        QVERIFY(writeHeif(heic, filled(Qt::darkGreen, {640, 480}), 8, false, 160));
+        QVERIFY(filled(Qt::darkGreen).save(jpeg));
         const auto quick = decodeEmbeddedPreview(QUrl::fromLocalFile(heic));
-        QVERIFY(quick && quick->bitmap);
-        QCOMPARE(quick->image->pointSize, QSizeF(640, 480));
-        QCOMPARE(quick->bitmap->size(), QSize(160, 120));
-        QCOMPARE(quick->resolution, 0.25);
-        QVERIFY(!decodeEmbeddedPreview(QUrl::fromLocalFile(bare)));
-        QVERIFY(!decodeEmbeddedPreview(QUrl::fromLocalFile(dir.filePath(u"j.jpg"_s))));
+        QVERIFY(quick && quick->bitmap && quick->bitmap->size() == QSize(160, 120));
+        QCOMPARE(std::pair(quick->image->pointSize, quick->resolution),
+                 std::pair(QSizeF(640, 480), 0.25));
+        QVERIFY(!decodeEmbeddedPreview(QUrl::fromLocalFile(jpeg)));
     }
 
     // Late results of an earlier file or turn are dropped; a saved turn of a file left
@@ -506,7 +457,7 @@ private slots:
         v.s.rotate(+1);
         v.s.navigate(+1);
         QTRY_COMPARE(sourceFileOf(v.s.currentImage()), u"b.jpg"_s);
-        QTRY_COMPARE(v.images.savesMade().size(), 1);
+        QTRY_COMPARE(v.images.saveCalls.load(), 1);
         QCoreApplication::processEvents();
         QCOMPARE(v.s.rotationSteps(), 0);
         QCOMPARE(v.s.currentImage()->image->pointSize, QSizeF(4000, 3000));
@@ -600,21 +551,14 @@ private slots:
         AppState s(t.services);
         QWindow window;
         s.setWindow(&window);
-        QVERIFY(s.showStatusBar());
         for (int second = 0; second <= 10; ++second) {
             t.pointer.move(&window);
             t.scheduler.advance(1.0);
-            QVERIFY2(s.showStatusBar(), qPrintable(QString::number(second)));
+            QVERIFY(s.showStatusBar());
         }
-        // Last movement at t = 10; one second has passed since.
-        t.scheduler.advance(0.99);
+        t.scheduler.advance(0.99); // two seconds after the last movement, less 0.01
         QVERIFY(s.showStatusBar());
         t.scheduler.advance(0.02);
-        QVERIFY(!s.showStatusBar());
-        // A new file reveals it again.
-        s.revealStatusBar();
-        QVERIFY(s.showStatusBar());
-        t.scheduler.advance(2.0);
         QVERIFY(!s.showStatusBar());
     }
 
@@ -647,55 +591,6 @@ private slots:
         v.s.toggleTag(FinderTag::green);
         QCOMPARE(v.s.currentTags(), QStringList{u"Work"_s});
         QCOMPARE(v.s.errorMessage(), std::optional(u"Operation not supported"_s));
-    }
-
-    // The zoom truncated, tags in tag order (names that are no colour skipped), and the
-    // frame counter only while a multi-frame animation is paused.
-    void statusBarItems()
-    {
-        TestServices t;
-        AppState s(t.services);
-        s.setCurrentImage(t.images.decodeImage(fakeUrl(u"0.jpg"_s), 64));
-        s.setImageFiles({fakeUrl(u"0.jpg"_s)});
-        const auto zoomAt = [&s](double magnification) {
-            s.setMagnification(magnification);
-            return viewer::statusBarContent(s).zoom;
-        };
-        QCOMPARE(zoomAt(0.6599), u"65%"_s);
-        QCOMPARE(zoomAt(570.0 / 1000.0), u"57%"_s); // 56.99999... in binary
-        QCOMPARE(zoomAt(20), u"2000%"_s);
-        viewer::StatusBarContent c = viewer::statusBarContent(s);
-        QVERIFY(c.position.isEmpty() && c.frameCounter.isEmpty() && c.tags.isEmpty());
-        s.setCurrentTags({u"Gray"_s, u"Work"_s, u"Red"_s});
-        s.setImageFiles(QList<QUrl>(20, fakeUrl(u"0.jpg"_s)));
-        s.setCurrentIndex(1);
-        c = viewer::statusBarContent(s);
-        QCOMPARE(c.tags, (QList<FinderTag>{FinderTag::red, FinderTag::gray}));
-        QCOMPARE(c.position, u"2 / 20"_s);
-        s.setAnimationFrameCount(12);
-        s.setAnimationFrame(2);
-        QVERIFY(viewer::statusBarContent(s).frameCounter.isEmpty());
-        s.setAnimationPaused(true);
-        QCOMPARE(viewer::statusBarContent(s).frameCounter, u"3 / 12"_s);
-        s.setAnimationFrameCount(1);
-        QVERIFY(viewer::statusBarContent(s).frameCounter.isEmpty());
-        s.setCurrentImage(std::nullopt); // nothing decoded yet: no zoom to show
-        QVERIFY(viewer::statusBarContent(s).zoom.isEmpty());
-    }
-
-    void escapeTakesTheFirstApplicableStep()
-    {
-        using viewer::EscapeStep;
-        TestServices t;
-        AppState s(t.services);
-        s.setSlideshowRunning(true);
-        s.setOverlayMode(OverlayMode::metadata);
-        QCOMPARE(viewer::escapeStep(s, true), EscapeStep::stopSlideshow);
-        s.setSlideshowRunning(false);
-        QCOMPARE(viewer::escapeStep(s, true), EscapeStep::closeOverlay);
-        s.setOverlayMode(OverlayMode::none);
-        QCOMPARE(viewer::escapeStep(s, true), EscapeStep::leaveFullScreen);
-        QCOMPARE(viewer::escapeStep(s, false), EscapeStep::closeWindow);
     }
 
     // The navigator keeps 12 points from the bottom, 60 more while the thumbnail strip is
@@ -740,6 +635,13 @@ private slots:
         // The rescan sorts it into place.
         QTRY_COMPARE(names(v.s.imageFiles()), (QStringList{u"a.jpg"_s, u"c.jpg"_s, u"z.jpg"_s}));
         QCOMPARE(v.s.currentIndex(), 2);
+        // A dialog still open after a slideshow step or a folder change acts on its own file.
+        v.s.deleteFile(v.url(u"a.jpg"_s), true);
+        v.s.renameFile(v.url(u"c.jpg"_s), u"d.jpg"_s);
+        QVERIFY(!QFile::exists(v.f.dir.filePath(u"a.jpg"_s)));
+        QCOMPARE(v.s.currentURL(), v.shown(u"z.jpg"_s));
+        QCOMPARE(names(v.s.imageFiles()), (QStringList{u"d.jpg"_s, u"z.jpg"_s}));
+        QCOMPARE(v.s.currentIndex(), 1);
     }
 
     // Nothing happens for an empty or unchanged name; an invalid or taken one is refused
@@ -790,22 +692,6 @@ private slots:
             QCOMPARE(v.s.currentURL(),
                      count == 1 ? std::nullopt : v.shown(QString::fromLatin1(next)));
         }
-    }
-
-    // A dialog open while a slideshow steps on, or the folder changes, acts on its file.
-    void dialogsActOnTheFileTheyWereOpenedFor()
-    {
-        FileViewer v(letters(3));
-        v.open(u"a.jpg"_s, 3);
-        v.s.navigate(+1);
-        v.s.deleteFile(v.url(u"a.jpg"_s), true);
-        QVERIFY(!QFile::exists(v.f.dir.filePath(u"a.jpg"_s)));
-        QCOMPARE(v.s.currentURL(), v.shown(u"b.jpg"_s));
-        QCOMPARE(names(v.s.imageFiles()), (QStringList{u"b.jpg"_s, u"c.jpg"_s}));
-        QCOMPARE(v.s.currentIndex(), 0);
-        v.s.renameFile(v.url(u"c.jpg"_s), u"d.jpg"_s);
-        QCOMPARE(v.s.currentURL(), v.shown(u"b.jpg"_s));
-        QCOMPARE(names(v.s.imageFiles()), (QStringList{u"b.jpg"_s, u"d.jpg"_s}));
     }
 
     // Onto a taken name nothing moves and the other file is kept; the folder is
@@ -1055,16 +941,15 @@ private slots:
     }
 
     // Early and late awaiters get the same kept result, on the main thread, never inline;
-    // an awaiter whose context is gone (a closed window) gets nothing.
+    // an awaiter whose context is gone (a closed window) gets nothing. The work runs once.
     void taskResultIsSharedAndKept()
     {
         TaskRuntime runtime;
         QSemaphore release;
         std::atomic<int> runs = 0;
         Task<int> task = runtime.run(TaskPriority::userInitiated, [&](const CancellationToken &) {
-            ++runs;
             release.acquire();
-            return 42;
+            return 41 + ++runs;
         });
         QList<int> got;
         QObject context;
@@ -1074,20 +959,17 @@ private slots:
                 got << v.value_or(-1);
             });
         };
-        await(&context);
-        await(&context);
         auto *closed = new QObject;
-        await(closed);
+        for (QObject *on : {&context, &context, closed})
+            await(on);
         delete closed;
         QCOMPARE(task.result(), std::nullopt);
         release.release();
         QTRY_COMPARE(got, (QList<int>{42, 42}));
-        QVERIFY(task.isFinished());
         QCOMPARE(task.result(), std::optional(42));
         await(&context);
         QCOMPARE(got.size(), 2); // never inline
         QTRY_COMPARE(got, (QList<int>{42, 42, 42}));
-        QCOMPARE(runs.load(), 1);
     }
 
     // Cancelled before it starts, work never runs; cancelled while running, it sees it
@@ -1095,7 +977,7 @@ private slots:
     void cancelledWorkDeliversNothing()
     {
         TaskRuntime runtime(1, 1);
-        QSemaphore started, blocker;
+        QSemaphore started;
         std::atomic<bool> sawCurrent = false, ran = false;
         Task<int> running = runtime.run(TaskPriority::utility, [&](const CancellationToken &token) {
             started.release();
@@ -1127,7 +1009,6 @@ private slots:
     void qtSchedulerHonoursReplacementAndCancellation()
     {
         int runs = 0, cancelled = 0;
-        QThread *ranOn = nullptr;
         ScheduledAction orphan;
         {
             QtScheduler gone;
@@ -1139,17 +1020,13 @@ private slots:
         std::ignore = scheduler.after(0, [&] { ++cancelled; }); // dropped at once
         ScheduledAction stopped = scheduler.after(0, [&] { ++cancelled; });
         stopped.cancel();
-        double ranAt = 0;
         handle = scheduler.after(0.02, [&] {
             ++runs;
-            ranOn = QThread::currentThread();
-            ranAt = scheduler.now();
+            QCOMPARE(QThread::currentThread(), qApp->thread());
+            QVERIFY(scheduler.now() - start >= 0.02);
         });
         QTRY_COMPARE(runs, 1);
         QCOMPARE(cancelled, 0);
-        QCOMPARE(ranOn, QThread::currentThread());
-        QVERIFY(ranAt - start >= 0.02);
-        QVERIFY(!handle.isPending());
     }
 };
 

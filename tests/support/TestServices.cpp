@@ -62,15 +62,6 @@ std::optional<DecodedImage> FakeImageService::decodeQuickPreview(const QUrl &url
     return shown(bitmap, QSizeF(fullSize), 32.0 / fullSize.width());
 }
 
-DecodeOutcome FakeImageService::decodeWithReason(const QUrl &url,
-                                                 std::optional<int> maxPixelSize) const
-{
-    DecodeOutcome outcome{decodeImage(url, maxPixelSize)};
-    if (!outcome.image)
-        outcome.failure = reasons.value(url.fileName(), DecodeFailure::unreadable);
-    return outcome;
-}
-
 std::optional<ImageProperties> FakeImageService::readProperties(const QUrl &url) const
 {
     const QString name = url.fileName();
@@ -79,6 +70,8 @@ std::optional<ImageProperties> FakeImageService::readProperties(const QUrl &url)
         ++blockedReads;
         waitFor(name, true);
     }
+    if (properties)
+        return *properties;
     ImageProperties p;
     p.pixelWidth = fullSize.width();
     p.pixelHeight = fullSize.height();
@@ -116,79 +109,6 @@ std::optional<DecodedImage> FakeImageService::rotateDecodedImage(const DecodedIm
     turned.setText(QStringLiteral("file"), image.bitmap->text(QStringLiteral("file")));
     const QSizeF size = image.image->pointSize;
     return shown(turned, t % 2 ? size.transposed() : size, image.resolution);
-}
-
-bool FakeImageService::saveRotation(const QUrl &url, int quarterTurns) const
-{
-    QMutexLocker lock(&mutex_);
-    saves.append({url.fileName(), quarterTurns});
-    return savable.contains(url.fileName());
-}
-
-QString sourceFileOf(const std::optional<DecodedImage> &image)
-{
-    return image && image->bitmap ? image->bitmap->text(QStringLiteral("file")) : QString();
-}
-
-class FakeWatcher final : public DirectoryWatcher {
-public:
-    explicit FakeWatcher(std::shared_ptr<FakeWatcherFactory::Watch> w) : watch_(std::move(w)) {}
-    ~FakeWatcher() override { watch_->alive = false; }
-    QUrl directory() const override { return watch_->folder; }
-    bool isWatching() const override { return true; }
-
-private:
-    std::shared_ptr<FakeWatcherFactory::Watch> watch_;
-};
-
-std::unique_ptr<DirectoryWatcher> FakeWatcherFactory::watch(const QUrl &folder,
-                                                            std::function<void()> onChange)
-{
-    auto w = std::make_shared<Watch>(Watch{folder, std::move(onChange)});
-    watches_.push_back(w);
-    return std::make_unique<FakeWatcher>(w);
-}
-
-void FakeWatcherFactory::fire(const QUrl &folder)
-{
-    const auto snapshot = watches_;
-    for (const auto &w : snapshot)
-        if (w->alive && w->folder == folder)
-            w->onChange();
-}
-
-int FakeWatcherFactory::liveWatchers() const
-{
-    return int(
-        std::count_if(watches_.begin(), watches_.end(), [](const auto &w) { return w->alive; }));
-}
-
-class FakeMonitor final : public PointerEvents::Monitor {
-public:
-    FakeMonitor(FakePointer &owner, std::shared_ptr<std::function<void(QWindow *)>> handler)
-        : owner_(owner), handler_(std::move(handler))
-    {
-    }
-    ~FakeMonitor() override { std::erase(owner_.handlers_, handler_); }
-
-private:
-    FakePointer &owner_;
-    std::shared_ptr<std::function<void(QWindow *)>> handler_;
-};
-
-std::unique_ptr<PointerEvents::Monitor>
-FakePointer::addMouseMovedMonitor(std::function<void(QWindow *)> handler)
-{
-    auto h = std::make_shared<std::function<void(QWindow *)>>(std::move(handler));
-    handlers_.push_back(h);
-    return std::make_unique<FakeMonitor>(*this, h);
-}
-
-void FakePointer::move(QWindow *window)
-{
-    const auto current = handlers_;
-    for (const auto &h : current)
-        (*h)(window);
 }
 
 } // namespace orva::test

@@ -35,7 +35,13 @@ public:
     bool isSupportedImageFile(const QUrl &url) const override;
     std::optional<DecodedImage> decodeImage(const QUrl &url,
                                             std::optional<int> maxPixelSize) const override;
-    DecodeOutcome decodeWithReason(const QUrl &url, std::optional<int> maxPixelSize) const override;
+    DecodeOutcome decodeWithReason(const QUrl &url, std::optional<int> maxPixelSize) const override
+    {
+        DecodeOutcome outcome{decodeImage(url, maxPixelSize)};
+        if (!outcome.image)
+            outcome.failure = reasons.value(url.fileName(), DecodeFailure::unreadable);
+        return outcome;
+    }
     std::optional<ImageProperties> readProperties(const QUrl &url) const override;
     // A quick preview ("file" text: the name + " quick") for the names in `quickPreviews`.
     std::optional<DecodedImage> decodeQuickPreview(const QUrl &url) const override;
@@ -47,8 +53,13 @@ public:
     // decodes, released as "turn N".
     std::optional<DecodedImage> rotateDecodedImage(const DecodedImage &image,
                                                    int quarterTurns) const override;
-    // Succeeds for the file names in `savable`, recording every call.
-    bool saveRotation(const QUrl &url, int quarterTurns) const override;
+    // Succeeds for the file names in `savable`, counting every call.
+    bool saveRotation(const QUrl &url, int) const override
+    {
+        ++saveCalls;
+        QMutexLocker lock(&mutex_);
+        return savable.contains(url.fileName());
+    }
 
     void setGated(bool gated) { locked(gated_, gated); }
     template <class... Names> void release(const Names &...fileNames)
@@ -61,22 +72,18 @@ public:
     void blockProperties(const QString &fileName) { locked(blockedProperties_, fileName); }
 
     QSize fullSize{4000, 3000};
-    QSet<QString> failing;                    // file names whose decode fails
-    QHash<QString, DecodeFailure> reasons;    // why they fail (default: unreadable)
-    QHash<QString, QString> dateTimeOriginal; // file name -> Exif date text
-    QHash<QString, QImage> thumbnails;        // file name -> thumbnail
+    QSet<QString> failing;                                    // file names whose decode fails
+    QHash<QString, DecodeFailure> reasons;                    // why they fail (default: unreadable)
+    QHash<QString, QString> dateTimeOriginal;                 // file name -> Exif date text
+    std::optional<std::optional<ImageProperties>> properties; // when set, what every read gives
+    QHash<QString, QImage> thumbnails;                        // file name -> thumbnail
     QSet<QString> quickPreviews;
     mutable std::atomic<int> decodeCalls = 0;
     mutable std::atomic<int> thumbnailCalls = 0;
     mutable std::atomic<int> listings = 0;     // calls of supportedExtensions()
     mutable std::atomic<int> blockedReads = 0; // readProperties calls that had to wait
+    mutable std::atomic<int> saveCalls = 0;
     QSet<QString> savable;
-    mutable QList<QPair<QString, int>> saves; // file name, quarter turns (guarded)
-    QList<QPair<QString, int>> savesMade() const
-    {
-        QMutexLocker lock(&mutex_);
-        return saves;
-    }
 
 private:
     void waitFor(const QString &fileName, bool always) const;
@@ -100,7 +107,10 @@ private:
 };
 
 // The file name an image from FakeImageService stands for.
-QString sourceFileOf(const std::optional<DecodedImage> &image);
+inline QString sourceFileOf(const std::optional<DecodedImage> &image)
+{
+    return image && image->bitmap ? image->bitmap->text(u"file"_s) : QString();
+}
 
 class FakeScreens final : public ScreenInfo {
 public:
@@ -112,19 +122,30 @@ public:
 class FakeWatcherFactory final : public DirectoryWatcherFactory {
 public:
     std::unique_ptr<DirectoryWatcher> watch(const QUrl &folder,
-                                            std::function<void()> onChange) override;
+                                            std::function<void()> onChange) override
+    {
+        struct Watch final : DirectoryWatcher {
+            QUrl folder;
+            std::shared_ptr<std::function<void()>> onChange;
+            QUrl directory() const override { return folder; }
+            bool isWatching() const override { return true; }
+        };
+        auto w = std::make_unique<Watch>();
+        w->folder = folder;
+        w->onChange = std::make_shared<std::function<void()>>(std::move(onChange));
+        watches_.emplace_back(folder, w->onChange);
+        return w;
+    }
     // Delivers one event batch to every live watcher of `folder`.
-    void fire(const QUrl &folder);
-    int liveWatchers() const;
+    void fire(const QUrl &folder)
+    {
+        for (const auto &[watched, weak] : std::vector(watches_))
+            if (const auto onChange = weak.lock(); onChange && watched == folder)
+                (*onChange)();
+    }
 
 private:
-    struct Watch {
-        QUrl folder;
-        std::function<void()> onChange;
-        bool alive = true;
-    };
-    std::vector<std::shared_ptr<Watch>> watches_;
-    friend class FakeWatcher;
+    std::vector<std::pair<QUrl, std::weak_ptr<std::function<void()>>>> watches_;
 };
 
 class FakeTagStore final : public TagStore {
@@ -148,16 +169,31 @@ public:
 
 // Mouse movement the test reports itself; counts pointer hides.
 class FakePointer final : public PointerEvents {
+    using Handler = std::function<void(QWindow *)>;
+
 public:
-    std::unique_ptr<Monitor> addMouseMovedMonitor(std::function<void(QWindow *)> handler) override;
+    std::unique_ptr<Monitor> addMouseMovedMonitor(Handler handler) override
+    {
+        struct Installed final : Monitor {
+            std::shared_ptr<Handler> handler;
+        };
+        auto installed = std::make_unique<Installed>();
+        installed->handler = std::make_shared<Handler>(std::move(handler));
+        handlers_.push_back(installed->handler);
+        return installed;
+    }
     void hidePointerUntilMouseMoves() override { ++hides; }
     // Delivers one movement over `window` to every installed monitor.
-    void move(QWindow *window);
+    void move(QWindow *window)
+    {
+        for (const auto &weak : std::vector(handlers_))
+            if (const auto handler = weak.lock())
+                (*handler)(window);
+    }
     int hides = 0;
 
 private:
-    std::vector<std::shared_ptr<std::function<void(QWindow *)>>> handlers_;
-    friend class FakeMonitor;
+    std::vector<std::weak_ptr<Handler>> handlers_;
 };
 
 // For tests that do nothing to files: every change is refused. Tests of file operations use
