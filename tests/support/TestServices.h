@@ -153,47 +153,23 @@ public:
     QStringList readTags(const QUrl &url) const override { return tags.value(url.fileName()); }
     std::optional<QString> writeTags(const QUrl &url, const QStringList &list) override
     {
-        if (writeError)
-            return writeError;
-        // Like the real store: what is kept is trimmed, without empty names.
-        QStringList kept;
-        for (const QString &t : list)
-            if (!t.trimmed().isEmpty())
-                kept << t.trimmed();
-        tags.insert(url.fileName(), kept);
-        return std::nullopt;
+        if (!writeError)
+            tags.insert(url.fileName(), list);
+        return writeError;
     }
     QHash<QString, QStringList> tags;
     std::optional<QString> writeError;
 };
 
-// Mouse movement the test reports itself; counts pointer hides.
+// A pointer that never moves; counts pointer hides.
 class FakePointer final : public PointerEvents {
-    using Handler = std::function<void(QWindow *)>;
-
 public:
-    std::unique_ptr<Monitor> addMouseMovedMonitor(Handler handler) override
+    std::unique_ptr<Monitor> addMouseMovedMonitor(std::function<void(QWindow *)>) override
     {
-        struct Installed final : Monitor {
-            std::shared_ptr<Handler> handler;
-        };
-        auto installed = std::make_unique<Installed>();
-        installed->handler = std::make_shared<Handler>(std::move(handler));
-        handlers_.push_back(installed->handler);
-        return installed;
+        return std::make_unique<Monitor>();
     }
     void hidePointerUntilMouseMoves() override { ++hides; }
-    // Delivers one movement over `window` to every installed monitor.
-    void move(QWindow *window)
-    {
-        for (const auto &weak : std::vector(handlers_))
-            if (const auto handler = weak.lock())
-                (*handler)(window);
-    }
     int hides = 0;
-
-private:
-    std::vector<std::weak_ptr<Handler>> handlers_;
 };
 
 // For tests that do nothing to files: every change is refused. Tests of file operations use

@@ -4,10 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <functional>
 #include <map>
-#include <memory>
-#include <utility>
 
 namespace orva::test {
 
