@@ -109,14 +109,6 @@ ImageProperties gps(std::optional<double> lat, std::optional<QString> latRef, do
     return p;
 }
 
-QStringList labels(const QList<MetadataEntry> &rows)
-{
-    QStringList out;
-    for (const auto &r : rows)
-        out << r.label;
-    return out;
-}
-
 using Phase = zoom::SwipeRecognizer::Phase;
 
 // One wheel event fed to a recognizer and what it must produce; nav -1: none, 0: back, 1: forward.
@@ -342,18 +334,24 @@ private slots:
         p.tiff = TiffProperties{u"Canon"_s, u"EOS R5"_s};
         p.exif = ExifCaptureProperties{
             u"2024:06:03 16:05:00"_s, 50.0, 1.8, 0.004, QList{200}, u"RF 50mm"_s};
+        const auto labels = [&url](const FakeImageService &images) {
+            QStringList out;
+            for (const auto &r : readMetadataEntries(url, images))
+                out << r.label;
+            return out;
+        };
         FakeImageService images;
         images.properties = p;
-        QCOMPARE(labels(readMetadataEntries(url, images)), all);
+        QCOMPARE(labels(images), all);
         QCOMPARE(readMetadataEntries(url, images).first().value, formatFileSize(2048, QLocale()));
         p.gps = gps(1, u"N"_s, 2, u"E"_s).gps;
         images.properties = p;
-        QCOMPARE(labels(readMetadataEntries(url, images)), all + QStringList{u"GPS"_s});
+        QCOMPARE(labels(images), all + QStringList{u"GPS"_s});
         images.properties = pngLike();
-        QCOMPARE(labels(readMetadataEntries(url, images)), all.first(4));
+        QCOMPARE(labels(images), all.first(4));
         QVERIFY(!dateTaken(url, images));
         images.properties.emplace();
-        QCOMPARE(labels(readMetadataEntries(url, images)), all.first(1));
+        QCOMPARE(labels(images), all.first(1));
         QVERIFY(
             readMetadataEntries(QUrl::fromLocalFile(dir.filePath(u"gone"_s)), images).isEmpty());
     }
@@ -475,8 +473,8 @@ private slots:
         using namespace zoom;
         QCOMPARE(fitMagnification({500, 1200}, {800, 600}).value_or(-1), 0.5);
         QCOMPARE(fitMagnification({300, 200}, {800, 600}).value_or(-1), 1.0); // never enlarges
-        QVERIFY(!fitMagnification({0, 200}, {800, 600}));
-        QVERIFY(!fitMagnification({300, 200}, {800, -1}));
+        QVERIFY(!fitMagnification({0, 200}, {800, 600}) &&
+                !fitMagnification({300, 200}, {800, -1}));
         QVERIFY(!visibleFraction({0, 0}, {0, 0, 10, 10}));
         // Centred on the axes where the document is smaller than the clip.
         QCOMPARE(centredClip({0, 0, 800, 600}, {400, 300}), QRectF(-200, -150, 800, 600));
@@ -540,8 +538,7 @@ private slots:
     void pressTracker()
     {
         zoom::PressTracker t;
-        QVERIFY(!t.move({100, 100})); // no press yet
-        QVERIFY(!t.release());
+        QVERIFY(!t.move({100, 100}) && !t.release()); // no press yet
         t.press({10, 10});
         QVERIFY(!t.move({13, 7}));
         QCOMPARE(t.release()->wasClick, true);

@@ -452,11 +452,12 @@ private slots:
         v.s.rotate(+1);
         QTRY_COMPARE(v.s.rotationSteps(), 2);
         v.images.release(u"turn 2"_s);
-        QTRY_COMPARE(v.s.currentImage()->bitmap->size(), v.s.sourceImage()->bitmap->size());
+        // Turn 2 is on screen (a bitmap of its own) before turn 1 ends.
+        QTRY_VERIFY(v.s.currentImage()->bitmap->cacheKey() !=
+                    v.s.sourceImage()->bitmap->cacheKey());
         v.images.release(u"turn 1"_s);
         v.settle();
         QCOMPARE(v.s.currentImage()->bitmap->size(), v.s.sourceImage()->bitmap->size());
-        QCOMPARE(v.s.currentImage()->image->pointSize, QSizeF(4000, 3000));
         v.images.setGated(false);
 
         v.images.savable.insert(u"b.jpg"_s);
@@ -591,8 +592,7 @@ private slots:
         QCOMPARE(names(v.s.imageFiles()), (QStringList{u"a.jpg"_s, u"z.jpg"_s, u"c.jpg"_s}));
         QCOMPARE(v.s.windowTitle(), u"z.jpg [2/3]"_s);
         QVERIFY(v.s.loadTaskURLs().contains(v.url(u"z.jpg"_s)));
-        QVERIFY(!QFile::exists(v.f.dir.filePath(u"b.jpg"_s)));
-        QVERIFY(!v.s.errorMessage());
+        QVERIFY(!QFile::exists(v.f.dir.filePath(u"b.jpg"_s)) && !v.s.errorMessage());
         // The rescan sorts it into place.
         QTRY_COMPARE(names(v.s.imageFiles()), (QStringList{u"a.jpg"_s, u"c.jpg"_s, u"z.jpg"_s}));
         QCOMPARE(v.s.currentIndex(), 2);
@@ -645,8 +645,7 @@ private slots:
             QVERIFY(v.s.showDeleteConfirmation());
             QVERIFY(!v.s.deleteIsPermanent()); // the home trash is on this volume
             v.s.performDelete();
-            QVERIFY(!v.s.errorMessage());
-            QVERIFY(!QFile::exists(v.f.dir.filePath(name)));
+            QVERIFY(!v.s.errorMessage() && !QFile::exists(v.f.dir.filePath(name)));
             QVERIFY(QFile::remove(dataHome_.path() + u"/Trash/info/"_s + name + u".trashinfo"_s));
             QFile::remove(dataHome_.path() + u"/Trash/files/"_s + name);
             QCOMPARE(v.s.imageFiles().size(), count - 1);
@@ -947,8 +946,7 @@ private slots:
         queued.then(&context, [&](const std::optional<int> &v) { delivered = v; });
         QTRY_VERIFY(delivered);
         QCOMPARE(*delivered, std::nullopt);
-        QVERIFY(!ran);
-        QVERIFY(!CancellationToken::current().isCancelled());
+        QVERIFY(!ran && !CancellationToken::current().isCancelled());
     }
 
     // A debounce restarted by replacement runs once, after the last restart, on the main
