@@ -14,7 +14,6 @@
 #include "ui/SettingsWindow.h"
 #include "ui/StatusPill.h"
 #include "ui/ThumbnailBar.h"
-#include "ui/ViewerBackground.h"
 #include "ui/ViewerCommands.h"
 #include "ui/ViewerWindow.h"
 
@@ -129,8 +128,7 @@ private slots:
         QVERIFY(bar.isVisible() && bar.isShown()); // the new file revealed it
         // A display-mode toggle re-issues its zoom even when it is the current mode.
         c.fitToWindow()->trigger();
-        QCOMPARE(w.state().zoomAction(), std::optional(ZoomAction::fit));
-        QVERIFY(c.fitToWindow()->isChecked());
+        QVERIFY(w.state().zoomAction() == ZoomAction::fit && c.fitToWindow()->isChecked());
         QTRY_VERIFY(!w.state().zoomAction());
         c.actualSize()->trigger();
         QTRY_VERIFY(c.actualSize()->isChecked() && !c.fitToWindow()->isChecked());
@@ -169,11 +167,6 @@ private slots:
         }
         QTRY_VERIFY(w.viewer().failureState().isVisible());
         QVERIFY(bar.isShown()); // every file change shows the bar
-
-        c.slideshow()->trigger();
-        QVERIFY(w.state().isSlideshowRunning());
-        c.metadata()->trigger();
-        QVERIFY(w.state().overlayMode() == OverlayMode::metadata && c.metadata()->isChecked());
     }
 
     void heldKeyStepsOnlyOncePhotosArrive()
@@ -272,7 +265,6 @@ private slots:
                 }
                 return shown == 1 + 2 * panel.entries().size() && !panel.entries().isEmpty();
             };
-            QTRY_VERIFY(!w.state().metadata().isEmpty());
             QTRY_VERIFY(allRowsShown());
             const qsizetype rowsOfA = panel.entries().size();
             // A step's metadata is read a frame after it.
@@ -339,8 +331,6 @@ private slots:
         QVERIFY(panel.isVisible());
         press(w, Qt::Key_Escape);
         QVERIFY(!panel.isVisible() && panel.loader().status() == HistogramLoader::Status::idle);
-        w.state().startSlideshow(); // no strip in a slideshow
-        QVERIFY(!w.strip().isVisible());
     }
 
     void aLargeFolderAsksOnlyForThumbnailsInView()
@@ -409,7 +399,6 @@ private slots:
         GioDesktopServices gio;
         SettingsWindow w(store, gio);
         QCOMPARE(defaultAppText(w, u"PNG"_s), u"Second Painter"_s);
-        QCOMPARE(defaultAppText(w, u"GIF"_s), u"No default app"_s); // nothing here opens GIFs
         QVERIFY(useOrva(w, u"PNG"_s) && !w.errorMessage());
         QTRY_VERIFY(!useOrva(w, u"PNG"_s, false));
         QCOMPARE(defaultAppText(w, u"PNG"_s), u"Orva"_s);
@@ -424,8 +413,7 @@ private slots:
         SettingsWindow r(store, refusing);
         QVERIFY(useOrva(r, u"PNG"_s));
         QMessageBox *alert = r.findChild<QMessageBox *>();
-        QVERIFY(alert && r.errorMessage());
-        QVERIFY(isPlainAlert(alert, u"Error"_s, *r.errorMessage()));
+        QVERIFY(r.errorMessage() && isPlainAlert(alert, u"Error"_s, *r.errorMessage()));
         alert->button(QMessageBox::Ok)->click();
         QVERIFY(!r.errorMessage());
 
