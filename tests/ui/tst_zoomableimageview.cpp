@@ -424,12 +424,10 @@ private slots:
     // screen is the one reported.
     void animationFollowsTheVirtualClock()
     {
-        for (const auto &[loopCount, elapsed, frame] : {std::tuple{0, 0.099, 0},
-                                                        {0, 0.1, 1},
-                                                        {0, 0.3, 2},
-                                                        {0, 5.0, 2},
-                                                        {1, 0.7, 1},
-                                                        {-1, 3.1, 1}}) {
+        const std::tuple<int, double, int> cases[]{{0, 0.099, 0}, {0, 0.1, 1}, {0, 0.3, 2},
+                                                   {0, 5.0, 2},   {1, 0.7, 1}, {1, 5.0, 2},
+                                                   {-1, 3.1, 1}};
+        for (const auto &[loopCount, elapsed, frame] : cases) {
             Viewer v;
             QVERIFY(v.show());
             auto image = std::make_shared<DisplayImage>(DisplayImage{{100, 100}, {}, loopCount});
