@@ -32,12 +32,10 @@ using namespace orva;
 using namespace orva::test;
 using namespace Qt::StringLiterals;
 
-Q_DECLARE_METATYPE(orva::DecodeFailure)
-
 namespace {
 
 // A PNG whose every row uses one filter type, written by libspng's encoder.
-QByteArray pngWithFilter(const QImage &image, int filterChoice)
+QByteArray pngWithFilter(const QImage &image, int filterChoice, bool interlaced = false)
 {
     const bool alpha = image.hasAlphaChannel();
     const QImage rows =
@@ -46,7 +44,7 @@ QByteArray pngWithFilter(const QImage &image, int filterChoice)
     spng_set_option(c, SPNG_ENCODE_TO_BUFFER, 1);
     spng_set_option(c, SPNG_FILTER_CHOICE, filterChoice);
     const auto type = uint8_t(alpha ? SPNG_COLOR_TYPE_TRUECOLOR_ALPHA : SPNG_COLOR_TYPE_TRUECOLOR);
-    spng_ihdr ihdr{uint32_t(rows.width()), uint32_t(rows.height()), 8, type, 0, 0, 0};
+    spng_ihdr ihdr{uint32_t(rows.width()), uint32_t(rows.height()), 8, type, 0, 0, interlaced};
     spng_set_ihdr(c, &ihdr);
     QByteArray packed;
     for (int y = 0; y < rows.height(); ++y)
@@ -94,24 +92,6 @@ QByteArray exifBlock(const QString &scratchJpeg, const std::map<std::string, std
     const qsizetype app1 = bytes.indexOf("Exif\0\0", 0);
     return app1 < 4 ? QByteArray()
                     : bytes.mid(app1, qFromBigEndian<quint16>(bytes.constData() + app1 - 2) - 2);
-}
-
-// Qt writes no interlaced PNG: an 8-bit RGB one with Adam7 passes, unfiltered.
-QByteArray interlacedPng(const QImage &image)
-{
-    const int w = image.width(), h = image.height();
-    static constexpr int passes[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
-                                         {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
-    QByteArray raw;
-    for (const auto &p : passes)
-        for (int y = p[1]; y < h && p[0] < w; y += p[3]) {
-            raw += '\0';
-            for (int x = p[0]; x < w; x += p[2])
-                raw += QByteArray::fromRawData(
-                    reinterpret_cast<const char *>(image.constScanLine(y)) + 3 * x, 3);
-        }
-    return pngFile(
-        {{"IHDR", pngIhdr(image.size(), 2, true)}, {"IDAT", qCompress(raw).mid(4)}, {"IEND", {}}});
 }
 
 // Every reader's sample: the file name picks the decoder; `reader`, when set, is the
@@ -220,46 +200,39 @@ private slots:
         writeFuzzSeeds();
     }
 
-    // Each Exif orientation, and valid ones Qt's readers leave unapplied: decoding (scaled
-    // too) and the properties take the one value Exiv2 reads.
-    void orientation_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<int>("orientation");
-        QTest::addColumn<QString>("corners");
-        const char *shown[] = {"RGWB", "GRBW", "WBRG", "BWGR", "RBWG", "BRGW", "WGRB", "GWBR"};
-        for (int o = 1; o <= 8; ++o)
-            QTest::addRow("jpeg %d", o)
-                << u"o%1.jpg"_s.arg(o) << o << QString::fromLatin1(shown[o - 1]);
-        QTest::newRow("jpeg, 6 as LONG") << u"long.jpg"_s << 6 << u"BRGW"_s;
-        QTest::newRow("png with Exif") << u"exif.png"_s << 6 << u"BRGW"_s;
-        QTest::newRow("webp with Exif") << u"exif.webp"_s << 6 << u"BRGW"_s;
-        QTest::newRow("tiff") << u"tagged.tiff"_s << 6 << u"BRGW"_s;
-    }
+    // Each Exif orientation, and valid ones Qt's readers leave unapplied (6 as a LONG, Exif in
+    // PNG, WebP and TIFF): decoding (scaled too) and the properties take the one value Exiv2
+    // reads.
     void orientation()
     {
-        QFETCH(QString, name);
-        QFETCH(int, orientation);
-        QFETCH(QString, corners);
-        const QByteArray format = QFileInfo(name).suffix().toUpper().toLatin1();
-        QVERIFY(writeImage(path(name), quadrants(120, 80), format.constData(), 95));
-        const std::string value = std::to_string(orientation);
-        QVERIFY(name == u"long.jpg" ? setExifTags(path(name), {}, {{"Exif.Image.Orientation", 6}})
-                                    : setExifTags(path(name), {{"Exif.Image.Orientation", value}}));
-        const QSize expected = orientation > 4 ? QSize(80, 120) : QSize(120, 80);
-        const auto decoded = decodeImage(url(name));
-        QVERIFY(decoded);
-        QCOMPARE(decoded->bitmap->size(), expected);
-        QCOMPARE(decoded->image->pointSize, QSizeF(expected));
-        QCOMPARE(cornerColours(*decoded->bitmap), corners);
-        QCOMPARE(decoded->resolution, 1.0);
-        QCOMPARE(cornerColours(*decodeImage(url(name), 60)->bitmap), corners);
-        // The helper for camera raw files and embedded thumbnails turns the same way.
-        QCOMPARE(cornerColours(applyOrientation(quadrants(120, 80), orientation)), corners);
-        const auto props = readImageProperties(url(name));
-        QVERIFY(props);
-        QCOMPARE(props->orientation, orientation);
-        QCOMPARE(props->pixelWidth, std::optional(120)); // stored size, not oriented
+        const char *shown[] = {"RGWB", "GRBW", "WBRG", "BWGR", "RBWG", "BRGW", "WGRB", "GWBR"};
+        QList<std::pair<QString, int>> files{
+            {u"long.jpg"_s, 6}, {u"exif.png"_s, 6}, {u"exif.webp"_s, 6}, {u"tagged.tiff"_s, 6}};
+        for (int o = 1; o <= 8; ++o)
+            files.append({u"o%1.jpg"_s.arg(o), o});
+        for (const auto &[name, orientation] : files) {
+            const QString corners = QString::fromLatin1(shown[orientation - 1]);
+            const QByteArray format = QFileInfo(name).suffix().toUpper().toLatin1();
+            QVERIFY(writeImage(path(name), quadrants(120, 80), format.constData(), 95));
+            const std::string value = std::to_string(orientation);
+            QVERIFY(name == u"long.jpg"
+                        ? setExifTags(path(name), {}, {{"Exif.Image.Orientation", 6}})
+                        : setExifTags(path(name), {{"Exif.Image.Orientation", value}}));
+            const QSize expected = orientation > 4 ? QSize(80, 120) : QSize(120, 80);
+            const auto decoded = decodeImage(url(name));
+            QVERIFY2(decoded, qPrintable(name));
+            QCOMPARE(decoded->bitmap->size(), expected);
+            QCOMPARE(decoded->image->pointSize, QSizeF(expected));
+            QCOMPARE(cornerColours(*decoded->bitmap), corners);
+            QCOMPARE(decoded->resolution, 1.0);
+            QCOMPARE(cornerColours(*decodeImage(url(name), 60)->bitmap), corners);
+            // The helper for camera raw files and embedded thumbnails turns the same way.
+            QCOMPARE(cornerColours(applyOrientation(quadrants(120, 80), orientation)), corners);
+            const auto props = readImageProperties(url(name));
+            QVERIFY(props);
+            QCOMPARE(props->orientation, orientation);
+            QCOMPARE(props->pixelWidth, std::optional(120)); // stored size, not oriented
+        }
     }
 
     // The camera case: a 24 MP portrait decoded for a 2880-pixel screen. JPEG stops at
@@ -280,137 +253,100 @@ private slots:
 
     // Large PNGs are reduced while they are decoded: the result must be what a filtered
     // reduction of the whole image gives, with transparency premultiplied.
-    void pngReducedWhileDecoding_data()
-    {
-        QTest::addColumn<int>("format");
-        QTest::addColumn<QColor>("right");
-        QTest::addColumn<int>("expectedFormat");
-        const int premultiplied = QImage::Format_ARGB32_Premultiplied;
-        QTest::newRow("rgb") << int(QImage::Format_RGB32) << QColor(Qt::blue)
-                             << int(QImage::Format_RGB32);
-        QTest::newRow("rgba") << int(QImage::Format_ARGB32) << QColor(0, 0, 255, 0)
-                              << premultiplied;
-        // Qt writes a transparency chunk with every palette.
-        QTest::newRow("palette") << int(QImage::Format_Indexed8) << QColor(Qt::blue)
-                                 << premultiplied;
-        QTest::newRow("grey") << int(QImage::Format_Grayscale8) << QColor(Qt::black)
-                              << int(QImage::Format_RGB32);
-    }
     void pngReducedWhileDecoding()
     {
-        QFETCH(int, format);
-        QFETCH(QColor, right);
-        QFETCH(int, expectedFormat);
-        QImage image(300, 90, QImage::Format_ARGB32); // reduced by 3 in both directions
-        image.fill(Qt::white);
-        for (int y = 0; y < 90; ++y)
-            for (int x = 150; x < 300; ++x)
-                image.setPixelColor(x, y, right);
-        const QString file = path(u"r%1.png"_s.arg(format));
-        QVERIFY(image.convertToFormat(QImage::Format(format)).save(file));
-        const auto decoded = decodeImage(QUrl::fromLocalFile(file), 100);
-        QVERIFY(decoded && decoded->bitmap);
-        const QImage &b = *decoded->bitmap;
-        QCOMPARE(b.size(), QSize(100, 30));
-        QCOMPARE(int(b.format()), expectedFormat);
-        QCOMPARE(b.pixelColor(10, 15), QColor(Qt::white));
-        QCOMPARE(b.pixelColor(90, 15).rgba(), right.rgba() & (right.alpha() ? ~0u : 0u));
-        // Column 49 covers source columns 147..149: nothing of the right side bleeds in.
-        QCOMPARE(b.pixelColor(49, 15), QColor(Qt::white));
-        const auto premultiply = [](const QImage &i) {
-            return i.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-        };
-        QCOMPARE(premultiply(*decodeImage(QUrl::fromLocalFile(file))->bitmap),
-                 premultiply(QImage(file)));
+        const int premultiplied = QImage::Format_ARGB32_Premultiplied, rgb = QImage::Format_RGB32;
+        // Stored as, the right half's colour, decoded as. Qt writes a transparency chunk with
+        // every palette.
+        for (const auto &[format, right, expectedFormat] :
+             {std::tuple(QImage::Format_RGB32, QColor(Qt::blue), rgb),
+              {QImage::Format_ARGB32, QColor(0, 0, 255, 0), premultiplied},
+              {QImage::Format_Indexed8, QColor(Qt::blue), premultiplied},
+              {QImage::Format_Grayscale8, QColor(Qt::black), rgb}}) {
+            QImage image(300, 90, QImage::Format_ARGB32); // reduced by 3 in both directions
+            image.fill(Qt::white);
+            for (int y = 0; y < 90; ++y)
+                for (int x = 150; x < 300; ++x)
+                    image.setPixelColor(x, y, right);
+            const QString file = path(u"r%1.png"_s.arg(format));
+            QVERIFY(image.convertToFormat(format).save(file));
+            const auto decoded = decodeImage(QUrl::fromLocalFile(file), 100);
+            QVERIFY(decoded && decoded->bitmap);
+            const QImage &b = *decoded->bitmap;
+            QCOMPARE(b.size(), QSize(100, 30));
+            QCOMPARE(int(b.format()), expectedFormat);
+            QCOMPARE(b.pixelColor(10, 15), QColor(Qt::white));
+            QCOMPARE(b.pixelColor(90, 15).rgba(), right.rgba() & (right.alpha() ? ~0u : 0u));
+            // Column 49 covers source columns 147..149: nothing of the right side bleeds in.
+            QCOMPARE(b.pixelColor(49, 15), QColor(Qt::white));
+            const auto premultiply = [](const QImage &i) {
+                return i.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+            };
+            QCOMPARE(premultiply(*decodeImage(QUrl::fromLocalFile(file))->bitmap),
+                     premultiply(QImage(file)));
+        }
     }
 
     // Every filter type, in images with and without alpha, gives the exact pixels.
-    void unfiltersEveryRowType_data()
-    {
-        QTest::addColumn<int>("filter");
-        QTest::addColumn<bool>("alpha");
-        const std::pair<const char *, int> filters[] = {{"none", SPNG_FILTER_CHOICE_NONE},
-                                                        {"sub", SPNG_FILTER_CHOICE_SUB},
-                                                        {"up", SPNG_FILTER_CHOICE_UP},
-                                                        {"average", SPNG_FILTER_CHOICE_AVG},
-                                                        {"paeth", SPNG_FILTER_CHOICE_PAETH}};
-        for (const auto &[name, filter] : filters) {
-            QTest::addRow("%s rgb", name) << filter << false;
-            QTest::addRow("%s rgba", name) << filter << true;
-        }
-    }
     void unfiltersEveryRowType()
     {
-        QFETCH(int, filter);
-        QFETCH(bool, alpha);
         QImage image(64, 48, QImage::Format_ARGB32);
         for (int y = 0; y < image.height(); ++y)
             for (int x = 0; x < image.width(); ++x)
                 image.setPixel(x, y,
                                qRgba((x * 37 + y * 11) & 255, (x * x + y * 7) & 255,
-                                     (x ^ y) * 5 & 255, alpha ? (x * 3 + y * 5) & 255 : 255));
-        QVERIFY(writeFile(
-            path(u"f.png"_s),
-            pngWithFilter(alpha ? image : image.convertToFormat(QImage::Format_RGB32), filter)));
-        const auto decoded = decodeImage(url(u"f.png"_s), 64);
-        QVERIFY(decoded && decoded->bitmap);
-        const QImage &b = *decoded->bitmap;
-        for (int y = 0; y < image.height(); ++y)
-            for (int x = 0; x < image.width(); ++x) {
-                const QRgb p = image.pixel(x, y);
-                const auto pre = [a = qAlpha(p)](int c) { return (c * a + 127) / 255; };
-                QCOMPARE(b.pixel(x, y),
-                         qRgba(pre(qRed(p)), pre(qGreen(p)), pre(qBlue(p)), qAlpha(p)));
+                                     (x ^ y) * 5 & 255, (x * 3 + y * 5) & 255));
+        for (const auto filter :
+             {SPNG_FILTER_CHOICE_NONE, SPNG_FILTER_CHOICE_SUB, SPNG_FILTER_CHOICE_UP,
+              SPNG_FILTER_CHOICE_AVG, SPNG_FILTER_CHOICE_PAETH})
+            for (const QImage &source : {image, image.convertToFormat(QImage::Format_RGB32)}) {
+                QVERIFY(writeFile(path(u"f.png"_s), pngWithFilter(source, filter)));
+                const auto decoded = decodeImage(url(u"f.png"_s), 64);
+                QVERIFY(decoded && decoded->bitmap);
+                for (int y = 0; y < source.height(); ++y)
+                    for (int x = 0; x < source.width(); ++x) {
+                        const QRgb p = source.pixel(x, y);
+                        const auto pre = [a = qAlpha(p)](int c) { return (c * a + 127) / 255; };
+                        QCOMPARE(decoded->bitmap->pixel(x, y),
+                                 qRgba(pre(qRed(p)), pre(qGreen(p)), pre(qBlue(p)), qAlpha(p)));
+                    }
             }
     }
-    void animatedAndStillPaths_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<int>("frames"); // 0: still
-        QTest::addColumn<int>("delay");  // of the last frame
-        QTest::addColumn<int>("loops");
-        QTest::newRow("gif, three frames") << u"anim.gif"_s << 3 << 300 << 2;
-        QTest::newRow("gif, one frame") << u"still.gif"_s << 0 << 0 << 0;
-        QTest::newRow("webp, two frames") << u"anim.webp"_s << 2 << 250 << -1;
-        QTest::newRow("png, animated") << u"anim.png"_s << 3 << 120 << -1;
-        QTest::newRow("tiff, two pages") << u"pages.tif"_s << 0 << 0 << 0;
-    }
+
     void animatedAndStillPaths()
     {
-        QFETCH(QString, name);
-        QFETCH(int, frames);
-        QFETCH(int, delay);
-        QFETCH(int, loops);
         QImage blue(40, 30, QImage::Format_RGB32);
         blue.fill(Qt::blue);
         const QList<QImage> images{quadrants(40, 30), blue,
                                    quadrants(40, 30).mirrored(true, false)};
-        if (name == u"anim.gif")
-            QVERIFY(writeGif(path(name), images, {5, 20, 30}, 2));
-        else if (name == u"still.gif")
-            QVERIFY(writeGif(path(name), {images[0]}, {10}));
-        else if (name == u"anim.webp")
-            QVERIFY(writeAnimatedWebp(path(name), {images[0], blue}, {100, 250}));
-        else if (name == u"anim.png")
-            QVERIFY(writeFile(path(name), buildApng(images, {40, 80, 120})));
-        else
-            QVERIFY(writeTiff(path(name), {images[0], blue}));
-        const auto d = decodeImage(url(name), 16); // ignored by the animated path
-        QVERIFY(d);
-        if (frames == 0) { // page 1 of the TIFF, not the blue page 2
-            QVERIFY(d->bitmap && d->preview != d->image);
-            QCOMPARE(d->image->frames.size(), size_t(1));
-            QCOMPARE(cornerColours(*d->bitmap), u"RGWB"_s);
-            return;
+        QVERIFY(writeGif(path(u"anim.gif"_s), images, {5, 20, 30}, 2));
+        QVERIFY(writeGif(path(u"still.gif"_s), {images[0]}, {10}));
+        QVERIFY(writeAnimatedWebp(path(u"anim.webp"_s), {images[0], blue}, {100, 250}));
+        QVERIFY(writeFile(path(u"anim.png"_s), buildApng(images, {40, 80, 120})));
+        QVERIFY(writeTiff(path(u"pages.tif"_s), {images[0], blue}));
+        // Frames (0: a still), the last one's delay, and loops.
+        for (const auto &[name, frames, delay, loops] : {std::tuple(u"anim.gif"_s, 3, 300, 2),
+                                                         {u"still.gif"_s, 0, 0, 0},
+                                                         {u"anim.webp"_s, 2, 250, -1},
+                                                         {u"anim.png"_s, 3, 120, -1},
+                                                         {u"pages.tif"_s, 0, 0, 0}}) {
+            const auto d = decodeImage(url(name), 16); // ignored by the animated path
+            QVERIFY2(d, qPrintable(name));
+            if (frames == 0) { // page 1 of the TIFF, not the blue page 2
+                QVERIFY(d->bitmap && d->preview != d->image);
+                QCOMPARE(d->image->frames.size(), size_t(1));
+                QCOMPARE(cornerColours(*d->bitmap), u"RGWB"_s);
+                continue;
+            }
+            QVERIFY(!d->bitmap);
+            QCOMPARE(d->preview, d->image);
+            QCOMPARE(d->resolution, 1.0);
+            QCOMPARE(d->image->frames.size(), size_t(frames));
+            QCOMPARE(d->image->pointSize, QSizeF(40, 30));
+            QCOMPARE(cornerColours(d->image->frames.front().image), u"RGWB"_s);
+            QCOMPARE(d->image->frames.back().delayMs, delay);
+            QCOMPARE(d->image->loopCount, loops);
         }
-        QVERIFY(!d->bitmap);
-        QCOMPARE(d->preview, d->image);
-        QCOMPARE(d->resolution, 1.0);
-        QCOMPARE(d->image->frames.size(), size_t(frames));
-        QCOMPARE(d->image->pointSize, QSizeF(40, 30));
-        QCOMPARE(cornerColours(d->image->frames.front().image), u"RGWB"_s);
-        QCOMPARE(d->image->frames.back().delayMs, delay);
-        QCOMPARE(d->image->loopCount, loops);
     }
 
     // Depth and colour model come from the file, not from the decoded pixel format; deep
@@ -473,44 +409,37 @@ private slots:
     }
 
     // TIFF sample formats Qt's plugin refuses are read through libtiff, keeping their depth.
-    void wideTiffSamples_data()
-    {
-        QTest::addColumn<int>("sampleFormat");
-        QTest::addColumn<int>("bits");
-        QTest::addColumn<QByteArray>("layout");
-        const int f = SAMPLEFORMAT_IEEEFP;
-        QTest::newRow("64-bit float RGB") << f << 64 << QByteArray();
-        QTest::newRow("64-bit float grey, MinIsWhite") << f << 64 << QByteArray("white");
-        QTest::newRow("32-bit unsigned RGB and alpha")
-            << int(SAMPLEFORMAT_UINT) << 32 << QByteArray("alpha");
-        QTest::newRow("32-bit signed grey") << int(SAMPLEFORMAT_INT) << 32 << QByteArray("grey");
-        QTest::newRow("64-bit float RGB, planes of tiles") << f << 64 << QByteArray("tiled");
-    }
     void wideTiffSamples()
     {
-        QFETCH(int, sampleFormat);
-        QFETCH(int, bits);
-        QFETCH(QByteArray, layout);
-        const bool grey = layout == "grey" || layout == "white";
-        const QString name = u"wide%1.tiff"_s.arg(QString::fromLatin1(QTest::currentDataTag()));
-        QVERIFY(writeTiff(path(name), {quadrants(40, 30)}, sampleFormat, bits, layout));
-        const auto decoded = decodeImage(url(name));
-        QVERIFY(decoded);
-        QCOMPARE(decoded->bitmap->size(), QSize(40, 30));
-        QCOMPARE(decoded->bitmap->depth(), 128); // float pixels, nothing cut
-        const QColor stored = decoded->bitmap->pixelColor(2, 2);
-        QVERIFY(std::abs(stored.alphaF() - (layout == "alpha" ? 0.5 : 1.0)) < 0.01);
-        const QImage shown = decoded->preview->frames.front().image;
-        const QRgb topLeft = shown.pixel(2, 2);
-        if (grey) {
-            QVERIFY(std::abs(qRed(topLeft) - qGray(qRgb(255, 0, 0))) <= 2);
-            QCOMPARE(qRed(topLeft), qBlue(topLeft));
-        } else {
-            QCOMPARE(stored.toRgb().rgb() & 0xffffff, 0xff0000u);
-            if (layout != "alpha") // drawn over the background otherwise
-                QCOMPARE(cornerColours(shown), u"RGWB"_s);
+        const int real = SAMPLEFORMAT_IEEEFP;
+        // RGB, grey MinIsWhite, RGB and alpha, grey, RGB in planes of tiles.
+        for (const auto &[sampleFormat, bits, layout] :
+             {std::tuple(real, 64, QByteArray()),
+              {real, 64, QByteArray("white")},
+              {int(SAMPLEFORMAT_UINT), 32, QByteArray("alpha")},
+              {int(SAMPLEFORMAT_INT), 32, QByteArray("grey")},
+              {real, 64, QByteArray("tiled")}}) {
+            const bool grey = layout == "grey" || layout == "white";
+            const QString name = u"wide-%1.tiff"_s.arg(QString::fromLatin1(layout));
+            QVERIFY(writeTiff(path(name), {quadrants(40, 30)}, sampleFormat, bits, layout));
+            const auto decoded = decodeImage(url(name));
+            QVERIFY2(decoded, qPrintable(name));
+            QCOMPARE(decoded->bitmap->size(), QSize(40, 30));
+            QCOMPARE(decoded->bitmap->depth(), 128); // float pixels, nothing cut
+            const QColor stored = decoded->bitmap->pixelColor(2, 2);
+            QVERIFY(std::abs(stored.alphaF() - (layout == "alpha" ? 0.5 : 1.0)) < 0.01);
+            const QImage shown = decoded->preview->frames.front().image;
+            const QRgb topLeft = shown.pixel(2, 2);
+            if (grey) {
+                QVERIFY(std::abs(qRed(topLeft) - qGray(qRgb(255, 0, 0))) <= 2);
+                QCOMPARE(qRed(topLeft), qBlue(topLeft));
+            } else {
+                QCOMPARE(stored.toRgb().rgb() & 0xffffff, 0xff0000u);
+                if (layout != "alpha") // drawn over the background otherwise
+                    QCOMPARE(cornerColours(shown), u"RGWB"_s);
+            }
+            QCOMPARE(decodeImage(url(name), 20)->bitmap->width(), 20); // bounded decodes too
         }
-        QCOMPARE(decodeImage(url(name), 20)->bitmap->width(), 20); // bounded decodes too
     }
 
     // A camera raw file whose sensor data is gone is a failure, not a black picture. Its
@@ -630,40 +559,34 @@ private slots:
 
     // HDR HEIC: the signal is brought to linear light with reference white at 1.0 and
     // highlights above it, so a PQ or HLG photo is neither washed out nor clipped.
-    void hdrTransfersAreToneMapped_data()
-    {
-        QTest::addColumn<int>("transfer");
-        QTest::addColumn<QList<double>>("signal");
-        // Signal values for about 5, 203 (reference white), 1000 and 4000 cd/m2.
-        QTest::newRow("PQ") << 16 << QList<double>{0.25, 0.58, 0.75, 0.90};
-        QTest::newRow("HLG") << 18 << QList<double>{0.17, 0.75, 0.90, 1.0};
-    }
     void hdrTransfersAreToneMapped()
     {
-        QFETCH(int, transfer);
-        QFETCH(QList<double>, signal);
-        QImage patches(int(signal.size()) * 64, 64, QImage::Format_RGBX64);
-        for (int x = 0; x < patches.width(); ++x)
-            for (int y = 0; y < patches.height(); ++y)
-                patches.setPixelColor(
-                    x, y, QColor::fromRgbF(signal[x / 64], signal[x / 64], signal[x / 64]));
-        const QString name = u"hdr%1.heic"_s.arg(transfer);
-        QVERIFY(writeHeif(path(name), patches, 10, false, 0, transfer));
-        const auto decoded = decodeImage(url(name));
-        QVERIFY(decoded && decoded->bitmap);
-        const QImage f = decoded->bitmap->convertToFormat(QImage::Format_RGBX32FPx4);
-        const auto *px = reinterpret_cast<const float *>(f.constBits());
-        QVERIFY(*std::max_element(px, px + f.sizeInBytes() / 4) > 3.0f); // highlights kept
-        const float white = px[(32 * f.width() + 96) * 4 + 1];           // reference white at 1.0
-        QVERIFY2(std::abs(white - 1.0f) < 0.1f, qPrintable(QString::number(white)));
-        const QList<int> g = shownPatches(*decoded->bitmap, int(signal.size()));
-        QVERIFY2(g[0] < 90, qPrintable(QString::number(g[0])));                 // shadows dark
-        QVERIFY2(g[1] >= 215 && g[1] < 250, qPrintable(QString::number(g[1]))); // white is white
-        QVERIFY2(g[2] > g[1] && g[3] > g[2], qPrintable(QString::number(g[2])));
-        // The overlay preview agrees with the drawing.
-        const QImage &preview = decoded->preview->frames.front().image;
-        QVERIFY(std::abs(qGreen(preview.pixel(preview.width() * 3 / 8, preview.height() / 2)) -
-                         g[1]) <= 3);
+        // PQ and HLG signal values for about 5, 203 (reference white), 1000 and 4000 cd/m2.
+        for (const auto &[transfer, signal] : {std::pair(16, QList{0.25, 0.58, 0.75, 0.90}),
+                                               std::pair(18, QList{0.17, 0.75, 0.90, 1.0})}) {
+            QImage patches(int(signal.size()) * 64, 64, QImage::Format_RGBX64);
+            for (int x = 0; x < patches.width(); ++x)
+                for (int y = 0; y < patches.height(); ++y)
+                    patches.setPixelColor(
+                        x, y, QColor::fromRgbF(signal[x / 64], signal[x / 64], signal[x / 64]));
+            const QString name = u"hdr%1.heic"_s.arg(transfer);
+            QVERIFY(writeHeif(path(name), patches, 10, false, 0, transfer));
+            const auto decoded = decodeImage(url(name));
+            QVERIFY2(decoded && decoded->bitmap, qPrintable(name));
+            const QImage f = decoded->bitmap->convertToFormat(QImage::Format_RGBX32FPx4);
+            const auto *px = reinterpret_cast<const float *>(f.constBits());
+            QVERIFY(*std::max_element(px, px + f.sizeInBytes() / 4) > 3.0f); // highlights kept
+            const float white = px[(32 * f.width() + 96) * 4 + 1]; // reference white at 1.0
+            QVERIFY2(std::abs(white - 1.0f) < 0.1f, qPrintable(QString::number(white)));
+            const QList<int> g = shownPatches(*decoded->bitmap, int(signal.size()));
+            QVERIFY2(g[0] < 90, qPrintable(QString::number(g[0])));                 // dark
+            QVERIFY2(g[1] >= 215 && g[1] < 250, qPrintable(QString::number(g[1]))); // white
+            QVERIFY2(g[2] > g[1] && g[3] > g[2], qPrintable(QString::number(g[2])));
+            // The overlay preview agrees with the drawing.
+            const QImage &preview = decoded->preview->frames.front().image;
+            QVERIFY(std::abs(qGreen(preview.pixel(preview.width() * 3 / 8, preview.height() / 2)) -
+                             g[1]) <= 3);
+        }
     }
 
     // An animation tagged with a profile looks like the same picture saved as a still.
@@ -690,31 +613,6 @@ private slots:
                          std::abs(qBlue(got) - qBlue(expected)) <= 2,
                      qPrintable(u"%1: %2 vs %3"_s.arg(name).arg(got, 0, 16).arg(expected, 0, 16)));
         }
-    }
-
-    void formatsAndDecoderChoice()
-    {
-        for (const auto &[file, supported] : {std::pair(u"/nowhere/photo.JPG"_s, true),
-                                              {u"/nowhere/IMG_1.HEIC"_s, true},
-                                              {u"/nowhere/a.nef"_s, true},
-                                              {u"/nowhere/notes.txt"_s, false},
-                                              {u"/nowhere/jpg"_s, false},
-                                              {u"/nowhere/album.png/"_s, false}})
-            QVERIFY2(isSupportedImageFile(QUrl::fromLocalFile(file)) == supported,
-                     qPrintable(file));
-        QVERIFY(!isSupportedImageFile(QUrl(u"https://example.org/a.jpg"_s)));
-        QVERIFY(QDir(dir.path()).mkdir(u"album.png"_s));
-        QVERIFY(!isSupportedImageFile(url(u"album.png"_s)));
-        // Raw files look like TIFF inside; HEIF content wins over a misleading name.
-        const QImage img = quadrants(16, 16);
-        QVERIFY(img.save(path(u"looks.dng"_s), "TIFF"));
-        QVERIFY(img.save(path(u"really-png.jpg"_s), "PNG"));
-        QVERIFY(img.save(path(u"really-jpeg.heic"_s), "JPEG"));
-        QVERIFY(writeHeif(path(u"named.jpg"_s), img, 8));
-        QCOMPARE(decoderKindFor(path(u"looks.dng"_s)), DecoderKind::raw);
-        QCOMPARE(decoderKindFor(path(u"really-png.jpg"_s)), DecoderKind::qt);
-        QCOMPARE(decoderKindFor(path(u"really-jpeg.heic"_s)), DecoderKind::qt);
-        QCOMPARE(decoderKindFor(path(u"named.jpg"_s)), DecoderKind::heif);
     }
 
     // Every cut and, for the formats with their own parser, every one-byte damage; random
@@ -758,19 +656,8 @@ private slots:
 
     // An interrupted download shows the rows that arrived; the rest is left transparent
     // for the background. A file cut inside its header still fails, as damaged.
-    void interruptedDownloads_data()
-    {
-        QTest::addColumn<QString>("ext");
-        QTest::addColumn<QByteArray>("options"); // how the file is written
-        QTest::newRow("png") << "png" << QByteArray();
-        QTest::newRow("interlaced png") << "png" << QByteArray("interlaced");
-        QTest::newRow("jpeg") << "jpg" << QByteArray();
-        QTest::newRow("progressive jpeg") << "jpg" << QByteArray("progressive");
-    }
     void interruptedDownloads()
     {
-        QFETCH(QString, ext);
-        QFETCH(QByteArray, options);
         QImage noise(64, 256, QImage::Format_RGB32); // data spread evenly over the rows
         quint32 seed = 7;
         for (int y = 0; y < noise.height(); ++y)
@@ -778,92 +665,105 @@ private slots:
                 seed = seed * 1664525u + 1013904223u;
                 noise.setPixel(x, y, seed >> 8);
             }
-        const QString whole = path(u"whole."_s + ext), cut = u"interrupted."_s + ext;
-        QImageWriter writer(whole);
-        writer.setProgressiveScanWrite(options == "progressive");
-        writer.setQuality(95);
-        QVERIFY(options == "interlaced"
-                    ? writeFile(whole, interlacedPng(noise.convertToFormat(QImage::Format_RGB888)))
-                    : writer.write(noise));
-        const QByteArray bytes = readFile(whole);
-        QVERIFY(writeFile(path(cut), bytes.left(bytes.size() * 6 / 10)));
-        const auto d = decodeImage(url(cut));
-        QVERIFY(d && d->bitmap);
-        checkSound(d);
-        QCOMPARE(d->bitmap->size(), noise.size());
-        const QImage shown = d->bitmap->convertToFormat(QImage::Format_ARGB32);
-        QCOMPARE(qAlpha(shown.pixel(10, 5)), 255);
-        if (ext == u"png") // lossless: the arrived pixels exactly, up to the last complete
-            QCOMPARE(shown.pixel(1, 0), noise.pixel(1, 0)); // interlace pass
-        if (options.isEmpty()) { // read top to bottom: the lower part never arrived
-            QCOMPARE(qAlpha(shown.pixel(10, 250)), 0);
-            int opaqueRows = 0;
-            while (opaqueRows < shown.height() && qAlpha(shown.pixel(0, opaqueRows)) == 255)
-                ++opaqueRows;
-            QVERIFY2(opaqueRows > 256 * 4 / 10 && opaqueRows < 256 * 8 / 10,
-                     QByteArray::number(opaqueRows));
-        } else { // the early passes or scans cover the whole picture, coarser
-            QCOMPARE(qAlpha(shown.pixel(10, 250)), 255);
+        for (const auto &[ext, options] : {std::pair(u"png"_s, QByteArray()),
+                                           {u"png"_s, QByteArray("interlaced")},
+                                           {u"jpg"_s, QByteArray()},
+                                           {u"jpg"_s, QByteArray("progressive")}}) {
+            const QString whole = path(u"whole."_s + ext), cut = u"interrupted."_s + ext;
+            QImageWriter writer(whole);
+            writer.setProgressiveScanWrite(options == "progressive");
+            writer.setQuality(95);
+            QVERIFY(options == "interlaced"
+                        ? writeFile(whole, pngWithFilter(noise, SPNG_FILTER_CHOICE_NONE, true))
+                        : writer.write(noise));
+            const QByteArray bytes = readFile(whole);
+            QVERIFY(writeFile(path(cut), bytes.left(bytes.size() * 6 / 10)));
+            const auto d = decodeImage(url(cut));
+            QVERIFY2(d && d->bitmap, qPrintable(ext + QLatin1String(options)));
+            checkSound(d);
+            QCOMPARE(d->bitmap->size(), noise.size());
+            const QImage shown = d->bitmap->convertToFormat(QImage::Format_ARGB32);
+            QCOMPARE(qAlpha(shown.pixel(10, 5)), 255);
+            if (ext == u"png") // lossless: the arrived pixels exactly, up to the last complete
+                QCOMPARE(shown.pixel(1, 0), noise.pixel(1, 0)); // interlace pass
+            if (options.isEmpty()) { // read top to bottom: the lower part never arrived
+                QCOMPARE(qAlpha(shown.pixel(10, 250)), 0);
+                int opaqueRows = 0;
+                while (opaqueRows < shown.height() && qAlpha(shown.pixel(0, opaqueRows)) == 255)
+                    ++opaqueRows;
+                QVERIFY2(opaqueRows > 256 * 4 / 10 && opaqueRows < 256 * 8 / 10,
+                         QByteArray::number(opaqueRows));
+            } else { // the early passes or scans cover the whole picture, coarser
+                QCOMPARE(qAlpha(shown.pixel(10, 250)), 255);
+            }
+            // Bounded decodes and thumbnails take the same path.
+            const auto small = decodeImage(url(cut), 64);
+            QVERIFY(small && std::max(small->bitmap->width(), small->bitmap->height()) <= 256);
+            QVERIFY(makeThumbnail(url(cut), 32));
+            // Cut inside the header: nothing to show.
+            QVERIFY(writeFile(path(cut), bytes.left(ext == u"png" ? 40 : 120)));
+            DecodeFailure why = DecodeFailure::unreadable;
+            QVERIFY(!decodeImage(url(cut), 2560, &why));
+            QCOMPARE(why, DecodeFailure::damaged);
         }
-        // Bounded decodes and thumbnails take the same path.
-        const auto small = decodeImage(url(cut), 64);
-        QVERIFY(small && std::max(small->bitmap->width(), small->bitmap->height()) <= 256);
-        QVERIFY(makeThumbnail(url(cut), 32));
-        // Cut inside the header: nothing to show.
-        QVERIFY(writeFile(path(cut), bytes.left(ext == u"png" ? 40 : 120)));
-        DecodeFailure why = DecodeFailure::unreadable;
-        QVERIFY(!decodeImage(url(cut), 2560, &why));
-        QCOMPARE(why, DecodeFailure::damaged);
     }
 
     // Why a decode failed, carried out of the image layer. Headers claiming gigapixels are
     // refused before anything that size is allocated (under AddressSanitizer such an
     // allocation aborts the test); Qt's readers refuse some headers outright, as damaged.
-    void failureReasons_data()
+    void failureReasons()
     {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QByteArray>("bytes"); // null: no file
-        QTest::addColumn<DecodeFailure>("reason");
         const auto damaged = DecodeFailure::damaged, tooLarge = DecodeFailure::tooLarge;
-        QTest::newRow("missing") << u"nowhere.jpg"_s << QByteArray() << DecodeFailure::missing;
-        QTest::newRow("text") << u"text.jpg"_s << QByteArray("not a picture at all\n")
-                              << DecodeFailure::unreadable;
-        QTest::newRow("empty") << u"nothing.png"_s << QByteArray("") << DecodeFailure::unreadable;
-        QTest::newRow("png cut in its header")
-            << u"header.png"_s << readFile(path(u"valid.png"_s)).left(20) << damaged;
         const QByteArray bmp = "BM" + le(58, 4) + le(0, 4) + le(54, 4) + le(40, 4) +
                                le(1073741826, 4) + le(1, 4) + le(1, 2) + le(32, 2) +
                                QByteArray(28, '\0');
-        QTest::newRow("bmp 1073741826x1") << u"huge.bmp"_s << bmp << damaged;
         const QByteArray gif("GIF89a\xff\xff\xff\xff\0\0\0,\0\0\0\0\xff\xff\xff\xff\0\2\2D\1\0;",
                              30);
-        QTest::newRow("gif 65535x65535") << u"huge.gif"_s << gif << tooLarge;
         PngChunks chunks{{"IHDR", pngIhdr({200000, 200000}, 6)}};
-        QTest::newRow("png 200000x200000, cut after its header")
-            << u"huge.png"_s << pngFile(chunks) << damaged;
+        const QByteArray pngHeader = pngFile(chunks);
         chunks.push_back({"IDAT", QByteArray("\x78\x9c\x03\x00\x00\x00\x00\x01", 8)});
         chunks.push_back({"IEND", {}});
-        QTest::newRow("png 200000x200000") << u"whole-huge.png"_s << pngFile(chunks) << tooLarge;
-    }
-    void failureReasons()
-    {
-        QFETCH(QString, name);
-        QFETCH(QByteArray, bytes);
-        QFETCH(DecodeFailure, reason);
-        QVERIFY(bytes.isNull() || writeFile(path(name), bytes));
-        for (const std::optional<int> bound : {std::optional<int>(), std::optional(256)}) {
-            DecodeFailure why = DecodeFailure::noImages;
-            QVERIFY(!decodeImage(url(name), bound, &why));
-            QCOMPARE(why, reason);
+        // A null file is none at all.
+        for (const auto &[name, bytes, reason] :
+             QList<std::tuple<QString, QByteArray, DecodeFailure>>{
+                 {u"nowhere.jpg"_s, QByteArray(), DecodeFailure::missing},
+                 {u"text.jpg"_s, "not a picture at all\n", DecodeFailure::unreadable},
+                 {u"nothing.png"_s, "", DecodeFailure::unreadable},
+                 {u"header.png"_s, readFile(path(u"valid.png"_s)).left(20), damaged},
+                 {u"1073741826x1.bmp"_s, bmp, damaged},
+                 {u"65535x65535.gif"_s, gif, tooLarge},
+                 {u"200000-square-cut-after-its-header.png"_s, pngHeader, damaged},
+                 {u"200000-square.png"_s, pngFile(chunks), tooLarge}}) {
+            QVERIFY(bytes.isNull() || writeFile(path(name), bytes));
+            for (const std::optional<int> bound : {std::optional<int>(), std::optional(256)}) {
+                DecodeFailure why = DecodeFailure::noImages;
+                QVERIFY2(!decodeImage(url(name), bound, &why), qPrintable(name));
+                QCOMPARE(why, reason);
+            }
+            QVERIFY(!makeThumbnail(url(name), 256));
         }
-        QVERIFY(!makeThumbnail(url(name), 256));
     }
 
-    void unreadableOrMisnamedFiles()
+    // Which files open goes by the name; which decoder reads them, by the content.
+    void namesAndContent()
     {
+        for (const auto &[file, supported] : {std::pair(u"/nowhere/photo.JPG"_s, true),
+                                              {u"/nowhere/IMG_1.HEIC"_s, true},
+                                              {u"/nowhere/a.nef"_s, true},
+                                              {u"/nowhere/notes.txt"_s, false},
+                                              {u"/nowhere/jpg"_s, false},
+                                              {u"/nowhere/album.png/"_s, false}})
+            QVERIFY2(isSupportedImageFile(QUrl::fromLocalFile(file)) == supported,
+                     qPrintable(file));
+        QVERIFY(!isSupportedImageFile(QUrl(u"https://example.org/a.jpg"_s)));
+        QVERIFY(QDir(dir.path()).mkdir(u"album.png"_s));
+        QVERIFY(!isSupportedImageFile(url(u"album.png"_s)));
         const QByteArray png = readFile(path(u"valid.png"_s));
-        QVERIFY(writeFile(path(u"really-png.heic"_s), png)); // the wrong extension still shows
-        QVERIFY(decodeImage(url(u"really-png.heic"_s), 256));
+        // Qt has no HEIF reader: the second only shows when libheif is chosen.
+        QVERIFY(writeFile(path(u"really-png.heic"_s), png));
+        QVERIFY(writeHeif(path(u"really-heic.jpg"_s), quadrants(16, 16), 8));
+        for (const QString &name : {u"really-png.heic"_s, u"really-heic.jpg"_s})
+            QVERIFY2(decodeImage(url(name), 256), qPrintable(name));
         QVERIFY(writeFile(path(u"locked.png"_s), png));
         QVERIFY(QFile::setPermissions(path(u"locked.png"_s), QFileDevice::Permissions()));
         DecodeFailure why = DecodeFailure::noImages;
@@ -873,6 +773,5 @@ private slots:
         }
     }
 };
-
 QTEST_GUILESS_MAIN(TestImageFiles)
 #include "tst_imagefiles.moc"
