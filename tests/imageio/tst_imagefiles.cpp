@@ -11,7 +11,6 @@
 #include "imageio/ImageProperties.h"
 #include "imageio/Orientation.h"
 #include "imageio/PsdReader.h"
-#include "imageio/QtDecoder.h"
 #include "support/ImageFixtures.h"
 
 #include <QBuffer>
@@ -81,17 +80,6 @@ QList<int> shownPatches(const QImage &bitmap, int count)
     for (int i = 0; i < count; ++i)
         out << qGreen(shown.pixel(shown.width() * (2 * i + 1) / (2 * count), shown.height() / 2));
     return out;
-}
-
-// The Exif block of a JPEG that Exiv2 tagged with `tags`, for a HEIC's Exif item.
-QByteArray exifBlock(const QString &scratchJpeg, const std::map<std::string, std::string> &tags)
-{
-    if (!writeImage(scratchJpeg, quadrants(32, 32), "JPEG") || !setExifTags(scratchJpeg, tags))
-        return {};
-    const QByteArray bytes = readFile(scratchJpeg);
-    const qsizetype app1 = bytes.indexOf("Exif\0\0", 0);
-    return app1 < 4 ? QByteArray()
-                    : bytes.mid(app1, qFromBigEndian<quint16>(bytes.constData() + app1 - 2) - 2);
 }
 
 // Every reader's sample: the file name picks the decoder; `reader`, when set, is the
@@ -351,9 +339,20 @@ private slots:
 
     // Depth and colour model come from the file, not from the decoded pixel format; deep
     // files decode deep. (Header-only depths: depthAndModelOfHeaders in tst_imagereaders.)
+    // A 16-bit PNG in linear light keeps the dark ramp across its middle smooth in the
+    // overlay preview, not the dozen steps an 8-bit reduction before the conversion leaves.
     void depthOfFiles()
     {
-        QVERIFY(writeImage(path(u"deep.png"_s), quadrants(16, 16, QImage::Format_RGBX64), "PNG"));
+        const QColorSpace linear(QColorSpace::Primaries::SRgb,
+                                 QColorSpace::TransferFunction::Linear);
+        QImage deep = quadrants(1024, 64, QImage::Format_RGBX64);
+        for (int x = 0; x < deep.width(); ++x) {
+            const auto v = quint16(0.05 * 65535 * x / 1023);
+            for (int y = 24; y < 40; ++y) // clear of the corners that cornerColours reads
+                deep.setPixelColor(x, y, QColor::fromRgba64(v, v, v));
+        }
+        deep.setColorSpace(linear);
+        QVERIFY(writeImage(path(u"deep.png"_s), deep, "PNG"));
         QVERIFY(writeHeif(path(u"deep.heic"_s), quadrants(64, 48), 10));
         for (const auto &[name, depth] : {std::pair(u"deep.png"_s, 16), {u"deep.heic"_s, 10}}) {
             const auto d = decodeImage(url(name));
@@ -365,6 +364,14 @@ private slots:
             QCOMPARE(props->depth, std::optional(depth));
             QCOMPARE(props->colorModel, std::optional(u"RGB"_s));
         }
+        const auto decoded = decodeImage(url(u"deep.png"_s), 2560);
+        QCOMPARE(decoded->bitmap->colorSpace(), linear);
+        const QImage &preview = decoded->preview->frames.front().image;
+        QCOMPARE(preview.width(), 256);
+        QSet<int> levels;
+        for (int x = 0; x < preview.width(); ++x)
+            levels.insert(qGreen(preview.pixel(x, 8)));
+        QVERIFY2(levels.size() >= 50, QByteArray::number(levels.size()));
     }
 
     void embeddedThumbnailOnlyWhenLargeEnough()
@@ -383,29 +390,6 @@ private slots:
         QCOMPARE(cornerColours(*decoded), u"RGWB"_s);
         // The viewer's own decode never takes the embedded one.
         QCOMPARE(cornerColours(*decodeImage(url(name), 100)->bitmap), u"RGWB"_s);
-    }
-
-    // Cancelled with most of the work done, a decode gives nothing, never the part decoded
-    // so far: animations before their last frame, a Photoshop file past half of its rows.
-    void cancelledMidwayGivesNothing()
-    {
-        const QImage q = quadrants(32, 32);
-        const QList<QImage> frames{q, q.mirrored(true, false), q.mirrored(false, true),
-                                   q.mirrored(true, true)};
-        QVERIFY(writeFile(path(u"cancel.png"_s), buildApng(frames, {100, 100, 100, 100})));
-        QVERIFY(writeGif(path(u"cancel.gif"_s), frames, {10, 10, 10, 10}));
-        for (const QString &name : {u"cancel.png"_s, u"cancel.gif"_s}) {
-            const auto source = qtdecoder::probe(path(name), {});
-            QVERIFY(source);
-            const auto whole = qtdecoder::decodeAnimated(*source, [] { return false; });
-            QVERIFY(whole && whole->frames.size() == 4);
-            int checks = 0;
-            QVERIFY(!qtdecoder::decodeAnimated(*source, [&] { return ++checks == 4; }));
-        }
-        QByteArray psd = Psd{1024, 1024, 8, 1, {QByteArray(1024 * 1024, 'x')}}.bytes();
-        QBuffer buffer(&psd);
-        QVERIFY(buffer.open(QIODevice::ReadOnly) && readPsdComposite(buffer) && buffer.seek(0));
-        QVERIFY(!readPsdComposite(buffer, {}, [&] { return buffer.pos() > psd.size() / 2; }));
     }
 
     // TIFF sample formats Qt's plugin refuses are read through libtiff, keeping their depth.
@@ -472,89 +456,60 @@ private slots:
     }
 
     // Exif values as cameras store them: degrees, minutes and seconds as rationals, each
-    // capture setting in its own tag, text only where the tag holds text.
+    // capture setting in its own tag, text only where the tag holds text. The same block is
+    // also the Exif item of a HEIC whose media data runs past the end of the file, as in a
+    // cut-off copy, and whose primary item libheif cannot find: Exiv2 refuses that whole
+    // file, but its Exif item is intact.
     void exifValues()
     {
-        const QString jpeg = path(u"tags.jpg"_s);
+        const QString jpeg = path(u"tags.jpg"_s), heic = path(u"cut.heic"_s);
         QVERIFY(writeImage(jpeg, quadrants(16, 16), "JPEG"));
         QVERIFY(setExifTags(jpeg,
                             {{"Exif.GPSInfo.GPSLatitude", "33/1 52/1 775680/100000"},
                              {"Exif.GPSInfo.GPSLatitudeRef", "S"},
                              {"Exif.Photo.FNumber", "18/10"},
                              {"Exif.Photo.FocalLength", "50/1"},
-                             {"Exif.Image.Orientation", "9"}},
+                             {"Exif.Image.Orientation", "9"},
+                             {"Exif.Image.Make", "Orva"},
+                             {"Exif.Photo.DateTimeOriginal", "2024:06:03 16:05:09"},
+                             {"Exif.Photo.ISOSpeedRatings", "400"}},
                             {{"Exif.Image.Model", 42}}));
-        const auto p = readExifProperties(jpeg);
-        QVERIFY(p && p->gps && p->exif && p->tiff);
-        QVERIFY(std::abs(p->gps->latitude.value_or(0) - (33 + 52 / 60.0 + 7.7568 / 3600)) < 1e-9);
-        QCOMPARE(p->gps->latitudeRef, std::optional(u"S"_s));
-        QCOMPARE(p->exif->fNumber, std::optional(1.8));
-        QCOMPARE(p->exif->focalLength, std::optional(50.0));
-        QCOMPARE(p->orientation, std::nullopt); // out of range
-        QCOMPARE(p->tiff->model, std::nullopt); // a number, not text
-    }
-
-    // A HEIC whose media data runs past the end of the file, as in a cut-off copy, and whose
-    // primary item libheif cannot find: Exiv2 refuses the whole file too, but its Exif item
-    // is intact.
-    void exifOfAFileNoDecoderOpens()
-    {
-        const QString name = u"cut.heic"_s;
-        const QByteArray exif = exifBlock(path(u"scratch.jpg"_s),
-                                          {{"Exif.Image.Make", "Orva"},
-                                           {"Exif.Image.Model", "Cut Short"},
-                                           {"Exif.Photo.DateTimeOriginal", "2024:06:03 16:05:09"},
-                                           {"Exif.Photo.ISOSpeedRatings", "400"}});
-        QVERIFY(!exif.isEmpty());
-        QVERIFY(writeHeif(path(name), quadrants(32, 32), 8, false, 0, 0, exif));
-        QVERIFY(decodeImage(url(name)));
-        QByteArray bytes = readFile(path(name));
+        const QByteArray tagged = readFile(jpeg);
+        const qsizetype app1 = tagged.indexOf("Exif\0\0", 0);
+        QVERIFY(app1 >= 4);
+        const QByteArray exif =
+            tagged.mid(app1, qFromBigEndian<quint16>(tagged.constData() + app1 - 2) - 2);
+        QVERIFY(writeHeif(heic, quadrants(32, 32), 8, false, 0, 0, exif));
+        QVERIFY(decodeImage(QUrl::fromLocalFile(heic)));
+        QByteArray bytes = readFile(heic);
         const qsizetype mdat = bytes.indexOf("mdat"), pitm = bytes.indexOf("pitm");
         QVERIFY(mdat >= 4 && pitm > 0);
         qToBigEndian(qFromBigEndian<quint32>(bytes.constData() + mdat - 4) + 100000,
                      bytes.data() + mdat - 4);
         bytes[pitm + 3] = 'X';
-        QVERIFY(writeFile(path(name), bytes));
-        QVERIFY(!decodeImage(url(name)));
-        const auto props = readImageProperties(url(name));
-        QVERIFY(props);
-        QVERIFY(!props->pixelWidth && !props->depth && !props->colorModel);
-        QCOMPARE(props->tiff->make, std::optional(u"Orva"_s));
-        QCOMPARE(props->tiff->model, std::optional(u"Cut Short"_s));
-        QCOMPARE(props->exif->dateTimeOriginal, std::optional(u"2024:06:03 16:05:09"_s));
-        QCOMPARE(props->exif->isoSpeedRatings, std::optional(QList<int>{400}));
+        QVERIFY(writeFile(heic, bytes));
+        QVERIFY(!decodeImage(QUrl::fromLocalFile(heic)));
+        for (const QString &file : {jpeg, heic}) {
+            const auto p = readImageProperties(QUrl::fromLocalFile(file));
+            QVERIFY(p && p->gps && p->exif && p->tiff);
+            QVERIFY(std::abs(p->gps->latitude.value_or(0) - (33 + 52 / 60.0 + 7.7568 / 3600)) <
+                    1e-9);
+            QCOMPARE(p->gps->latitudeRef, std::optional(u"S"_s));
+            QCOMPARE(p->exif->fNumber, std::optional(1.8));
+            QCOMPARE(p->exif->focalLength, std::optional(50.0));
+            QCOMPARE(p->orientation, 1); // out of range: shown unturned
+            QCOMPARE(p->tiff->make, std::optional(u"Orva"_s));
+            QCOMPARE(p->tiff->model, std::nullopt); // a number, not text
+            QCOMPARE(p->exif->dateTimeOriginal, std::optional(u"2024:06:03 16:05:09"_s));
+            QCOMPARE(p->exif->isoSpeedRatings, std::optional(QList<int>{400}));
+            QCOMPARE(!p->pixelWidth && !p->depth && !p->colorModel, file == heic);
+        }
         // Cut before the Exif item, or no image structure at all: nothing but the file size.
         QVERIFY(writeFile(path(u"shorter.heic"_s), bytes.left(mdat + 4)));
         const auto shorter = readImageProperties(url(u"shorter.heic"_s));
         QVERIFY(!shorter || !shorter->tiff);
         QVERIFY(writeFile(path(u"text.heic"_s), "not an image at all"));
         QVERIFY(!readImageProperties(url(u"text.heic"_s)));
-    }
-
-    // A 16-bit PNG in linear light: its shadows reach the overlay preview as a smooth ramp,
-    // not as the dozen steps an 8-bit reduction before the conversion leaves.
-    void linearSixteenBitPngKeepsSmoothShadows()
-    {
-        const QColorSpace linear(QColorSpace::Primaries::SRgb,
-                                 QColorSpace::TransferFunction::Linear);
-        QImage ramp(1024, 16, QImage::Format_RGBX64);
-        for (int x = 0; x < ramp.width(); ++x) {
-            const auto v = quint16(0.05 * 65535 * x / 1023);
-            for (int y = 0; y < ramp.height(); ++y)
-                ramp.setPixelColor(x, y, QColor::fromRgba64(v, v, v));
-        }
-        ramp.setColorSpace(linear);
-        QVERIFY(writeImage(path(u"linear16.png"_s), ramp, "PNG"));
-        const auto decoded = decodeImage(url(u"linear16.png"_s), 2560);
-        QVERIFY(decoded && decoded->bitmap);
-        QCOMPARE(decoded->bitmap->depth(), 64);
-        QCOMPARE(decoded->bitmap->colorSpace(), linear);
-        const QImage &preview = decoded->preview->frames.front().image;
-        QCOMPARE(preview.width(), 256);
-        QSet<int> levels;
-        for (int x = 0; x < preview.width(); ++x)
-            levels.insert(qGreen(preview.pixel(x, 1)));
-        QVERIFY2(levels.size() >= 50, QByteArray::number(levels.size()));
     }
 
     // HDR HEIC: the signal is brought to linear light with reference white at 1.0 and
