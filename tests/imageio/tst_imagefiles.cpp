@@ -78,16 +78,6 @@ void checkSound(const std::optional<DecodedImage> &d)
         QVERIFY(!d->image->frames.empty());
 }
 
-// Grey level of each of `count` vertical patches as the view would draw them.
-QList<int> shownPatches(const QImage &bitmap, int count)
-{
-    const QImage shown = toDisplayPixels(bitmap);
-    QList<int> out;
-    for (int i = 0; i < count; ++i)
-        out << qGreen(shown.pixel(shown.width() * (2 * i + 1) / (2 * count), shown.height() / 2));
-    return out;
-}
-
 // Every reader's sample: the file name picks the decoder; `reader`, when set, is the
 // format's own parser, run on every cut and every one-byte damage (under the sanitizers),
 // and it must refuse a file missing any of its first `needed` bytes.
@@ -279,8 +269,7 @@ private slots:
         const QByteArray heic = readFile(path(u"valid.heic"_s));
         samples.push_back({u"valid.heic"_s, heic, readsHeifBoxes, boxEnd(heic, "meta")});
         // Frames that are offset, blended and disposed in each way.
-        QImage half(2, 2, QImage::Format_ARGB32);
-        half.fill(QColor(0, 0, 255, 128));
+        const QImage half = solid(qRgba(0, 0, 255, 128), {2, 2});
         const QByteArray apng = pngFile(apngChunks({{img},
                                                     {half, 1, 10, {1, 1}, 1, 1},
                                                     {half, 1, 10, {3, 2}, 2, 0},
@@ -420,8 +409,7 @@ private slots:
 
     void animatedAndStillPaths()
     {
-        QImage blue(40, 30, QImage::Format_RGB32);
-        blue.fill(Qt::blue);
+        const QImage blue = solid(qRgb(0, 0, 255), {40, 30});
         const QList<QImage> images{quadrants(40, 30), blue,
                                    quadrants(40, 30).mirrored(true, false)};
         QVERIFY(writeGif(path(u"anim.gif"_s), images, {5, 20, 30}, 2));
@@ -491,21 +479,16 @@ private slots:
         QVERIFY2(levels.size() >= 50, QByteArray::number(levels.size()));
     }
 
+    // Thumbnails take a camera's embedded one only when it is large enough (and the histogram
+    // with its own minimum: tst_coremodels); the viewer's own decode never does.
     void embeddedThumbnailOnlyWhenLargeEnough()
     {
         const QString name = u"withthumb.jpg"_s;
         QVERIFY(writeImage(path(name), quadrants(800, 600), "JPEG", 90));
-        QImage magenta(160, 120, QImage::Format_RGB32);
-        magenta.fill(Qt::magenta);
-        QVERIFY(setExifThumbnail(path(name), magenta));
-        const auto fromEmbedded = makeThumbnail(url(name), 100);
-        QVERIFY(fromEmbedded && std::max(fromEmbedded->width(), fromEmbedded->height()) <= 100);
-        QVERIFY(fromEmbedded->pixelColor(50, 30).green() < 60);
-        const auto decoded = makeThumbnail(url(name), 400);
-        QVERIFY(decoded);
-        QCOMPARE(decoded->size(), QSize(400, 300));
-        QCOMPARE(cornerColours(*decoded), u"RGWB"_s);
-        // The viewer's own decode never takes the embedded one.
+        QVERIFY(setExifThumbnail(path(name), solid(qRgb(255, 0, 255), {160, 120})));
+        QVERIFY(makeThumbnail(url(name), 100)->pixelColor(50, 30).green() < 60);
+        QCOMPARE(makeThumbnail(url(name), 400)->size(), QSize(400, 300));
+        QCOMPARE(cornerColours(*makeThumbnail(url(name), 400)), u"RGWB"_s);
         QCOMPARE(cornerColours(*decodeImage(url(name), 100)->bitmap), u"RGWB"_s);
     }
 
@@ -650,7 +633,10 @@ private slots:
             QVERIFY(*std::max_element(px, px + f.sizeInBytes() / 4) > 3.0f); // highlights kept
             const float white = px[(32 * f.width() + 96) * 4 + 1]; // reference white at 1.0
             QVERIFY2(std::abs(white - 1.0f) < 0.1f, qPrintable(QString::number(white)));
-            const QList<int> g = shownPatches(*decoded->bitmap, int(signal.size()));
+            const QImage drawn = toDisplayPixels(*decoded->bitmap); // grey of each patch
+            QList<int> g;
+            for (int i = 0; i < 4; ++i)
+                g << qGreen(drawn.pixel(drawn.width() * (2 * i + 1) / 8, drawn.height() / 2));
             QVERIFY2(g[0] < 90, qPrintable(QString::number(g[0])));                 // dark
             QVERIFY2(g[1] >= 215 && g[1] < 250, qPrintable(QString::number(g[1]))); // white
             QVERIFY2(g[2] > g[1] && g[3] > g[2], qPrintable(QString::number(g[2])));
@@ -1136,7 +1122,7 @@ private slots:
             QCOMPARE(jpegCoefficientBytes(frame), bytes);
     }
 
-    // 0: no depth; -1: not read here.
+    // 0: no depth; -1: nothing read.
     void depthAndModelOfHeaders()
     {
         const auto expect = [](const char *name, const QByteArray &head, int depth,
@@ -1149,20 +1135,14 @@ private slots:
         };
         expect("PNG grey + alpha 16", pngHead(16, 4), 16, u"Gray"_s);
         expect("PNG palette 4-bit", pngHead(4, 3), 4);
-        expect("PNG odd depth", pngHead(7, 2), 0);
         expect("PNG cut in IHDR", pngHead(8, 4).left(20), 0, {});
-        expect("GIF87a", b("GIF87a\x10\0\x10\0\x84"), 8);
-        expect("WebP", b("RIFF\0\0\0\0WEBPVP8L"), 8);
         expect("RIFF, not WebP", b("RIFF\0\0\0\0WAVEfmt "), -1);
-        expect("BMP 4-bit palette", bmpHead(4), 4);
         expect("BMP 16-bit 5-5-5", bmpHead(16), 5);
         expect("BMP 16-bit 5-6-5 fields", bmpHead(16, 3, {0xf800, 0x07e0, 0x001f}), 6);
         expect("BMP V5 32-bit 10-10-10", bmpHead(32, 3, {0x3ff00000, 0x000ffc00, 0x000003ff}, 124),
                10);
         expect("BMP OS/2 core 8-bit", bmpHead(8, 0, {}, 12), 8);
-        expect("BMP embedded JPEG", bmpHead(24, 4), 0);
         expect("BMP unknown header", bmpHead(8, 0, {}, 20), 0, {});
-        expect("JPEG is not read here", b("\xff\xd8\xff\xe0"), -1);
     }
 
     void everyPixelLandsWhereTheTurnPutsIt()
