@@ -417,14 +417,6 @@ PngChunks apngChunks(const QList<PngFrame> &frames, quint32 plays,
     return c;
 }
 
-QByteArray buildApng(const QList<QImage> &frames, const QList<int> &delaysMs, int numPlays)
-{
-    QList<PngFrame> f;
-    for (qsizetype i = 0; i < frames.size(); ++i)
-        f.push_back({frames[i], quint16(delaysMs.value(i, 100)), 1000});
-    return pngFile(apngChunks(f, quint32(numPlays)));
-}
-
 namespace {
 
 QByteArray packBits(const QByteArray &row) // runs as repeats, the rest as one-byte literals
