@@ -187,22 +187,15 @@ bool writeAnimatedWebp(const QString &path, const QList<QImage> &frames, const Q
     WebPDataInit(&data);
     ok = ok && WebPAnimEncoderAdd(encoder, nullptr, timestamp, nullptr) &&
          WebPAnimEncoderAssemble(encoder, &data);
-    const QByteArray icc = frames.first().colorSpace().iccProfile();
-    if (ok && !icc.isEmpty()) { // the first frame's profile for the whole animation
-        WebPMux *mux = WebPMuxCreate(&data, 1);
-        const WebPData chunk{reinterpret_cast<const uint8_t *>(icc.constData()),
-                             size_t(icc.size())};
-        WebPData tagged;
-        WebPDataInit(&tagged);
-        ok = mux && WebPMuxSetChunk(mux, "ICCP", &chunk, 1) == WEBP_MUX_OK &&
-             WebPMuxAssemble(mux, &tagged) == WEBP_MUX_OK;
-        WebPMuxDelete(mux);
-        WebPDataClear(&data);
-        data = tagged;
-    }
-    ok = ok && writeFile(path, QByteArray::fromRawData(reinterpret_cast<const char *>(data.bytes),
-                                                       qsizetype(data.size)));
+    QByteArray file(reinterpret_cast<const char *>(data.bytes), qsizetype(data.size));
     WebPDataClear(&data);
+    const QByteArray icc = frames.first().colorSpace().iccProfile();
+    if (ok && !icc.isEmpty()) {           // the first frame's profile for the whole animation
+        file[20] = char(file[20] | 0x20); // VP8X flags: a profile follows
+        file.insert(30, "ICCP" + le(icc.size(), 4) + icc + QByteArray(icc.size() % 2, '\0'));
+        file.replace(4, 4, le(file.size() - 8, 4));
+    }
+    ok = ok && writeFile(path, file);
     WebPAnimEncoderDelete(encoder);
     return ok;
 }
@@ -293,39 +286,38 @@ bool writeTiff(const QString &path, const QList<QImage> &pages, int sampleFormat
 bool writeHeif(const QString &path, const QImage &image, int bitDepth, bool avif, int thumbnailSide,
                int hdrTransfer, const QByteArray &exif)
 {
+    const auto ok = [](heif_error e) { return e.code == heif_error_Ok; };
+    const int w = image.width(), h = image.height();
     heif_context *ctx = heif_context_alloc();
     heif_encoder *encoder = nullptr;
-    bool ok = heif_context_get_encoder_for_format(
-                  ctx, avif ? heif_compression_AV1 : heif_compression_HEVC, &encoder)
-                  .code == heif_error_Ok;
     heif_image *img = nullptr;
-    const int w = image.width(), h = image.height();
-    if (ok) {
+    heif_image_handle *handle = nullptr, *thumb = nullptr;
+    heif_color_profile_nclx *nclx = hdrTransfer ? heif_nclx_color_profile_alloc() : nullptr;
+    heif_encoding_options *options = heif_encoding_options_alloc();
+    bool done = ok(heif_context_get_encoder_for_format(
+                    ctx, avif ? heif_compression_AV1 : heif_compression_HEVC, &encoder)) &&
+                ok(heif_image_create(w, h, heif_colorspace_RGB,
+                                     bitDepth > 8 ? heif_chroma_interleaved_RRGGBB_LE
+                                                  : heif_chroma_interleaved_RGB,
+                                     &img)) &&
+                ok(heif_image_add_plane(img, heif_channel_interleaved, w, h, bitDepth));
+    if (done) {
         heif_encoder_set_lossy_quality(encoder, 90);
         heif_encoder_set_parameter(encoder, "preset", "ultrafast");
-        ok = heif_image_create(w, h, heif_colorspace_RGB,
-                               bitDepth > 8 ? heif_chroma_interleaved_RRGGBB_LE
-                                            : heif_chroma_interleaved_RGB,
-                               &img)
-                     .code == heif_error_Ok &&
-             heif_image_add_plane(img, heif_channel_interleaved, w, h, bitDepth).code ==
-                 heif_error_Ok;
-    }
-    if (ok) {
         int stride = 0;
         uint8_t *plane = heif_image_get_plane(img, heif_channel_interleaved, &stride);
-        const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
         const QImage deep = image.convertToFormat(QImage::Format_RGBX64);
         for (int y = 0; y < h; ++y) {
-            const auto *d = reinterpret_cast<const uint16_t *>(deep.constScanLine(y));
-            auto *dst = reinterpret_cast<uint16_t *>(plane + qsizetype(y) * stride);
-            for (int x = 0; bitDepth > 8 && x < w * 3; ++x)
-                dst[x] = qToLittleEndian(uint16_t(d[x / 3 * 4 + x % 3] >> (16 - bitDepth)));
-            if (bitDepth == 8)
-                memcpy(plane + qsizetype(y) * stride, rgb.constScanLine(y), size_t(w) * 3);
+            const auto *d = reinterpret_cast<const quint16 *>(deep.constScanLine(y));
+            uint8_t *row = plane + qsizetype(y) * stride;
+            for (int x = 0; x < w * 3; ++x) {
+                const auto v = quint16(d[x / 3 * 4 + x % 3] >> (16 - bitDepth));
+                if (bitDepth > 8)
+                    qToLittleEndian(v, row + 2 * x);
+                else
+                    row[x] = uint8_t(v);
+            }
         }
-        heif_color_profile_nclx *nclx = hdrTransfer ? heif_nclx_color_profile_alloc() : nullptr;
-        heif_encoding_options *options = heif_encoding_options_alloc();
         if (nclx) {
             nclx->color_primaries = heif_color_primaries_ITU_R_BT_2020_2_and_2100_0;
             nclx->transfer_characteristics = heif_transfer_characteristics(hdrTransfer);
@@ -336,33 +328,26 @@ bool writeHeif(const QString &path, const QImage &image, int bitDepth, bool avif
             options->output_nclx_profile = nclx;
             options->macOS_compatibility_workaround_no_nclx_profile = 0; // write the colr box
         }
-        heif_image_handle *handle = nullptr;
-        ok = heif_context_encode_image(ctx, img, encoder, options, &handle).code == heif_error_Ok;
-        heif_encoding_options_free(options);
-        if (nclx)
-            heif_nclx_color_profile_free(nclx);
-        if (ok && !exif.isEmpty())
-            ok = heif_context_add_exif_metadata(ctx, handle, exif.constData(), int(exif.size()))
-                     .code == heif_error_Ok;
-        if (ok && thumbnailSide > 0) {
-            heif_image_handle *thumb = nullptr;
-            ok = heif_context_encode_thumbnail(ctx, img, handle, encoder, nullptr, thumbnailSide,
-                                               &thumb)
-                     .code == heif_error_Ok;
-            if (thumb)
-                heif_image_handle_release(thumb);
-        }
-        if (handle)
-            heif_image_handle_release(handle);
-        ok = ok && heif_context_write_to_file(ctx, QFile::encodeName(path).constData()).code ==
-                       heif_error_Ok;
+        done = ok(heif_context_encode_image(ctx, img, encoder, options, &handle)) &&
+               (exif.isEmpty() || ok(heif_context_add_exif_metadata(ctx, handle, exif.constData(),
+                                                                    int(exif.size())))) &&
+               (thumbnailSide <= 0 ||
+                ok(heif_context_encode_thumbnail(ctx, img, handle, encoder, nullptr, thumbnailSide,
+                                                 &thumb))) &&
+               ok(heif_context_write_to_file(ctx, QFile::encodeName(path).constData()));
     }
+    for (heif_image_handle *made : {handle, thumb})
+        if (made)
+            heif_image_handle_release(made);
     if (img)
         heif_image_release(img);
     if (encoder)
         heif_encoder_release(encoder);
+    heif_encoding_options_free(options);
+    if (nclx)
+        heif_nclx_color_profile_free(nclx);
     heif_context_free(ctx);
-    return ok;
+    return done;
 }
 
 qsizetype boxEnd(const QByteArray &file, const char *type)
@@ -430,14 +415,6 @@ PngChunks apngChunks(const QList<PngFrame> &frames, quint32 plays,
     }
     c.push_back({"IEND", {}});
     return c;
-}
-
-QByteArray buildApng(const QList<QImage> &frames, const QList<int> &delaysMs, int numPlays)
-{
-    QList<PngFrame> f;
-    for (qsizetype i = 0; i < frames.size(); ++i)
-        f.push_back({frames[i], quint16(delaysMs.value(i, 100)), 1000});
-    return pngFile(apngChunks(f, quint32(numPlays)));
 }
 
 namespace {

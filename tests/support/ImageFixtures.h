@@ -71,7 +71,6 @@ struct PngFrame {
 // becomes the file's profile.
 PngChunks apngChunks(const QList<PngFrame> &frames, quint32 plays = 0,
                      const std::optional<QImage> &hidden = {}, QSize canvas = {});
-QByteArray buildApng(const QList<QImage> &frames, const QList<int> &delaysMs, int numPlays = 0);
 
 // A Photoshop file: `planes` hold `height` rows of big-endian samples each; compression 1
 // packs them as PackBits rows.
