@@ -132,7 +132,7 @@ void setUpDesktop()
                   "\nExec=" + QFile::encodeName(sandboxPath(u"record.sh"_s)) + ' ' + field +
                   "\nMimeType=" + types + "\n");
     };
-    entry(u"zeta.desktop"_s, "zeta Viewer", "image/png;", "%f");
+    entry(u"zeta.desktop"_s, "zëta Viewer", "image/png;", "%f");
     entry(u"alpha.desktop"_s, "Alpha Paint", "image/png;image/jpeg;", "%f");
     entry(u"orva.desktop"_s, "Orva", "image/png;image/jpeg;", "%F");
     entry(u"files.desktop"_s, "Files", "inode/directory;", "%u");
@@ -601,7 +601,7 @@ private slots:
         QStringList names;
         for (const OpenWithApp &a : apps)
             names << a.name;
-        QCOMPARE(names, (QStringList{u"Alpha Paint"_s, u"zeta Viewer"_s}));
+        QCOMPARE(names, (QStringList{u"Alpha Paint"_s, u"zëta Viewer"_s}));
 
         const QByteArray odd = make("caf\xe9.png");
         const QByteArray launched = QFile::encodeName(sandboxPath(u"launched"_s));
