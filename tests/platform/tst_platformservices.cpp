@@ -3,8 +3,8 @@
 // and other volumes, links, names that are not UTF-8, the trash), colour tags, wallpaper
 // copies and backends, Open With and reveal; the folder watch, alone and under a viewer state
 // while the test changes files as other programs do; the single instance and its hand-off;
-// the thumbnail folder; memory pressure; the pointer; the settings file; and the desktop entry
-// and AppStream metadata the build writes.
+// the thumbnail folder; memory pressure; the pointer; and the desktop entry and AppStream
+// metadata the build writes.
 #include "core/listing/FolderListing.h"
 #include "core/runtime/TaskRuntime.h"
 #include "core/state/AppState.h"
