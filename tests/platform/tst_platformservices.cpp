@@ -1,47 +1,154 @@
-// The platform services: the folder watch (alone, and under a viewer state on real folders
-// and real decoding while the test changes them as other programs do), the single instance
-// and its hand-off, the desktop's thumbnail folder, memory pressure, the settings
-// file, and the desktop entry and AppStream metadata the build writes.
+// The platform services on real folders and a desktop of the test's own (settings in a key
+// file, its own applications, no session bus): file operations (name clashes, read-only, full
+// and other volumes, links, names that are not UTF-8, the trash), colour tags, wallpaper
+// copies and backends, Open With and reveal; the folder watch, alone and under a viewer state
+// while the test changes files as other programs do; the single instance and its hand-off;
+// the thumbnail folder; memory pressure; the pointer; and the desktop entry and AppStream
+// metadata the build writes.
 #include "core/listing/FolderListing.h"
-#include "core/settings/Settings.h"
+#include "core/runtime/TaskRuntime.h"
 #include "core/state/AppState.h"
 #include "core/thumbnails/ThumbnailCache.h"
+#include "core/wallpaper/WallpaperService.h"
 #include "imageio/ImageFormats.h"
 #include "imageio/ImageIOService.h"
 #include "platform/activation/WindowActivation.h"
+#include "platform/desktop/GioDesktopServices.h"
+#include "platform/files/PosixFileOperations.h"
 #include "platform/instance/SingleInstance.h"
 #include "platform/memory/MemoryPressureMonitor.h"
 #include "platform/pointer/QtPointerEvents.h"
-#include "platform/settings/QSettingsStore.h"
+#include "platform/tags/XattrTagStore.h"
 #include "platform/thumbnails/FreedesktopThumbnails.h"
+#include "platform/wallpaper/DesktopWallpaper.h"
 #include "platform/watch/InotifyDirectoryWatcher.h"
+#include "support/ImageFixtures.h"
+#include "support/TestFolder.h"
 #include "support/TestServices.h"
 
 #include <QAbstractEventDispatcher>
 #include <QBuffer>
 #include <QCryptographicHash>
+#include <QGuiApplication>
 #include <QLocalSocket>
 #include <QMimeDatabase>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QWindow>
 #include <QtTest>
 
-#include <atomic>
-#include <barrier>
+#include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
+#include <sched.h>
+#include <sstream>
+#include <sys/mount.h>
 #include <sys/stat.h>
-#include <thread>
+#include <sys/xattr.h>
 #include <unistd.h>
-#include <utime.h>
 
 using namespace orva;
 using namespace orva::test;
 using namespace Qt::StringLiterals;
 
 namespace {
+
+bool privateMounts = false;       // tmpfs mounts possible, and gone when the test ends
+QTemporaryDir *sandbox = nullptr; // the test's XDG folders
+QString sandboxPath(const QString &relative) { return sandbox->filePath(relative); }
+
+// Paths as bytes: names need not be UTF-8.
+QByteArray readAll(const QByteArray &path)
+{
+    std::ifstream in(path.toStdString(), std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return in ? QByteArray::fromStdString(out.str()) : QByteArray("<missing>");
+}
+QByteArray readAll(const QString &path) { return readAll(QFile::encodeName(path)); }
+
+// In place (the same inode when the file exists), or appending.
+bool writeFile(const QByteArray &path, const QByteArray &data, int mode = O_TRUNC)
+{
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | mode, 0644);
+    const bool written =
+        fd >= 0 && ::write(fd, data.constData(), size_t(data.size())) == data.size();
+    return fd >= 0 && ::close(fd) == 0 && written;
+}
+
+bool exists(const QByteArray &path)
+{
+    struct stat st {};
+    return ::lstat(path.constData(), &st) == 0;
+}
+
+int modeOf(const QString &path)
+{
+    return int(std::filesystem::status(QFile::encodeName(path).toStdString()).permissions());
+}
+
+std::optional<QByteArray> tagAttribute(const QByteArray &path)
+{
+    char value[256];
+    const ssize_t n = ::getxattr(path.constData(), "user.xdg.tags", value, sizeof value);
+    return n < 0 ? std::nullopt : std::optional(QByteArray(value, n));
+}
+
+// Hidden ones too: what Orva might have left behind.
+QStringList entries(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+}
+QStringList entries(const QByteArray &folder) { return entries(QFile::decodeName(folder)); }
+
+// Made if need be, and dated.
+void touch(const QString &path, qint64 seconds)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadWrite) && f.setFileTime(QDateTime::fromSecsSinceEpoch(seconds),
+                                                          QFileDevice::FileModificationTime));
+}
+
+QUrl url(const QByteArray &path) { return fileUrlFromLocalPath(path); }
+
+// Applications that record what they are given, and a desktop built for the test.
+void setUpDesktop()
+{
+    const auto write = [](const QString &relative, const QByteArray &text) {
+        QDir().mkpath(QFileInfo(sandboxPath(relative)).absolutePath());
+        writeFile(QFile::encodeName(sandboxPath(relative)), text);
+    };
+    const QByteArray marker = QFile::encodeName(sandboxPath(u"launched"_s));
+    write(u"record.sh"_s, "#!/bin/sh\nprintf '%s\\n' \"$@\" >> '" + marker + "'\n");
+    ::chmod(QFile::encodeName(sandboxPath(u"record.sh"_s)).constData(), 0755);
+    const auto entry = [&](const QString &file, const char *name, const char *types,
+                           const char *field) {
+        write(u"system/applications/"_s + file,
+              QByteArray("[Desktop Entry]\nType=Application\nName=") + name +
+                  "\nExec=" + QFile::encodeName(sandboxPath(u"record.sh"_s)) + ' ' + field +
+                  "\nMimeType=" + types + "\n");
+    };
+    entry(u"zeta.desktop"_s, "zëta Viewer", "image/png;", "%f");
+    entry(u"alpha.desktop"_s, "Alpha Paint", "image/png;image/jpeg;", "%f");
+    entry(u"orva.desktop"_s, "Orva", "image/png;image/jpeg;", "%F");
+    entry(u"files.desktop"_s, "Files", "inode/directory;", "%u");
+    entry(u"bitmaps.desktop"_s, "Bitmaps", "image/x-ms-bmp;", "%f");
+    write(u"system/applications/mimeinfo.cache"_s,
+          "[MIME Cache]\nimage/png=zeta.desktop;alpha.desktop;orva.desktop;\n"
+          "image/jpeg=alpha.desktop;orva.desktop;\nimage/x-ms-bmp=bitmaps.desktop;\n"
+          "inode/directory=files.desktop;\n");
+    // The MIME database and the settings schemas are the machine's.
+    QFile::link(u"/usr/share/mime"_s, sandboxPath(u"system/mime"_s));
+    QFile::link(u"/usr/share/glib-2.0"_s, sandboxPath(u"system/glib-2.0"_s));
+    qputenv("XDG_DATA_DIRS", QFile::encodeName(sandboxPath(u"system"_s)));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(sandboxPath(u"home"_s)));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(sandboxPath(u"config"_s)));
+    qputenv("GSETTINGS_BACKEND", "keyfile");
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + marker + ".no-bus");
+}
 
 QImage filled(QSize size, const QColor &colour)
 {
@@ -54,18 +161,8 @@ QByteArray png(Qt::GlobalColor colour, int side = 8)
 {
     QByteArray bytes;
     QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
     filled({side, side}, colour).save(&buffer, "PNG");
     return bytes;
-}
-
-// Writes through the byte path, in place (same inode when the file exists), or appending.
-bool writeFile(const QByteArray &path, const QByteArray &data, int mode = O_TRUNC)
-{
-    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | mode, 0644);
-    const bool written =
-        fd >= 0 && ::write(fd, data.constData(), size_t(data.size())) == data.size();
-    return fd >= 0 && ::close(fd) == 0 && written;
 }
 
 // Runs the event loop until an iteration finds nothing to do. inotify queues events
@@ -111,17 +208,6 @@ struct Running {
     QByteArray token(int i) const { return received.at(i).at(1).toByteArray(); }
 };
 
-int modeOf(const QString &path)
-{
-    return int(std::filesystem::status(QFile::encodeName(path).toStdString()).permissions());
-}
-
-void setMTime(const QString &path, qint64 seconds)
-{
-    const utimbuf times{seconds, seconds};
-    ::utime(QFile::encodeName(path).constData(), &times);
-}
-
 // A photo in a home of its own, and the thumbnail folder of that home.
 struct Thumbnails {
     QTemporaryDir home;
@@ -131,19 +217,9 @@ struct Thumbnails {
     QString photo = home.filePath(u"(a b)#;é+.jpg"_s);
     QUrl url = QUrl::fromLocalFile(photo);
     QString entry = store.entryPath(photo, u"normal"_s);
-    Thumbnails()
-    {
-        writeFile(QFile::encodeName(photo), "not really a jpeg");
-        setMTime(photo, 1700000000);
-    }
+    Thumbnails() { touch(photo, 1700000000); }
     std::optional<QImage> thumbnail() { return makeCachedThumbnail(images, &store, url); }
 };
-
-QString readText(const char *path)
-{
-    QFile file(QString::fromUtf8(path));
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-}
 
 } // namespace
 
@@ -153,9 +229,387 @@ QString readText(const char *path)
 class TestPlatformServices : public QObject {
     Q_OBJECT
 
+    enum Operation { Rename, Trash, Delete, Move, MoveAcross, Copy };
+
+    PosixFileOperations ops_;
+    QTemporaryDir dir_;
+    QByteArray root_ = QFile::encodeName(QDir::cleanPath(dir_.path()));
+    std::unique_ptr<QTemporaryDir> other_;
+    QByteArray trash_ = QFile::encodeName(sandboxPath(u"home/Trash"_s));
+    ImageIOService images_;
+    GioDesktopServices gio_;
     InotifyDirectoryWatcherFactory factory_;
 
+    QByteArray make(const QByteArray &name, const QByteArray &content = "image")
+    {
+        writeFile(root_ + '/' + name, content);
+        return root_ + '/' + name;
+    }
+    // The folder to move or copy into: in the test folder, or on another file system (the
+    // shared memory one is a tmpfs of its own).
+    QByteArray transferTarget(bool otherFileSystem)
+    {
+        if (otherFileSystem)
+            other_ = std::make_unique<QTemporaryDir>(u"/dev/shm/orva-test-XXXXXX"_s);
+        else
+            ::mkdir((root_ + "/target").constData(), 0755);
+        return otherFileSystem ? QFile::encodeName(other_->path()) : root_ + "/target";
+    }
+    FileOutcome transfer(bool move, const QByteArray &file, const QByteArray &folder)
+    {
+        return move ? ops_.moveToFolder(url(file), url(folder))
+                    : ops_.copyToFolder(url(file), url(folder));
+    }
+    // Any operation; the trash and delete give the file's new place, or none.
+    FileOutcome act(int operation, const QByteArray &file, const QByteArray &folder)
+    {
+        if (operation == Rename)
+            return ops_.rename(url(file), u"renamed.jpg"_s);
+        if (operation >= Move)
+            return transfer(operation != Copy, file, folder);
+        const std::optional<QString> error =
+            operation == Trash ? ops_.moveToTrash(url(file)) : ops_.remove(url(file));
+        const QByteArray place = trash_ + "/files/" + file.mid(file.lastIndexOf('/') + 1);
+        return error ? FileOutcome::failure(*error)
+                     : FileOutcome::success(operation == Trash ? url(place) : QUrl());
+    }
+
 private slots:
+    void cleanup()
+    {
+        // By bytes: QDir cannot remove names that are not UTF-8.
+        std::error_code error;
+        if (other_)
+            std::filesystem::remove_all(other_->path().toStdString(), error);
+        other_.reset();
+        std::filesystem::remove_all(root_.toStdString(), error);
+        std::filesystem::create_directory(root_.toStdString(), error);
+        QVERIFY(!error);
+    }
+
+    // A link is acted on itself, never its target (a copy copies what it points to); a name
+    // that is not UTF-8 keeps its bytes; a file removed by another program is an error that
+    // leaves nothing behind.
+    void linksOddNamesAndVanishedFiles_data()
+    {
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<int>("operation");
+        const char *operations[] = {"rename", "trash", "delete", "move", "move across", "copy"};
+        const std::pair<const char *, const char *> files[] = {
+            {"link", "link.jpg"}, {"not UTF-8", "caf\xe9.jpg"}, {"vanished", "gone.jpg"}};
+        for (const auto &[label, name] : files)
+            for (int operation = Rename; operation <= Copy; ++operation)
+                QTest::addRow("%s, %s", label, operations[operation])
+                    << QByteArray(name) << operation;
+    }
+    void linksOddNamesAndVanishedFiles()
+    {
+        QFETCH(QByteArray, name);
+        QFETCH(int, operation);
+        const QByteArray target = make("target.jpg", "pixels");
+        const QByteArray source = root_ + '/' + name;
+        const bool link = name == "link.jpg";
+        if (link)
+            QCOMPARE(::symlink(target.constData(), source.constData()), 0);
+        else if (name != "gone.jpg")
+            writeFile(source, "pixels");
+        const QByteArray there = transferTarget(operation == MoveAcross);
+        const FileOutcome out = act(operation, source, there);
+        if (name == "gone.jpg") {
+            QCOMPARE(out.error, qt_error_string(ENOENT));
+            QVERIFY(entries(there).isEmpty() && !exists(trash_ + "/info/gone.jpg.trashinfo"));
+            return;
+        }
+        QVERIFY2(out, qPrintable(out.error));
+        QCOMPARE(exists(source), operation == Copy);
+        const QByteArray result = localPath(out.url->isEmpty() ? url(target) : *out.url);
+        if (operation >= Move)
+            QCOMPARE(result, there + '/' + name);
+        if (operation == Trash)
+            QVERIFY(readAll(trash_ + "/info/" + name + ".trashinfo")
+                        .contains('/' + name.toPercentEncoding() + '\n'));
+        char text[PATH_MAX] = {};
+        if (link && operation != Copy && operation != Delete)
+            QCOMPARE(QByteArray(text, ::readlink(result.constData(), text, sizeof text)), target);
+        QCOMPARE(readAll(result), QByteArray("pixels"));
+        QCOMPARE(readAll(target), QByteArray("pixels"));
+    }
+
+    // Refused while the name is taken (into its own folder too); once free, what arrives is
+    // the whole file with its mode, time and tags.
+    void transferNeverReplacesAndKeepsWhatTheFileIs_data()
+    {
+        QTest::addColumn<bool>("move");
+        QTest::addColumn<bool>("otherFileSystem");
+        for (const bool move : {true, false})
+            for (const bool across : {false, true})
+                QTest::addRow("%s%s", move ? "move" : "copy", across ? " across" : "")
+                    << move << across;
+    }
+    void transferNeverReplacesAndKeepsWhatTheFileIs()
+    {
+        QFETCH(bool, move);
+        QFETCH(bool, otherFileSystem);
+        const QByteArray target = transferTarget(otherFileSystem);
+        const QByteArray content(3 << 20, 'p'); // more than one buffer
+        const QByteArray a = make("a.jpg", content);
+        const QByteArray b = target + "/a.jpg";
+        writeFile(b, "theirs");
+        QCOMPARE(transfer(move, a, target).error, qt_error_string(EEXIST));
+        QCOMPARE(transfer(move, a, root_).error, qt_error_string(EEXIST));
+        QCOMPARE(readAll(b), QByteArray("theirs"));
+        QCOMPARE(readAll(a), content);
+        QCOMPARE(entries(target), QStringList{u"a.jpg"_s});
+
+        ::unlink(b.constData());
+        ::chmod(a.constData(), 0640);
+        const bool tags = ::setxattr(a.constData(), "user.xdg.tags", "Red,Work", 8, 0) == 0;
+        const struct timespec times[2] = {{1000000000, 0}, {1234567890, 123456789}};
+        QCOMPARE(::utimensat(AT_FDCWD, a.constData(), times, 0), 0);
+        const FileOutcome out = transfer(move, a, target);
+        QVERIFY2(out, qPrintable(out.error));
+        QCOMPARE(localPath(*out.url), b);
+        QCOMPARE(exists(a), !move);
+        QCOMPARE(readAll(b), content);
+        struct stat st {};
+        QCOMPARE(::stat(b.constData(), &st), 0);
+        QCOMPARE(std::tuple(st.st_mode & 07777, st.st_mtim.tv_sec, st.st_mtim.tv_nsec),
+                 std::tuple(mode_t(0640), times[1].tv_sec, times[1].tv_nsec));
+        if (tags && ::setxattr(b.constData(), "user.probe", "1", 1, 0) == 0)
+            QCOMPARE(tagAttribute(b), QByteArray("Red,Work"));
+        QCOMPARE(entries(target), QStringList{u"a.jpg"_s});
+    }
+
+    void trashWritesAValidEntry()
+    {
+        QDir(QFile::decodeName(trash_)).removeRecursively(); // a new user has none
+        const QByteArray a = make("a b%.jpg", "first");
+        QVERIFY(ops_.hasUsableTrash(url(a)));
+        QCOMPARE(ops_.moveToTrash(url(a)), std::nullopt);
+        QCOMPARE(ops_.moveToTrash(url(make("a b%.jpg", "second"))), std::nullopt);
+        QVERIFY(!exists(a));
+        QCOMPARE(readAll(trash_ + "/files/a b%.jpg"), QByteArray("first"));
+        QCOMPARE(readAll(trash_ + "/files/a b%.jpg.2"), QByteArray("second"));
+        const QString info = QString::fromLatin1(readAll(trash_ + "/info/a b%.jpg.2.trashinfo"));
+        const QString path = QString::fromLatin1((root_ + "/a b%.jpg").toPercentEncoding("/"));
+        QCOMPARE(QString(info).remove(path).replace(QRegularExpression(u"\\d"_s), u"0"_s),
+                 u"[Trash Info]\nPath=\nDeletionDate=0000-00-00T00:00:00\n"_s);
+        QCOMPARE(modeOf(QFile::decodeName(trash_)), 0700);
+    }
+
+    // Another volume (a tmpfs of the test's own) gets a trash of its own, with paths relative
+    // to its top. Full, it takes nothing in and keeps nothing of a failed transfer. Read-only,
+    // it has no usable trash and refuses every change; a move out of it leaves no copy behind.
+    // Root may write anywhere: a read-only mount for root, file modes for everyone else.
+    void otherFullAndReadOnlyVolumes()
+    {
+        QTemporaryDir dir;
+        const QByteArray volume = QFile::encodeName(dir.path());
+        const bool root = ::geteuid() == 0,
+                   mounted = privateMounts &&
+                             ::mount("tmpfs", volume.constData(), "tmpfs", 0, "size=1m") == 0;
+        const auto unmount =
+            qScopeGuard([&] { mounted && ::umount2(volume.constData(), MNT_DETACH); });
+        if (root && !mounted)
+            QSKIP("A read-only folder needs a tmpfs mount when running as root");
+        ::mkdir((volume + "/photos").constData(), 0755);
+        writeFile(volume + "/photos/a.jpg", "pixels");
+        writeFile(volume + "/b.jpg", "pixels");
+        const QByteArray trash = volume + "/.Trash-" + QByteArray::number(::getuid());
+        if (mounted) {
+            QVERIFY(ops_.hasUsableTrash(url(volume + "/photos/a.jpg")));
+            QCOMPARE(ops_.moveToTrash(url(volume + "/photos/a.jpg")), std::nullopt);
+            QCOMPARE(readAll(trash + "/files/a.jpg"), QByteArray("pixels"));
+            QVERIFY(readAll(trash + "/info/a.jpg.trashinfo").contains("\nPath=photos/a.jpg\n"));
+            std::filesystem::remove_all(trash.toStdString());
+            // Full: refused, and nothing left behind on either side.
+            const QByteArray big = make("big.jpg", QByteArray(2 << 20, 'p'));
+            for (const bool move : {true, false})
+                QCOMPARE(transfer(move, big, volume).error, qt_error_string(ENOSPC));
+            QCOMPARE(readAll(big).size(), 2 << 20);
+            QCOMPARE(entries(volume), QStringList{u"b.jpg"_s});
+        }
+        QCOMPARE(
+            root ? ::mount(nullptr, volume.constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr)
+                 : ::chmod(volume.constData(), 0555),
+            0);
+        const QUrl b = url(volume + "/b.jpg");
+        QVERIFY(!mounted || !ops_.hasUsableTrash(b));
+        QCOMPARE(ops_.moveToTrash(b), std::optional(qt_error_string(root ? EROFS : EACCES)));
+        QVERIFY(!ops_.rename(b, u"c.jpg"_s));
+        QVERIFY(ops_.remove(b));
+        const QByteArray target = transferTarget(false);
+        const FileOutcome moved = ops_.moveToFolder(b, url(target));
+        QVERIFY(!moved && !moved.error.isEmpty());
+        QCOMPARE(entries(target), QStringList());
+        QVERIFY(!ops_.copyToFolder(url(make("c.jpg")), url(volume)));
+        QVERIFY(!ops_.moveToFolder(url(root_ + "/c.jpg"), url(volume)));
+        QCOMPARE(readAll(volume + "/b.jpg"), QByteArray("pixels"));
+        QVERIFY(exists(root_ + "/c.jpg"));
+        ::chmod(volume.constData(), 0755);
+    }
+
+    // Written trimmed without empty names; read the same way from what another program left;
+    // no names removes the attribute, whether or not it is there.
+    void colourTags()
+    {
+        const QByteArray path = make("tags.jpg");
+        if (writeTags(url(path), {u"Red"_s}) == qt_error_string(ENOTSUP))
+            QSKIP("The temporary folder does not support user extended attributes");
+        QVERIFY(!writeTags(
+            url(path), {u" Red "_s, QString(), u"  "_s, u"Work in progress"_s, u"Überfällig"_s}));
+        QCOMPARE(tagAttribute(path), QByteArray("Red,Work in progress,Überfällig"));
+        const char raw[] = " Red,, ,Work in progress ,Überfällig,"; // as another program left it
+        QCOMPARE(::setxattr(path.constData(), "user.xdg.tags", raw, sizeof raw - 1, 0), 0);
+        QCOMPARE(XattrTagStore().readTags(url(path)),
+                 (QStringList{u"Red"_s, u"Work in progress"_s, u"Überfällig"_s}));
+        QVERIFY(!writeTags(url(path), {}));
+        QCOMPARE(tagAttribute(path), std::nullopt);
+        QVERIFY(!writeTags(url(path), {u" "_s}));
+    }
+
+    // The ten newest copies stay, and any still shown, however its path is spelt (here
+    // through a link to the folder): of 13, the 11th and 12th newest go.
+    void wallpaperPruning()
+    {
+        QTemporaryDir dir, other;
+        for (int i : {1, 0}) // made in no particular order; c0 is the newest
+            for (int c = 12 - i; c >= 0; c -= 2)
+                touch(dir.filePath(u"c%1"_s.arg(c)), QDateTime::currentSecsSinceEpoch() - 60 * c);
+        QVERIFY(QFile::link(dir.path(), other.filePath(u"link"_s)));
+        pruneWallpaperFolder(dir.path(), {other.filePath(u"link/./c12"_s)});
+        const QStringList left = entries(dir.path());
+        QVERIFY2(left.size() == 11 && left.contains(u"c12"_s) && !left.contains(u"c10"_s) &&
+                     !left.contains(u"c11"_s),
+                 qPrintable(left.join(u' ')));
+    }
+
+    // A type the desktop reads, not turned, is copied byte for byte; anything else becomes a
+    // JPEG as shown. Every call makes a new copy, dated now; a failure leaves nothing.
+    void wallpaperCopies_data() // each row named after the file
+    {
+        QTest::addColumn<QByteArray>("format"); // a format name, else the file's bytes
+        QTest::addColumn<int>("steps");
+        // Of a converted copy, clockwise from the top left; none: a byte copy; "-": fails.
+        QTest::addColumn<QString>("corners");
+        QTest::addColumn<QString>("copy"); // its name without the copy's own number
+        QTest::newRow("IMG_0042.jpeg") << "jpeg"_ba << 0 << QString() << u"IMG_0042.jpeg"_s;
+        QTest::newRow("turn.jpg") << "jpeg"_ba << 1 << u"BRGW"_s << u"turn.jpg"_s;
+        QTest::newRow("half.jpg") << "jpeg"_ba << 2 << u"WBRG"_s << u"half.jpg"_s;
+        QTest::newRow("archive.tar.webp") << "webp"_ba << 0 << u"RGWB"_s << u"archive.tar.jpg"_s;
+        QTest::newRow("noext") << "jpeg"_ba << 0 << u"RGWB"_s << u"noext.jpg"_s;
+        QTest::newRow("alpha.png") << "png"_ba << 3 << u"GWBR"_s << u"alpha.jpg"_s;
+        QTest::newRow("broken.webp")
+            << "RIFF\x10\0\0\0WEBPVP8 garbage"_ba << 0 << u"-"_s << QString();
+        QTest::newRow("gone.jpg") << QByteArray() << 0 << u"-"_s << QString();
+    }
+    void wallpaperCopies()
+    {
+        QFETCH(QByteArray, format);
+        QFETCH(int, steps);
+        QFETCH(QString, corners);
+        QFETCH(QString, copy);
+        QTemporaryDir dir;
+        const QString source = dir.filePath(QString::fromLatin1(QTest::currentDataTag()));
+        if (format.size() > 4)
+            writeFile(QFile::encodeName(source), format);
+        else if (!format.isEmpty())
+            QVERIFY(writeImage(source, quadrants(40, 20, QImage::Format_ARGB32), format.constData(),
+                               90));
+        if (!format.isEmpty())
+            touch(source, 978307200); // 2001
+        const QString folder = dir.filePath(u"Wallpapers"_s);
+        const QUrl from = QUrl::fromLocalFile(source);
+        const QStringList native{u"image/jpeg"_s, u"image/png"_s, u"image/tiff"_s};
+        const PreparedWallpaper made = prepareWallpaperCopy(images_, from, steps, folder, native);
+        if (corners == u"-") {
+            QVERIFY(!made.error.isEmpty() && made.path.isEmpty());
+            QCOMPARE(entries(folder), QStringList());
+            return;
+        }
+        QVERIFY2(made.error.isEmpty(), qPrintable(made.error));
+        QVERIFY(QFileInfo(made.path).lastModified().secsTo(QDateTime::currentDateTime()) < 60);
+        QCOMPARE(
+            QFileInfo(made.path).fileName().remove(QRegularExpression(u"-[0-9A-F]{8}(?=\\.)"_s)),
+            copy);
+        if (corners.isEmpty())
+            QCOMPARE(readAll(made.path), readAll(source));
+        else
+            QCOMPARE(cornerColours(QImage(made.path, "jpeg")), corners);
+        QVERIFY(prepareWallpaperCopy(images_, from, steps, folder, native).path != made.path);
+        QCOMPARE(entries(folder).size(), 2);
+    }
+
+    // Where the desktop has no usable backend (its settings schema missing, no session bus)
+    // the picture is refused with the reason and no copy is made, and the process lives on.
+    // GNOME gets a copy under both of its keys, and the folder is pruned: of 11 old copies and
+    // the new one, the two oldest go.
+    void setDesktopPicture()
+    {
+        QTemporaryDir dir;
+        const QString source = dir.filePath(u"caf\u00e9 1.png"_s);
+        QVERIFY(writeImage(source, quadrants(30, 10), "png"));
+        const QString folder = dir.filePath(u"Wallpapers"_s);
+        QVERIFY(QDir().mkpath(folder));
+        for (int i = 0; i < 11; ++i)
+            touch(folder + u"/old%1.png"_s.arg(i),
+                  QDateTime::currentSecsSinceEpoch() - 86400 * (1 + i));
+        TaskRuntime tasks;
+        const std::pair<QString, QString> rows[] = {
+            {u"X-Cinnamon"_s, u"org.cinnamon.desktop.background"_s},
+            {u"KDE"_s, u"no session bus"_s},
+            {u"ubuntu:GNOME"_s, QString()}}; // usable
+        for (const auto &[desktop, reason] : rows) {
+            const auto backend = wallpaperBackendForDesktop(desktop);
+            std::optional<std::optional<QString>> outcome;
+            WallpaperService(images_, tasks, *backend, folder)
+                .setDesktopPicture(QUrl::fromLocalFile(source), 0, this,
+                                   [&outcome](std::optional<QString> error) { outcome = error; });
+            QTRY_VERIFY(outcome.has_value());
+            QVERIFY2(reason.isEmpty() ? !*outcome : outcome->value_or(QString()).contains(reason),
+                     qPrintable(outcome->value_or(QString())));
+            QCOMPARE(entries(folder).size(), reason.isEmpty() ? 10 : 11);
+            if (!reason.isEmpty())
+                continue;
+            const QString shown = backend->picturesInUse().value(0);
+            QCOMPARE(backend->picturesInUse(), (QStringList{shown, shown}));
+            QCOMPARE(QFileInfo(shown).absolutePath(), QDir(folder).absolutePath());
+            QCOMPARE(readAll(shown), readAll(source));
+            const QByteArray keyfile = readAll(sandboxPath(u"config/glib-2.0/settings/keyfile"_s));
+            const QByteArray uri = QUrl::fromLocalFile(shown).toEncoded();
+            QVERIFY2(keyfile.contains("picture-uri='" + uri + "'"), keyfile.constData());
+            QVERIFY(keyfile.contains("picture-uri-dark='" + uri + "'"));
+        }
+        QVERIFY(!entries(folder).contains(u"old10.png"_s));
+    }
+
+    // Open With lists the applications for the file's type (an alias of it too), Orva's
+    // own left out of the menu, and hands the file's bytes over; reveal without a file
+    // manager opens the folder.
+    void openWithAndReveal()
+    {
+        TestFolder f({u"a.png"_s, u"d.bmp"_s});
+        QCOMPARE(gio_.applicationsForFile(f.url(u"d.bmp"_s)).value(0).name, u"Bitmaps"_s);
+        QGuiApplication::setDesktopFileName(u"orva"_s);
+        ServicesWith<FakeImageService, FakeWatcherFactory, RefusingFileOperations,
+                     GioDesktopServices>
+            t;
+        AppState s(t.services);
+        s.open(f.url(u"a.png"_s));
+        const QList<OpenWithApp> apps = s.openWithApps();
+        QStringList names;
+        for (const OpenWithApp &a : apps)
+            names << a.name;
+        QCOMPARE(names, (QStringList{u"Alpha Paint"_s, u"zëta Viewer"_s}));
+
+        const QByteArray odd = make("caf\xe9.png");
+        const QByteArray launched = QFile::encodeName(sandboxPath(u"launched"_s));
+        gio_.openWith(url(odd), apps.last().url);
+        QTRY_COMPARE(readAll(launched), odd + '\n');
+        gio_.reveal(f.url(u"a.png"_s));
+        QTRY_COMPARE(readAll(launched), odd + '\n' + localPath(f.folder()) + '\n');
+    }
+
     // Entry changes raise one callback per batch, however many events it holds (more than
     // one read() takes). Writes stay silent while the file is open; closing it after writing
     // is a batch, so a finished copy or a save in place is noticed; reading raises nothing.
@@ -222,12 +676,11 @@ private slots:
         Album a({{"a.png", change == u"copied" ? half : png(Qt::red)}, {"b.png", png(Qt::green)}});
         a.s.open(a.url("a.png"));
         QTRY_VERIFY(a.s.imageFiles().size() == 2 && a.s.isCurrentFileLoaded());
-        const QByteArray temporary = a.file(".a.png.tmp");
         if (change == u"copied") // the rest arrives; the copy closes the file
             QVERIFY(writeFile(a.file("a.png"), blue.mid(half.size()), O_APPEND));
         else if (change == u"replaced")
-            QVERIFY(writeFile(temporary, blue) &&
-                    ::rename(temporary.constData(), a.file("a.png").constData()) == 0);
+            QVERIFY(writeFile(a.file(".a.png.tmp"), blue) &&
+                    ::rename(a.file(".a.png.tmp").constData(), a.file("a.png").constData()) == 0);
         else
             QVERIFY(writeFile(a.file("a.png"), blue));
         if (look == u"rescan") {
@@ -280,10 +733,6 @@ private slots:
             QTRY_COMPARE(shownColour(a.s), expected.value(name));
             QVERIFY(a.s.windowTitle().startsWith(QFile::decodeName(name) + QLatin1Char(' ')));
         }
-        // Opened directly, as a second launch or a drop would.
-        a.s.open(a.url("caf\xe9.png"));
-        QCOMPARE(localPath(*a.s.currentURL()), a.file("caf\xe9.png"));
-        QTRY_COMPARE(shownColour(a.s), QColor(Qt::red));
     }
 
     // Files (any bytes a name may hold) and the launch's activation token travel to the
@@ -330,8 +779,7 @@ private slots:
     {
         QCOMPARE(startupIdTime("launcher-42-host_TIME1234"), 1234u);
         QCOMPARE(startupIdTime("a_TIME1_TIME99"), 99u);
-        for (const char *none :
-             {"launcher-42", "x_TIME", "x_TIMEnow", "x_TIME-5", "x_TIME99999999999"})
+        for (const char *none : {"x_TIME", "x_TIMEnow", "x_TIME-5", "x_TIME99999999999"})
             QCOMPARE(startupIdTime(none), 0u);
     }
 
@@ -349,26 +797,6 @@ private slots:
         QSignalSpy received(&next, &SingleInstance::filesReceived);
         QVERIFY(SingleInstance(r.name).handOff({}));
         QVERIFY(received.wait()); // still reaches the first instance
-    }
-
-    void racingLaunchesElectOneServer()
-    {
-        QTemporaryDir dir;
-        const QString name = dir.filePath(u"orva.socket"_s);
-        std::barrier start(6);
-        std::barrier finished(6); // servers stay up until everyone has launched
-        std::atomic<int> served = 0;
-        {
-            std::vector<std::jthread> launches;
-            for (int i = 0; i < 6; ++i)
-                launches.emplace_back([&] {
-                    SingleInstance instance(name);
-                    start.arrive_and_wait();
-                    served += !instance.handOffOrServe({}); // or handed over
-                    finished.arrive_and_wait();
-                });
-        }
-        QCOMPARE(int(served), 1);
     }
 
     void thumbnailMadeOnceThenReadBackUntilTheFileChanges()
@@ -393,18 +821,17 @@ private slots:
         // Served from the folder without a decode, until the file changes.
         QCOMPARE(s.thumbnail()->pixel(60, 45), qRgb(255, 0, 0));
         QCOMPARE(s.images.thumbnailCalls.load(), 1);
-        setMTime(s.photo, 1700000100);
+        touch(s.photo, 1700000100);
         s.images.thumbnails.insert(name, filled({400, 300}, Qt::blue));
         QCOMPARE(s.thumbnail()->pixel(60, 45), qRgb(0, 0, 255));
         QCOMPARE(QImage(s.entry).text(u"Thumb::MTime"_s), u"1700000100"_s);
 
         // No thumbnail can be made: a failure entry, which a later success removes.
         s.images.failing.insert(name);
-        setMTime(s.photo, 1700000200);
+        touch(s.photo, 1700000200);
         QVERIFY(!s.thumbnail());
         const QString fail = s.store.entryPath(s.photo, u"fail/orva"_s);
         QCOMPARE(QImage(fail).text(u"Thumb::MTime"_s), u"1700000200"_s);
-        QCOMPARE(modeOf(fail), 0600);
         s.images.failing.clear();
         QVERIFY(s.thumbnail());
         QVERIFY(!QFile::exists(fail));
@@ -425,15 +852,14 @@ private slots:
     {
         // size invalid: not a PNG at all
         for (const auto &[size, uri] :
-             {std::pair(QSize(), QString()), std::pair(QSize(10, 10), u"file:///elsewhere.jpg"_s),
-              std::pair(QSize(4000, 10), QString())}) {
+             {std::pair(QSize(), ""_ba), std::pair(QSize(10, 10), "file:///elsewhere.jpg"_ba),
+              std::pair(QSize(4000, 10), ""_ba)}) {
             Thumbnails s;
             QDir().mkpath(s.root + u"/normal"_s);
             QImage fake = filled(size.isValid() ? size : QSize(1, 1), Qt::green);
             fake.setText(u"Thumb::URI"_s,
-                         uri.isEmpty()
-                             ? QString::fromUtf8(FreedesktopThumbnails::canonicalUri(s.photo))
-                             : uri);
+                         QString::fromUtf8(
+                             uri.isEmpty() ? FreedesktopThumbnails::canonicalUri(s.photo) : uri));
             fake.setText(u"Thumb::MTime"_s, u"1700000000"_s);
             QVERIFY(fake.save(s.entry, "PNG"));
             if (!size.isValid())
@@ -451,9 +877,7 @@ private slots:
         QVERIFY(!blocked.store.load(blocked.url));
     }
 
-    // A container limit makes the machine's free memory irrelevant (of 20 GiB of RAM). The
-    // limit that binds is the process's own group's or an enclosing one's, not the root's
-    // (which has none); usage is the own group's. v1 has a memory controller line.
+    // Mouse moves name their window; a hidden pointer comes back with the next move.
     void pointerMovementsNameTheirWindowAndBringThePointerBack()
     {
         QtPointerEvents pointer;
@@ -477,6 +901,9 @@ private slots:
         QCOMPARE(seen.size(), 3);
     }
 
+    // A container limit makes the machine's free memory irrelevant (of 20 GiB of RAM). The
+    // limit that binds is the smallest of the process's own group's and the enclosing ones';
+    // usage is the own group's. v1 has a memory controller line.
     void memoryPressure()
     {
         const qint64 G = 1LL << 30;
@@ -506,7 +933,6 @@ private slots:
         const std::pair<const char *, std::pair<qint64, qint64>> groups[] = {
             {"0::/user.slice/app.scope\n", {3000, 1200}},
             {"0::/user.slice/other.scope\n", {5000, 700}},
-            {"0::/\n", {-1, -1}},
             {"12:pids:/x\n4:cpu,memory:/job\n0::/user.slice/app.scope\n", {9000, 100}},
             {"", {-1, -1}}}; // -1: none
         for (const auto &[selfCgroup, expected] : groups) {
@@ -515,41 +941,17 @@ private slots:
         }
     }
 
-    // INI files give every value back as text; the typed settings must survive that.
-    void typedSettingsSurviveARestart()
-    {
-        QTemporaryDir dir;
-        for (const bool write : {true, false}) {
-            QSettingsStore store(dir.filePath(u"Orva.conf"_s));
-            Settings s(store);
-            if (write) {
-                s.setDisplayMode(DisplayMode::autoSizeWindow);
-                s.setShowThumbnailBar(true);
-                s.setSortDescending(false);
-                s.setSlideshowInterval(3);
-                s.saveWindowSize(QSizeF(1024, 700.5));
-                s.setLastTransferFolder(u"/media/photos, 2024"_s);
-                store.sync();
-                continue;
-            }
-            QCOMPARE(s.storedDisplayMode(), std::optional(DisplayMode::autoSizeWindow));
-            QVERIFY(s.showThumbnailBar() && !s.sortDescending() && s.slideshowInterval() == 3.0);
-            QCOMPARE(s.savedWindowSize(), std::optional(QSizeF(1024, 700.5)));
-            QCOMPARE(s.lastTransferFolder(), std::optional(u"/media/photos, 2024"_s));
-            QCOMPARE(store.value(u"neverWritten"_s), std::nullopt);
-        }
-    }
-
     // The file managers' "Open With" must offer Orva for exactly the files it opens.
     void desktopEntryAnnouncesWhatTheImageLayerOpens()
     {
-        const QString entry = readText(ORVA_DESKTOP_ENTRY);
+        const QString entry = QString::fromUtf8(readAll(QByteArray(ORVA_DESKTOP_ENTRY)));
         const QRegularExpression line(u"^MimeType=(.*)$"_s, QRegularExpression::MultilineOption);
         const QStringList announced = line.match(entry).captured(1).split(u';', Qt::SkipEmptyParts);
         QCOMPARE(announced, supportedImageMimeTypes());
         QStringList mediatypes;
         const QRegularExpression mediatype(u"<mediatype>([^<]*)</mediatype>"_s);
-        for (const auto &m : mediatype.globalMatch(readText(ORVA_METAINFO)))
+        for (const auto &m :
+             mediatype.globalMatch(QString::fromUtf8(readAll(QByteArray(ORVA_METAINFO)))))
             mediatypes << m.captured(1);
         QCOMPARE(mediatypes, announced);
 
@@ -562,23 +964,22 @@ private slots:
             QVERIFY2(!type.startsWith(u"image/"_s) || announced.contains(type), qPrintable(ext));
         }
         QVERIFY(!entry.contains(u'@'));
-        // And the desktop's own validators accept both files.
-        for (const QStringList &command :
-             {QStringList{u"desktop-file-validate"_s, QString::fromUtf8(ORVA_DESKTOP_ENTRY)},
-              QStringList{u"appstreamcli"_s, u"validate"_s, u"--no-net"_s,
-                          QString::fromUtf8(ORVA_METAINFO)}}) {
-            QProcess run;
-            run.setProcessChannelMode(QProcess::MergedChannels);
-            run.start(command.first(), command.mid(1));
-            QVERIFY(run.waitForFinished(60000));
-            const QString output = QString::fromUtf8(run.readAll());
-            // desktop-file-validate reports hints with a zero exit code.
-            QVERIFY2(run.exitStatus() == QProcess::NormalExit && run.exitCode() == 0 &&
-                         !output.contains(u"error:"_s),
-                     qPrintable(output));
-        }
     }
 };
 
-QTEST_MAIN(TestPlatformServices)
+int main(int argc, char *argv[])
+{
+    // Before any thread starts, so that every thread sees the test's mounts; root only.
+    privateMounts = ::geteuid() == 0 && ::unshare(CLONE_NEWNS) == 0 &&
+                    ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+    QTemporaryDir folders; // before GLib reads anything
+    sandbox = &folders;
+    setUpDesktop();
+    QGuiApplication app(argc, argv);
+    TestPlatformServices test;
+    const int result = QTest::qExec(&test, argc, argv);
+    std::filesystem::remove_all(folders.path().toStdString()); // a trashed name not in UTF-8
+    return result;
+}
+
 #include "tst_platformservices.moc"
