@@ -964,6 +964,18 @@ private slots:
             QVERIFY2(!type.startsWith(u"image/"_s) || announced.contains(type), qPrintable(ext));
         }
         QVERIFY(!entry.contains(u'@'));
+        // And the desktop's own validators accept both files (hints exit 0, so read the text).
+        for (const QStringList &command :
+             {QStringList{u"desktop-file-validate"_s, QString::fromUtf8(ORVA_DESKTOP_ENTRY)},
+              QStringList{u"appstreamcli"_s, u"validate"_s, u"--no-net"_s,
+                          QString::fromUtf8(ORVA_METAINFO)}}) {
+            QProcess run;
+            run.setProcessChannelMode(QProcess::MergedChannels);
+            run.start(command.first(), command.mid(1));
+            QVERIFY(run.waitForFinished(60000));
+            const QString output = QString::fromUtf8(run.readAll());
+            QVERIFY2(run.exitCode() == 0 && !output.contains(u"error:"_s), qPrintable(output));
+        }
     }
 };
 
