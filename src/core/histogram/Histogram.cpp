@@ -3,7 +3,6 @@
 #include "core/services/ImageService.h"
 #include "core/view/DisplayPixels.h"
 
-
 #include <algorithm>
 #include <cmath>
 
