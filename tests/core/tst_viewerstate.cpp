@@ -198,6 +198,28 @@ private slots:
         QVERIFY(!v.s.loadFailed() && !v.s.loadFailure());
     }
 
+    // A photo still being copied fails; once it is complete the next listing shows it, even
+    // after a step back onto it found its failed decode finished but not yet delivered.
+    void aFailedFileIsShownOnceItDecodes()
+    {
+        Viewer v(letters(3));
+        v.images.failing += u"a.jpg"_s;
+        v.open(u"a.jpg"_s, 3);
+        v.settle();
+        v.s.navigate(+1);
+        v.scheduler.advance(1.0 / 60); // the step's prefetches: a, the one behind, fails again
+        v.tasks.waitForDone();
+        v.images.failing.clear(); // the copy is complete
+        v.s.navigate(-1);
+        v.settle();
+        v.advance(1.0 / 60);
+        v.settle();
+        QVERIFY(v.s.loadFailed());
+        v.s.rescanCurrentFolder();
+        QTRY_COMPARE(sourceFileOf(v.s.currentImage()), u"a.jpg"_s);
+        QVERIFY(!v.s.loadFailed());
+    }
+
     // A folder given to open is taken at once (a batch of opened files must not land in the
     // same window); its first image in the sort order follows, or the failure notice.
     void openingAFolder()

@@ -246,7 +246,10 @@ void AppState::prefetchNeighbours()
             it = loadTasks_.erase(it);
         }
     }
-    for (const QUrl &u : keep)
+    // Only showFile() starts the shown file's decode: one started here would never be
+    // shown, yet would make the next listing take the file for shown (a failed copy that
+    // has since arrived would stay a failure).
+    for (const QUrl &u : keep.mid(1))
         loadTask(u);
 }
 
