@@ -465,7 +465,9 @@ private slots:
         const QString name = u"withthumb.jpg"_s;
         QVERIFY(writeImage(path(name), quadrants(800, 600), "JPEG", 90));
         QVERIFY(setExifThumbnail(path(name), solid(qRgb(255, 0, 255), {160, 120})));
-        QVERIFY(makeThumbnail(url(name), 100)->pixelColor(50, 30).green() < 60);
+        const std::optional<QImage> small = makeThumbnail(url(name), 100);
+        QVERIFY(small && std::max(small->width(), small->height()) <= 100);
+        QVERIFY(small->pixelColor(50, 30).green() < 60); // the magenta embedded one
         QCOMPARE(makeThumbnail(url(name), 400)->size(), QSize(400, 300));
         QCOMPARE(cornerColours(*makeThumbnail(url(name), 400)), u"RGWB"_s);
         QCOMPARE(cornerColours(*decodeImage(url(name), 100)->bitmap), u"RGWB"_s);
